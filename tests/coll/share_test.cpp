@@ -1,0 +1,256 @@
+// Shared collections between two processes: the test process and coll_peer.
+#include "coll/coll.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+extern char** environ;
+
+using namespace vm::platform;
+
+namespace {
+
+// Test programs that run at the same time must not meet in each other's collections.
+const bool isolated = [] {
+    std::string space = "test-" + std::to_string(::getpid());
+    return ::setenv("VELMORA_COLL_NAMESPACE", space.c_str(), 0) == 0;
+}();
+
+class Peer {
+public:
+    Peer()
+    {
+        int toChild[2], fromChild[2];
+        if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+        posix_spawn_file_actions_addclose(&actions, toChild[1]);
+        posix_spawn_file_actions_addclose(&actions, fromChild[0]);
+        char program[] = COLL_PEER_PATH;
+        char* argv[] = {program, nullptr};
+        if (posix_spawn(&pid_, program, &actions, nullptr, argv, environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(toChild[0]);
+        ::close(fromChild[1]);
+        in_ = toChild[1];
+        out_ = fromChild[0];
+    }
+
+    ~Peer()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(in_);
+        ::close(out_);
+    }
+
+    bool started() const { return pid_ > 0; }
+
+    void send(const std::string& line)
+    {
+        std::string text = line + "\n";
+        ASSERT_EQ(::write(in_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+
+    // The next line of the peer, or "<none>" when none came within the time.
+    std::string readLine(std::chrono::milliseconds limit = std::chrono::seconds(10))
+    {
+        auto end = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            if (auto newline = buffer_.find('\n'); newline != std::string::npos) {
+                std::string line = buffer_.substr(0, newline);
+                buffer_.erase(0, newline + 1);
+                return line;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            pollfd p{out_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                return "<none>";
+            char chunk[256];
+            ssize_t n = ::read(out_, chunk, sizeof chunk);
+            if (n <= 0)
+                return "<none>";
+            buffer_.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+
+    std::string ask(const std::string& line)
+    {
+        send(line);
+        return readLine();
+    }
+
+    int quit()
+    {
+        send("quit");
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return status;
+    }
+
+    void kill()
+    {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int in_ = -1;
+    int out_ = -1;
+    std::string buffer_;
+};
+
+std::string getString(CollHandle h, const char* tag)
+{
+    char buf[256];
+    collGetString(h, tag, buf, sizeof buf);
+    return buf;
+}
+
+// The share count as soon as it reaches `expected`, or its last value after the time.
+int shareCountWhen(CollHandle h, int expected)
+{
+    int count = collGetShareCount(h);
+    for (int i = 0; i < 200 && count != expected; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        count = collGetShareCount(h);
+    }
+    return count;
+}
+
+std::vector<std::string> pumpAdvice(WindowHandle, std::vector<Message>& seen, std::size_t atLeast)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    Message m;
+    while (seen.size() < atLeast && std::chrono::steady_clock::now() < end)
+        if (peekMessage(m, 10))
+            dispatchMessage(m);
+    std::vector<std::string> tags;
+    for (const auto& message : seen)
+        tags.push_back(message.text);
+    return tags;
+}
+
+}  // namespace
+
+TEST(SharedAcrossProcesses, BothSeeItemsCountsAndAdvice)
+{
+    ASSERT_TRUE(isolated);
+    CollHandle h = collOpenShared("_Brimlet_");
+    ASSERT_NE(h, 0u);
+    EXPECT_EQ(collGetShareCount(h), 1);
+    std::vector<Message> seen;
+    WindowHandle window = createWindow([&](const Message& m) {
+        seen.push_back(m);
+        return 0;
+    });
+    ASSERT_EQ(collRequestAdvice(h, window, 1), COLL_OK);
+
+    Peer peer;
+    ASSERT_TRUE(peer.started());
+    EXPECT_EQ(peer.ask("open _brimlet_"), "opened 2");
+    EXPECT_EQ(collGetShareCount(h), 2);
+
+    // The peer's change reaches this process's advice window and its items.
+    EXPECT_EQ(peer.ask("set _Pres_ hWrite"), "ok 0");
+    EXPECT_EQ(pumpAdvice(window, seen, 1), std::vector<std::string>{"_Pres_"});
+    EXPECT_EQ(seen[0].message, registerWindowMessage(kAdviceMessageName));
+    EXPECT_EQ(getString(h, "_pres_"), "hWrite");
+
+    // And the other way round.
+    collSetString(h, "ReadDirectory", "/home/user/designs");
+    EXPECT_EQ(peer.ask("get readdirectory"), "value /home/user/designs");
+    EXPECT_EQ(peer.ask("advise"), "ok 0");
+    collSetNumeric(h, "Ping", 1);
+    EXPECT_EQ(peer.ask("await Ping"), "advised Ping");
+    EXPECT_EQ(peer.ask("count"), "2");
+
+    EXPECT_EQ(peer.quit(), 0);
+    EXPECT_EQ(shareCountWhen(h, 1), 1);
+    collClose(h);
+    destroyWindow(window);
+}
+
+TEST(SharedAcrossProcesses, LockIsHeldAcrossProcessesAndFreedWhenTheHolderDies)
+{
+    ASSERT_TRUE(isolated);
+    CollHandle h = collOpenShared("Locked");
+    Peer peer;
+    ASSERT_EQ(peer.ask("open Locked"), "opened 2");
+
+    ASSERT_EQ(collLock(h), COLL_OK);
+    peer.send("lock");
+    EXPECT_EQ(peer.readLine(std::chrono::milliseconds(200)), "<none>");  // waits for us
+    ASSERT_EQ(collUnlock(h), COLL_OK);
+    EXPECT_EQ(peer.readLine(), "ok 0");
+
+    // The peer holds it now; when it dies, the lock is free again.
+    std::atomic<bool> locked{false};
+    std::thread locker([&] {
+        collLock(h);
+        locked = true;
+        collUnlock(h);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(locked);
+    peer.kill();
+    locker.join();
+    EXPECT_TRUE(locked);
+    collClose(h);
+}
+
+TEST(SharedAcrossProcesses, ADeadServerIsTakenOver)
+{
+    ASSERT_TRUE(isolated);
+    Peer server;
+    ASSERT_EQ(server.ask("open Served"), "opened 1");
+    ASSERT_EQ(server.ask("set Item fromServer"), "ok 0");
+    CollHandle h = collOpenShared("Served");
+    ASSERT_NE(h, 0u);
+    EXPECT_EQ(collGetShareCount(h), 2);
+    EXPECT_EQ(getString(h, "Item"), "fromServer");
+
+    server.kill();
+    // This process serves the name now; the items lived in the dead server.
+    EXPECT_EQ(shareCountWhen(h, 1), 1);
+    EXPECT_EQ(collGetType(h, "Item"), COLL_NONE);
+    EXPECT_EQ(collSetString(h, "Item", "fromSurvivor"), COLL_OK);
+
+    Peer newcomer;
+    EXPECT_EQ(newcomer.ask("open served"), "opened 2");
+    EXPECT_EQ(newcomer.ask("get Item"), "value fromSurvivor");
+    collClose(h);
+}
+
+TEST(SharedAcrossProcesses, CatalogListsNamesOfOtherProcesses)
+{
+    ASSERT_TRUE(isolated);
+    Peer peer;
+    ASSERT_EQ(peer.ask("open ElsewhereOnly"), "opened 1");
+    CollHandle catalog = collOpenShared(kCatalogName);
+    EXPECT_NE(collGetType(catalog, "ElsewhereOnly"), COLL_NONE);
+    collClose(catalog);
+    peer.quit();
+    catalog = collOpenShared(kCatalogName);
+    EXPECT_EQ(collGetType(catalog, "ElsewhereOnly"), COLL_NONE);
+    collClose(catalog);
+}
