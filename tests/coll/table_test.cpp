@@ -63,6 +63,9 @@ struct RowBufferCase {
     std::string stored;
 };
 
+// Keeps test names short and stable in the test listing.
+void PrintTo(const RowBufferCase& c, std::ostream* os) { *os << c.name; }
+
 class TableRowBuffer : public testing::TestWithParam<RowBufferCase> {};
 
 TEST_P(TableRowBuffer, StoresFieldsSplitAtZeroBytes)
@@ -317,6 +320,11 @@ struct DeleteCase {
     int selectionAfter;
 };
 
+void PrintTo(const DeleteCase& c, std::ostream* os)
+{
+    *os << "selected " << c.selected << ", deleted " << c.deleted;
+}
+
 class TableDelete : public testing::TestWithParam<DeleteCase> {};
 
 TEST_P(TableDelete, SelectionFollowsItsRow)
@@ -380,6 +388,8 @@ struct FindCase {
     int expected;
 };
 
+void PrintTo(const FindCase& c, std::ostream* os) { *os << c.name; }
+
 class TableFind : public testing::TestWithParam<FindCase> {};
 
 TEST_P(TableFind, MatchesIgnoringAsciiCase)
@@ -420,6 +430,8 @@ struct CompareCase {
     std::function<void(TableHandle)> change;
     bool equalAfter;
 };
+
+void PrintTo(const CompareCase& c, std::ostream* os) { *os << c.name; }
 
 class TableCompareTest : public testing::TestWithParam<CompareCase> {};
 
@@ -485,6 +497,8 @@ struct ClipboardCase {
     int mode;
     std::string text;
 };
+
+void PrintTo(const ClipboardCase& c, std::ostream* os) { *os << c.name; }
 
 class TableClipboardText
     : public TableClipboard
@@ -625,6 +639,8 @@ struct CorruptCase {
     const char* name;
     std::string bytes;
 };
+
+void PrintTo(const CorruptCase& c, std::ostream* os) { *os << c.name; }
 
 class TableSerialCorrupt : public testing::TestWithParam<CorruptCase> {};
 
