@@ -25,7 +25,9 @@ std::string foldTag(std::string_view tag)
 int OwnerLock::acquire(std::uint64_t owner)
 {
     std::unique_lock lock(mutex_);
-    freed_.wait(lock, [&] { return owner_ == 0 || owner_ == owner; });
+    freed_.wait(lock, [&] { return abandoned_ || owner_ == 0 || owner_ == owner; });
+    if (abandoned_)
+        return -1;
     owner_ = owner;
     return ++depth_;
 }
@@ -40,6 +42,13 @@ int OwnerLock::release(std::uint64_t owner)
         freed_.notify_all();
     }
     return depth_;
+}
+
+void OwnerLock::abandon()
+{
+    std::lock_guard lock(mutex_);
+    abandoned_ = true;
+    freed_.notify_all();
 }
 
 void OwnerLock::releaseAll(std::uint64_t owner)
@@ -148,8 +157,8 @@ int LocalStore::select(std::string_view tag, int row)
 
 int LocalStore::lockFor(std::uint64_t owner)
 {
-    lock_.acquire(owner == 0 ? platform::currentThreadId() : owner);
-    return COLL_OK;
+    return lock_.acquire(owner == 0 ? platform::currentThreadId() : owner) < 0 ? COLL_LINK_FAILED
+                                                                              : COLL_OK;
 }
 
 int LocalStore::unlockFor(std::uint64_t owner)
@@ -273,9 +282,14 @@ int withStore(CollHandle handle, Operation&& operation)
     if (!store)
         return COLL_LINK_FAILED;
     int result = operation(*store);
-    if (result == COLL_LINK_FAILED && collection->shared() && share::attach(collection)) {
-        store = collection->store();
-        result = operation(*store);
+    if (result == COLL_LINK_FAILED && collection->shared() &&
+        collection->scope() == ShareScope::System) {
+        std::lock_guard attaching(collection->attachMutex);
+        // Another thread may have attached it again meanwhile.
+        if (collection->store() == store && !share::attach(collection))
+            return result;
+        if (auto current = collection->store())
+            result = operation(*current);
     }
     return result;
 }

@@ -280,6 +280,8 @@ public:
         }
         for (auto& [id, link] : links)
             ::shutdown(link->fd, SHUT_RDWR);
+        // A link that waits for the lock would otherwise keep its thread from ending.
+        store_->abandonLock();
         for (auto& [id, link] : links) {
             if (link->thread.joinable())
                 link->thread.join();

@@ -43,12 +43,15 @@ public:
     int release(std::uint64_t owner);
     // Drops every level held by a departed owner.
     void releaseAll(std::uint64_t owner);
+    // The store is going away: current and later waiters return -1 at once.
+    void abandon();
 
 private:
     std::mutex mutex_;
     std::condition_variable freed_;
     std::uint64_t owner_ = 0;
     int depth_ = 0;
+    bool abandoned_ = false;
 };
 
 // What a collection handle talks to. Every call returns a CollResult.
@@ -90,6 +93,7 @@ public:
     int lockFor(std::uint64_t owner);
     int unlockFor(std::uint64_t owner);
     void dropLocksOf(std::uint64_t owner) { lock_.releaseAll(owner); }
+    void abandonLock() { lock_.abandon(); }
 
     // Openers counted by whoever serves the store.
     std::function<int()> openers = [] { return 1; };
@@ -118,6 +122,10 @@ public:
 
     std::shared_ptr<Store> store();
     void setStore(std::shared_ptr<Store> store);
+
+    // Held while the collection is attached again after its server was lost, so that two
+    // threads do not both try.
+    std::mutex attachMutex;
 
     void addAdvice(CollHandle handle, vm::platform::WindowHandle window);
     void removeAdvice(CollHandle handle, vm::platform::WindowHandle window);

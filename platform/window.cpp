@@ -95,6 +95,15 @@ void destroyThreadWindows(std::uint32_t threadId)
     reg.queues.erase(threadId);
 }
 
+// The queue of the thread that serves the window, or nullptr for no such window.
+std::shared_ptr<ThreadQueue> queueOfWindow(WindowHandle window)
+{
+    auto& reg = registry();
+    std::lock_guard lock(reg.mutex);
+    auto it = reg.windows.find(window);
+    return it == reg.windows.end() ? nullptr : it->second.queue;
+}
+
 void enqueue(const std::shared_ptr<ThreadQueue>& queue, Message message)
 {
     std::function<void()> hook;
@@ -216,23 +225,23 @@ bool isWindow(WindowHandle window)
 bool postMessage(WindowHandle window, std::uint32_t message, std::uint64_t wParam,
                  std::uint64_t lParam, std::string text)
 {
-    std::shared_ptr<ThreadQueue> queue;
-    {
-        auto& reg = registry();
-        std::lock_guard lock(reg.mutex);
-        auto it = reg.windows.find(window);
-        if (it == reg.windows.end())
-            return false;
-        queue = it->second.queue;
-    }
+    auto queue = queueOfWindow(window);
+    if (!queue)
+        return false;
     enqueue(queue, Message{window, message, wParam, lParam, std::move(text)});
     return true;
 }
 
+namespace {
+Message quitMessage(int exitCode)
+{
+    return Message{0, WM_QUIT, static_cast<std::uint64_t>(static_cast<std::int64_t>(exitCode)), 0, {}};
+}
+}  // namespace
+
 void postQuitMessage(int exitCode)
 {
-    enqueue(queueOfCallingThread(),
-            Message{0, WM_QUIT, static_cast<std::uint64_t>(static_cast<std::int64_t>(exitCode)), 0, {}});
+    enqueue(queueOfCallingThread(), quitMessage(exitCode));
 }
 
 bool postThreadQuit(std::uint32_t threadId, int exitCode)
@@ -246,21 +255,15 @@ bool postThreadQuit(std::uint32_t threadId, int exitCode)
             return false;
         queue = it->second;
     }
-    enqueue(queue, Message{0, WM_QUIT, static_cast<std::uint64_t>(static_cast<std::int64_t>(exitCode)), 0, {}});
+    enqueue(queue, quitMessage(exitCode));
     return true;
 }
 
 bool setTimer(WindowHandle window, std::uint64_t id, std::uint32_t periodMs)
 {
-    std::shared_ptr<ThreadQueue> queue;
-    {
-        auto& reg = registry();
-        std::lock_guard lock(reg.mutex);
-        auto it = reg.windows.find(window);
-        if (it == reg.windows.end() || periodMs == 0)
-            return false;
-        queue = it->second.queue;
-    }
+    auto queue = queueOfWindow(window);
+    if (!queue || periodMs == 0)
+        return false;
     {
         std::lock_guard lock(queue->mutex);
         auto period = std::chrono::milliseconds(periodMs);
@@ -272,15 +275,9 @@ bool setTimer(WindowHandle window, std::uint64_t id, std::uint32_t periodMs)
 
 bool killTimer(WindowHandle window, std::uint64_t id)
 {
-    std::shared_ptr<ThreadQueue> queue;
-    {
-        auto& reg = registry();
-        std::lock_guard lock(reg.mutex);
-        auto it = reg.windows.find(window);
-        if (it == reg.windows.end())
-            return false;
-        queue = it->second.queue;
-    }
+    auto queue = queueOfWindow(window);
+    if (!queue)
+        return false;
     std::lock_guard lock(queue->mutex);
     bool removed = queue->timers.erase({window, id}) == 1;
     // A WM_TIMER already taken out is not recalled; one still queued as a posted message

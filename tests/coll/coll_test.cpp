@@ -1,4 +1,5 @@
 #include "coll/coll.h"
+#include "tests/support/recording_window.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -38,34 +39,16 @@ std::string getString(CollHandle h, const char* tag)
     return buf;
 }
 
-// Collects the advice messages of a window on the calling thread.
-struct AdviceWindow {
-    std::vector<Message> seen;
-    WindowHandle window = createWindow([this](const Message& m) {
-        seen.push_back(m);
-        return 0;
-    });
-    ~AdviceWindow() { destroyWindow(window); }
-
-    std::vector<std::string> pumpTags(std::size_t atLeast,
-                                      std::chrono::milliseconds limit = std::chrono::seconds(5))
-    {
-        auto end = std::chrono::steady_clock::now() + limit;
-        Message m;
-        while (seen.size() < atLeast && std::chrono::steady_clock::now() < end)
-            if (peekMessage(m, 10))
-                dispatchMessage(m);
-        // Whatever else is already queued comes too, so extra notices show.
-        while (peekMessage(m, 0))
-            dispatchMessage(m);
-        std::vector<std::string> tags;
-        for (const auto& message : seen) {
-            EXPECT_EQ(message.message, registerWindowMessage(kAdviceMessageName));
-            tags.push_back(message.text);
-        }
-        return tags;
+// The tags of the advice messages a window received.
+std::vector<std::string> tagsOf(const vm::testing::RecordingWindow& window)
+{
+    std::vector<std::string> tags;
+    for (const auto& message : window.seen) {
+        EXPECT_EQ(message.message, registerWindowMessage(kAdviceMessageName));
+        tags.push_back(message.text);
     }
-};
+    return tags;
+}
 
 }  // namespace
 
@@ -241,21 +224,23 @@ TEST_F(Coll, BadHandlesAndArgumentsAreRefused)
 
 TEST_F(Coll, AdviceNamesEveryChangedTag)
 {
-    AdviceWindow advice;
+    vm::testing::RecordingWindow advice;
     CollHandle h = open();
     ASSERT_EQ(collRequestAdvice(h, advice.window, 1), COLL_OK);
     collSetString(h, "One", "1");
     collSetNumeric(h, "Two", 2);
     collDeleteItem(h, "One");
     collRenameTag(h, "Two", "Three");
-    EXPECT_EQ(advice.pumpTags(5), (std::vector<std::string>{"One", "Two", "One", "Two", "Three"}));
+    ASSERT_TRUE(advice.pumpFor(5));
+    EXPECT_FALSE(advice.pumpFor(6, std::chrono::milliseconds(100)));  // and no more
+    EXPECT_EQ(tagsOf(advice), (std::vector<std::string>{"One", "Two", "One", "Two", "Three"}));
     for (const auto& m : advice.seen)
         EXPECT_EQ(m.wParam, h);
 
     ASSERT_EQ(collRequestAdvice(h, advice.window, 0), COLL_OK);
     advice.seen.clear();
     collSetString(h, "Quiet", "1");
-    EXPECT_TRUE(advice.pumpTags(1, std::chrono::milliseconds(100)).empty());
+    EXPECT_FALSE(advice.pumpFor(1, std::chrono::milliseconds(100)));
 }
 
 TEST_F(Coll, SharedNamesMeetInOneCollection)

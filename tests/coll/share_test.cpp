@@ -1,5 +1,6 @@
 // Shared collections between two processes: the test process and coll_peer.
 #include "coll/coll.h"
+#include "tests/support/recording_window.h"
 
 #include <gtest/gtest.h>
 
@@ -137,19 +138,6 @@ int shareCountWhen(CollHandle h, int expected)
     return count;
 }
 
-std::vector<std::string> pumpAdvice(WindowHandle, std::vector<Message>& seen, std::size_t atLeast)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    Message m;
-    while (seen.size() < atLeast && std::chrono::steady_clock::now() < end)
-        if (peekMessage(m, 10))
-            dispatchMessage(m);
-    std::vector<std::string> tags;
-    for (const auto& message : seen)
-        tags.push_back(message.text);
-    return tags;
-}
-
 }  // namespace
 
 TEST(SharedAcrossProcesses, BothSeeItemsCountsAndAdvice)
@@ -158,12 +146,8 @@ TEST(SharedAcrossProcesses, BothSeeItemsCountsAndAdvice)
     CollHandle h = collOpenShared("_Brimlet_");
     ASSERT_NE(h, 0u);
     EXPECT_EQ(collGetShareCount(h), 1);
-    std::vector<Message> seen;
-    WindowHandle window = createWindow([&](const Message& m) {
-        seen.push_back(m);
-        return 0;
-    });
-    ASSERT_EQ(collRequestAdvice(h, window, 1), COLL_OK);
+    vm::testing::RecordingWindow advice;
+    ASSERT_EQ(collRequestAdvice(h, advice.window, 1), COLL_OK);
 
     Peer peer;
     ASSERT_TRUE(peer.started());
@@ -172,8 +156,9 @@ TEST(SharedAcrossProcesses, BothSeeItemsCountsAndAdvice)
 
     // The peer's change reaches this process's advice window and its items.
     EXPECT_EQ(peer.ask("set _Pres_ hWrite"), "ok 0");
-    EXPECT_EQ(pumpAdvice(window, seen, 1), std::vector<std::string>{"_Pres_"});
-    EXPECT_EQ(seen[0].message, registerWindowMessage(kAdviceMessageName));
+    ASSERT_TRUE(advice.pumpFor(1));
+    EXPECT_EQ(advice.seen[0].message, registerWindowMessage(kAdviceMessageName));
+    EXPECT_EQ(advice.seen[0].text, "_Pres_");
     EXPECT_EQ(getString(h, "_pres_"), "hWrite");
 
     // And the other way round.
@@ -187,7 +172,6 @@ TEST(SharedAcrossProcesses, BothSeeItemsCountsAndAdvice)
     EXPECT_EQ(peer.quit(), 0);
     EXPECT_EQ(shareCountWhen(h, 1), 1);
     collClose(h);
-    destroyWindow(window);
 }
 
 TEST(SharedAcrossProcesses, LockIsHeldAcrossProcessesAndFreedWhenTheHolderDies)
@@ -239,6 +223,24 @@ TEST(SharedAcrossProcesses, ADeadServerIsTakenOver)
     EXPECT_EQ(newcomer.ask("open served"), "opened 2");
     EXPECT_EQ(newcomer.ask("get Item"), "value fromSurvivor");
     collClose(h);
+}
+
+TEST(SharedAcrossProcesses, ClosingServerLetsAWaitingClientTakeOver)
+{
+    ASSERT_TRUE(isolated);
+    CollHandle h = collOpenShared("Handed");
+    Peer peer;
+    ASSERT_EQ(peer.ask("open Handed"), "opened 2");
+    ASSERT_EQ(collLock(h), COLL_OK);
+    peer.send("lock");
+    EXPECT_EQ(peer.readLine(std::chrono::milliseconds(100)), "<none>");
+    // Closing while holding the lock neither hangs here nor leaves the peer waiting: it
+    // serves the name itself and takes the lock there.
+    EXPECT_EQ(collClose(h), COLL_OK);
+    EXPECT_EQ(peer.readLine(), "ok 0");
+    EXPECT_EQ(peer.ask("count"), "1");
+    EXPECT_EQ(peer.ask("set After close"), "ok 0");
+    EXPECT_EQ(peer.ask("unlock"), "ok 0");
 }
 
 TEST(SharedAcrossProcesses, CatalogListsNamesOfOtherProcesses)

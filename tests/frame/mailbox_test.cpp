@@ -2,6 +2,7 @@
 
 #include "coll/coll.h"
 #include "platform/event.h"
+#include "tests/support/recording_window.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -21,24 +22,7 @@ namespace {
 constexpr std::uint32_t kNotice = WM_COMMAND;
 
 // Stands for the GUI thread's dialog window: records the notices it is sent.
-struct NoticeWindow {
-    std::vector<Message> seen;
-    WindowHandle window = createWindow([this](const Message& m) {
-        seen.push_back(m);
-        return 0;
-    });
-    ~NoticeWindow() { destroyWindow(window); }
-
-    bool pumpFor(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(5))
-    {
-        auto end = Clock::now() + limit;
-        Message m;
-        while (seen.size() < count && Clock::now() < end)
-            if (peekMessage(m, 5))
-                dispatchMessage(m);
-        return seen.size() >= count;
-    }
-};
+using NoticeWindow = vm::testing::RecordingWindow;
 
 std::string textOf(const MailMessage* message)
 {

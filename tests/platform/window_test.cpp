@@ -1,5 +1,6 @@
 #include "platform/event.h"
 #include "platform/window.h"
+#include "tests/support/recording_window.h"
 
 #include <gtest/gtest.h>
 
@@ -12,14 +13,7 @@ using namespace vm::platform;
 
 namespace {
 
-struct Recorder {
-    std::vector<Message> seen;
-    WindowHandle window = createWindow([this](const Message& m) {
-        seen.push_back(m);
-        return 0;
-    });
-    ~Recorder() { destroyWindow(window); }
-};
+using Recorder = vm::testing::RecordingWindow;
 
 // Pumps the calling thread's queue until `enough` holds or the time runs out.
 template <typename Predicate>
