@@ -102,6 +102,8 @@ int tableSetRow(TableHandle table, int row, const void* data, std::size_t length
 // the length is returned.
 int tableGetRow(TableHandle table, int row, void* buf, std::size_t size);
 int tableAddRow(TableHandle table, const void* data, std::size_t length);
+// The calls that change one thing and return no index (delete, set field, set item, set
+// selection) give 1 when done and 0 when refused.
 int tableDeleteRow(TableHandle table, int row);
 // Copies the field as a zero-ended string (truncated to size - 1 characters) and returns
 // the field's full length without the zero; -1 when row or column does not exist.
