@@ -51,6 +51,8 @@ std::string hexOf(std::string_view text)
     return out;
 }
 
+}  // namespace
+
 std::string socketName(const std::string& name)
 {
     std::string folded = foldTag(name);
@@ -65,12 +67,24 @@ std::string socketName(const std::string& name)
     return prefix + "#" + hexOf(std::string_view(reinterpret_cast<const char*>(&hash), sizeof hash));
 }
 
+namespace {
+
 socklen_t makeAddress(const std::string& name, sockaddr_un& address)
 {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path + 1, name.data(), name.size());  // sun_path[0] = 0: abstract
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+}
+
+// Abstract sockets carry no file permissions: anybody on the machine can reach them. Both
+// ends check that the other runs as the same user.
+bool peerIsSameUser(int fd)
+{
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
+           credentials.uid == ::getuid();
 }
 
 // --- Frames --------------------------------------------------------------------------------
@@ -341,6 +355,10 @@ private:
                     continue;
                 return;  // shut down
             }
+            if (!peerIsSameUser(fd)) {
+                ::close(fd);
+                continue;
+            }
             std::lock_guard lock(linksMutex_);
             if (stopped_) {
                 ::close(fd);
@@ -473,6 +491,9 @@ private:
 
 // --- The client side ---------------------------------------------------------------------------
 
+// A server that took the connection but did not answer in time.
+constexpr int kSilent = -100;
+
 class RemoteStore final : public Store {
 public:
     RemoteStore(int fd, std::weak_ptr<Collection> collection)
@@ -493,11 +514,16 @@ public:
         ::close(fd_);
     }
 
-    bool hello(int openers)
+    // A server that does not answer its greeting within a few seconds is not used: the
+    // store is dropped and the open fails rather than hanging.
+    int hello(int openers)
     {
         std::string answer;
-        return call(Writer(kHello).u32(static_cast<std::uint32_t>(openers)), answer) == COLL_OK &&
-               Reader(answer).u32() == COLL_OK;
+        int result = call(Writer(kHello).u32(static_cast<std::uint32_t>(openers)), answer,
+                          std::chrono::seconds(5));
+        if (result == COLL_OK && Reader(answer).u32() != COLL_OK)
+            return COLL_LINK_FAILED;
+        return result;
     }
 
     int get(std::string_view tag, Item& out) override
@@ -590,8 +616,10 @@ private:
         return in.ok() ? result : COLL_LINK_FAILED;
     }
 
-    // One request at a time; the reader thread hands back the reply.
-    int call(const Writer& request, std::string& answer)
+    // One request at a time; the reader thread hands back the reply. Calls wait as long as
+    // the server takes (a lock may be held for long) unless a limit is given.
+    int call(const Writer& request, std::string& answer,
+             std::optional<std::chrono::milliseconds> limit = std::nullopt)
     {
         std::lock_guard serial(requestMutex_);
         {
@@ -606,7 +634,11 @@ private:
                 return COLL_LINK_FAILED;
         }
         std::unique_lock lock(replyMutex_);
-        replyReady_.wait(lock, [&] { return reply_.has_value() || lost_; });
+        auto answered = [&] { return reply_.has_value() || lost_; };
+        if (!limit)
+            replyReady_.wait(lock, answered);
+        else if (!replyReady_.wait_for(lock, *limit, answered))
+            return kSilent;
         if (!reply_)
             return COLL_LINK_FAILED;
         answer = std::move(*reply_);
@@ -656,9 +688,14 @@ int connectTo(const std::string& name)
         return -1;
     sockaddr_un address;
     socklen_t length = makeAddress(name, address);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0)
-        return fd;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0) {
+        if (peerIsSameUser(fd))
+            return fd;
+        errno = EACCES;
+    }
+    int error = errno;
     ::close(fd);
+    errno = error;
     return -1;
 }
 
@@ -686,12 +723,18 @@ bool attach(const std::shared_ptr<Collection>& collection)
     // Between a server's death and a survivor taking the name, connecting and binding can
     // both fail for a moment; a few rounds settle who serves.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        if (int fd = connectTo(name); fd >= 0) {
+        int fd = connectTo(name);
+        if (fd < 0 && errno == EACCES)
+            return false;  // another user holds the name: share nothing with it
+        if (fd >= 0) {
             auto remote = std::make_shared<RemoteStore>(fd, collection);
-            if (remote->hello(std::max(1, collection->localOpeners()))) {
+            int greeted = remote->hello(std::max(1, collection->localOpeners()));
+            if (greeted == COLL_OK) {
                 collection->setStore(std::move(remote));
                 return true;
             }
+            if (greeted == kSilent)
+                return false;  // it lives but does not serve: asking again would only wait again
         } else if (int listenFd = listenOn(name); listenFd >= 0) {
             collection->setStore(std::make_shared<HostStore>(listenFd, collection));
             return true;

@@ -156,6 +156,8 @@ namespace share {
 bool attach(const std::shared_ptr<Collection>& collection);
 // Called when the last handle of this process closes the collection.
 void detach(Collection& collection);
+// The abstract socket name (without its leading zero byte) that serves a collection name.
+std::string socketName(const std::string& name);
 // Names of the shared collections served by other processes of this user (folded).
 std::vector<std::string> namesServedElsewhere();
 

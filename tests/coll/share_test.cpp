@@ -1,5 +1,6 @@
 // Shared collections between two processes: the test process and coll_peer.
 #include "coll/coll.h"
+#include "coll/store.h"
 #include "tests/support/recording_window.h"
 
 #include <gtest/gtest.h>
@@ -7,11 +8,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -255,4 +259,114 @@ TEST(SharedAcrossProcesses, CatalogListsNamesOfOtherProcesses)
     catalog = collOpenShared(kCatalogName);
     EXPECT_EQ(collGetType(catalog, "ElsewhereOnly"), COLL_NONE);
     collClose(catalog);
+}
+
+namespace {
+
+// The socket address that serves a collection name for this user.
+socklen_t addressOf(const std::string& name, sockaddr_un& address)
+{
+    std::string socket = vm::coll::share::socketName(name);
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, socket.data(), socket.size());
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + socket.size());
+}
+
+// A child process running as another user that holds the socket of `name` (listening) or
+// connects to it; writes one byte to `ready` once it has.
+pid_t otherUser(const std::string& name, bool listening, int ready)
+{
+    // Named after our user, so before the child becomes another one.
+    sockaddr_un address;
+    socklen_t length = addressOf(name, address);
+    pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+        ::_exit(2);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    int done = listening ? ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) | ::listen(fd, 4)
+                         : ::connect(fd, reinterpret_cast<sockaddr*>(&address), length);
+    char byte = done == 0 ? 1 : 0;
+    (void)!::write(ready, &byte, 1);
+    if (!listening) {
+        // Say whether the server hung up on us within two seconds: 1 when it did.
+        timeval limit{2, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char answer;
+        byte = ::recv(fd, &answer, 1, 0) == 0 ? 1 : 0;
+        (void)!::write(ready, &byte, 1);
+    } else {
+        // Play a willing server: answer each request with a plain success, so that a
+        // client that did not check who we are would take us for its server.
+        int client = ::accept(fd, nullptr, nullptr);
+        char request[512];
+        const char success[] = {5, 0, 0, 0, 100, 0, 0, 0, 0};
+        while (client >= 0 && ::recv(client, request, sizeof request, 0) > 0)
+            (void)!::write(client, success, sizeof success);
+    }
+    ::pause();
+    ::_exit(0);
+}
+
+// Ends the child however the test ends.
+struct ChildGuard {
+    pid_t pid;
+    ~ChildGuard()
+    {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+};
+
+}  // namespace
+
+TEST(SharedAcrossProcesses, AnotherUserNeitherJoinsNorServesOurCollections)
+{
+    ASSERT_TRUE(isolated);
+    if (::getuid() != 0)
+        GTEST_SKIP() << "needs root to run a process as another user";
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    char byte = 0;
+
+    // Another user squats the name first: we refuse to become its client.
+    {
+        ChildGuard squatter{otherUser("Squatted", true, pipeFds[1])};
+        ASSERT_EQ(::read(pipeFds[0], &byte, 1), 1);
+        ASSERT_EQ(byte, 1);
+        EXPECT_EQ(collOpenShared("Squatted"), 0u);
+    }
+
+    // Another user connects to a name we serve: it is hung up on.
+    CollHandle h = collOpenShared("Guarded");
+    ASSERT_NE(h, 0u);
+    {
+        ChildGuard intruder{otherUser("Guarded", false, pipeFds[1])};
+        ASSERT_EQ(::read(pipeFds[0], &byte, 1), 1);
+        ASSERT_EQ(byte, 1);  // connected
+        ASSERT_EQ(::read(pipeFds[0], &byte, 1), 1);
+        EXPECT_EQ(byte, 1);  // and hung up on
+        EXPECT_EQ(collGetShareCount(h), 1);
+    }
+    collClose(h);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+}
+
+TEST(SharedAcrossProcesses, AServerThatNeverAnswersFailsTheOpenInsteadOfHanging)
+{
+    ASSERT_TRUE(isolated);
+    // A socket under the name that takes connections (through its backlog) but never
+    // answers: a hung server.
+    sockaddr_un address;
+    socklen_t length = addressOf("Silent", address);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(collOpenShared("Silent"), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    ::close(fd);
 }
