@@ -147,8 +147,10 @@ int LocalStore::select(std::string_view tag, int row)
             return COLL_NOT_FOUND;
         if (it->second.item.type != COLL_TABLE)
             return COLL_WRONG_TYPE;
-        if (!it->second.item.table.setSelection(row))
+        auto changed = std::make_shared<Table>(*it->second.item.table);
+        if (!changed->setSelection(row))
             return COLL_BAD_ARGUMENT;
+        it->second.item.table = std::move(changed);
         spelled = it->second.tag;
     }
     listener_(spelled);
@@ -650,7 +652,7 @@ int collSetTable(CollHandle coll, const char* tag, TableHandle table)
         return COLL_BAD_ARGUMENT;
     Item item;
     item.type = COLL_TABLE;
-    item.table = *table;
+    item.table = std::make_shared<const Table>(*table);
     return writeItem(coll, tag, item);
 }
 
@@ -659,7 +661,7 @@ TableHandle collGetTable(CollHandle coll, const char* tag)
     Item item;
     if (readItem(coll, tag, item) != COLL_OK || item.type != COLL_TABLE)
         return nullptr;
-    return new Table(std::move(item.table));
+    return new Table(*item.table);
 }
 
 int collTableRowCount(CollHandle coll, const char* tag)
@@ -667,7 +669,7 @@ int collTableRowCount(CollHandle coll, const char* tag)
     Item item;
     if (readItem(coll, tag, item) != COLL_OK)
         return 0;
-    return item.type == COLL_TABLE ? item.table.rowCount() : 0;
+    return item.type == COLL_TABLE ? item.table->rowCount() : 0;
 }
 
 int collTableGetRow(CollHandle coll, const char* tag, int row, void* buf, std::size_t size)
@@ -675,7 +677,12 @@ int collTableGetRow(CollHandle coll, const char* tag, int row, void* buf, std::s
     Item item;
     if (readItem(coll, tag, item) != COLL_OK || item.type != COLL_TABLE)
         return -1;
-    return tableGetRow(&item.table, row, buf, size);
+    std::string buffer;
+    if (!item.table->rowBuffer(row, buffer))
+        return -1;
+    if (buf)
+        std::memcpy(buf, buffer.data(), std::min(size, buffer.size()));
+    return static_cast<int>(buffer.size());
 }
 
 int collTableGetSelection(CollHandle coll, const char* tag)
@@ -683,7 +690,7 @@ int collTableGetSelection(CollHandle coll, const char* tag)
     Item item;
     if (readItem(coll, tag, item) != COLL_OK || item.type != COLL_TABLE)
         return -1;
-    return item.table.selection();
+    return item.table->selection();
 }
 
 int collTableSetSelection(CollHandle coll, const char* tag, int row)

@@ -134,7 +134,7 @@ public:
     Writer& item(const Item& item)
     {
         u32(item.type).i64(item.number).str(item.bytes);
-        return str(item.type == COLL_TABLE ? item.table.serialize() : std::string());
+        return str(item.type == COLL_TABLE ? item.table->serialize() : std::string());
     }
     const std::string& bytes() const { return bytes_; }
 
@@ -179,8 +179,13 @@ public:
         out.number = i64();
         out.bytes = str();
         std::string table = str();
-        if (ok_ && out.type == COLL_TABLE && !Table::deserialize(table, out.table))
-            ok_ = false;
+        if (ok_ && out.type == COLL_TABLE) {
+            auto decoded = std::make_shared<Table>();
+            if (Table::deserialize(table, *decoded))
+                out.table = std::move(decoded);
+            else
+                ok_ = false;
+        }
         return out;
     }
 

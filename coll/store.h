@@ -24,9 +24,8 @@ struct Item {
     CollItemType type = COLL_NONE;
     std::int64_t number = 0;
     std::string bytes;  // string (without its zero) or raw bytes
-    Table table;
-
-    bool operator==(const Item&) const = default;
+    // Never changed once stored: a change makes a new table, so items copy cheaply.
+    std::shared_ptr<const Table> table;
 };
 
 std::string foldTag(std::string_view tag);
