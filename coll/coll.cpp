@@ -415,6 +415,7 @@ CollHandle collOpenShared(const char* name, ShareScope scope)
 int collClose(CollHandle coll)
 {
     std::shared_ptr<Collection> collection;
+    bool last = false;
     {
         auto& reg = registry();
         std::lock_guard lock(reg.mutex);
@@ -423,21 +424,20 @@ int collClose(CollHandle coll)
             return COLL_BAD_HANDLE;
         collection = std::move(it->second);
         reg.handles.erase(it);
-        if (collection->removeOpener() == 0 && collection->shared()) {
-            auto key = std::pair{collection->scope(), foldTag(collection->name())};
-            auto found = reg.shared.find(key);
+        last = collection->removeOpener() == 0;
+        if (last && collection->shared()) {
+            auto found = reg.shared.find({collection->scope(), foldTag(collection->name())});
             if (found != reg.shared.end() && found->second.lock() == collection)
                 reg.shared.erase(found);
-        } else {
-            collection->removeAdviceOf(coll);
-            if (auto store = collection->store(); store && collection->localOpeners() > 0)
-                store->openersChanged(collection->localOpeners());
-            return COLL_OK;
         }
     }
     collection->removeAdviceOf(coll);
-    if (collection->shared() && collection->scope() == ShareScope::System)
+    if (!last) {
+        if (auto store = collection->store())
+            store->openersChanged(collection->localOpeners());
+    } else if (collection->shared() && collection->scope() == ShareScope::System) {
         share::detach(*collection);
+    }
     return COLL_OK;
 }
 
