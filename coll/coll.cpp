@@ -241,19 +241,21 @@ std::shared_ptr<Collection> collectionOf(CollHandle handle)
     return it == reg.handles.end() ? nullptr : it->second;
 }
 
-CollHandle addHandle(std::shared_ptr<Collection> collection)
+// Gives the collection one more handle; the caller holds the registry lock, so that no
+// close of another handle can drop the collection from the shared names meanwhile.
+CollHandle addHandleLocked(Registry& reg, const std::shared_ptr<Collection>& collection)
 {
-    CollHandle handle;
-    {
-        auto& reg = registry();
-        std::lock_guard lock(reg.mutex);
-        collection->addOpener();
-        handle = reg.next++;
-        reg.handles.emplace(handle, collection);
-    }
+    collection->addOpener();
+    CollHandle handle = reg.next++;
+    reg.handles.emplace(handle, collection);
+    return handle;
+}
+
+// A server counts the handles of its clients' processes.
+void tellOpeners(const std::shared_ptr<Collection>& collection)
+{
     if (auto store = collection->store())
         store->openersChanged(collection->localOpeners());
-    return handle;
 }
 
 std::shared_ptr<LocalStore> makeLocalStore(const std::shared_ptr<Collection>& collection)
@@ -355,7 +357,9 @@ CollHandle collOpen(const char* name)
 {
     auto collection = std::make_shared<Collection>(name ? name : "", false, ShareScope::Process);
     collection->setStore(makeLocalStore(collection));
-    return addHandle(std::move(collection));
+    auto& reg = registry();
+    std::lock_guard lock(reg.mutex);
+    return addHandleLocked(reg, collection);
 }
 
 namespace {
@@ -395,8 +399,10 @@ CollHandle collOpenShared(const char* name, ShareScope scope)
     std::unique_lock lock(reg.mutex);
     auto key = std::pair{scope, foldTag(name)};
     if (auto existing = reg.shared[key].lock()) {
+        CollHandle handle = addHandleLocked(reg, existing);
         lock.unlock();
-        return addHandle(std::move(existing));
+        tellOpeners(existing);
+        return handle;
     }
     auto collection = std::make_shared<Collection>(name, true, scope);
     reg.shared[key] = collection;
@@ -408,8 +414,10 @@ CollHandle collOpenShared(const char* name, ShareScope scope)
         reg.shared.erase(key);
         return 0;
     }
+    CollHandle handle = addHandleLocked(reg, collection);
     lock.unlock();
-    return addHandle(std::move(collection));
+    tellOpeners(collection);
+    return handle;
 }
 
 int collClose(CollHandle coll)

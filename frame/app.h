@@ -1,0 +1,45 @@
+// The application frame and the main procedure: from the command line to the main dialog
+// and back, the settings procedure, and the small callbacks of the main dialog.
+#pragma once
+
+#include "coll/coll.h"
+#include "platform/window.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vm::frame {
+
+inline constexpr const char* kSharedCollection = "_Brimlet_";
+inline constexpr const char* kPresCollection = "PresMain:Pres";
+inline constexpr const char* kSettingsFile = "VelmoraII.ini";
+inline constexpr const char* kOptions = "Options";
+inline constexpr const char* kDefaultPackage = "VMRes";
+
+// What the frame takes from its command line.
+struct FrameCommandLine {
+    std::uint32_t monitor = 0;
+    std::uint16_t application = 0;
+    bool debug = false;
+    std::vector<std::string> words;  // handed to the main procedure, at most 25
+    std::string error;               // set when the switches cannot be used together
+};
+
+FrameCommandLine parseFrameCommandLine(const std::vector<std::string>& arguments);
+
+// Runs the program: frame start-up, the main procedure, shut-down. The view in use shows
+// the windows. Returns the process exit code (0).
+int runFrame(const std::vector<std::string>& arguments);
+
+// The main procedure, as the frame calls it: the arguments begin with "=MainProcedure".
+// The main dialog's result; 0 when the program stops quietly; -1 on a start-up failure.
+std::int64_t MainProcedure(platform::WindowHandle base, int argc, const char* const* argv, CollHandle pres);
+
+// The screen size the view reports for "_hres" and "_vres" (0 without a screen).
+void setScreenSize(int width, int height);
+
+}  // namespace vm::frame
+
+std::int64_t DP_Settings(vm::platform::WindowHandle window, int code, const char* request, CollHandle first,
+                         CollHandle second);
