@@ -118,7 +118,7 @@ std::int64_t _diaCtlDefProc(DiaControl control, int event, std::int64_t p1, std:
 
 // Runs a dialog modally: "Package|Name args". 1 OK, 2 cancel, 1031 another closing button,
 // -1 when the dialog cannot be found.
-int _diaDoDialog(vm::platform::WindowHandle parent, const char* specification, CollHandle dialogColl,
+int _diaDoDialog(vm::platform::WindowHandle parent, const char* address, CollHandle dialogColl,
                  CollHandle callerColl);
 // Runs a procedure by name ("=Name"); -1 when no such procedure is registered.
 std::int64_t _diaDoProcedure(DiaControl control, const char* name, CollHandle first, CollHandle second);

@@ -493,14 +493,14 @@ Dialog* resolve(DiaControl control, int item, int& index)
 }
 
 // "Package|Name arg 'arg' \"arg\" /switch": the package, the dialog and its arguments.
-bool parseSpecification(std::string_view spec, std::string& package, std::string& name,
+bool parseAddress(std::string_view address, std::string& package, std::string& name,
                         std::vector<std::string>& arguments)
 {
-    std::size_t bar = spec.find('|');
+    std::size_t bar = address.find('|');
     if (bar == std::string_view::npos)
         return false;
-    package = std::string(spec.substr(0, bar));
-    std::string_view rest = spec.substr(bar + 1);
+    package = std::string(address.substr(0, bar));
+    std::string_view rest = address.substr(bar + 1);
     std::size_t blank = rest.find(' ');
     name = std::string(rest.substr(0, blank));
     if (blank == std::string_view::npos)
@@ -765,17 +765,17 @@ std::int64_t _diaCtlDefProc(DiaControl control, int event, std::int64_t p1, std:
     return dialog ? dialog->defaultProc(index, event, p1, p2) : 0;
 }
 
-int _diaDoDialog(vm::platform::WindowHandle parent, const char* specification, CollHandle dialogColl,
+int _diaDoDialog(vm::platform::WindowHandle parent, const char* address, CollHandle dialogColl,
                  CollHandle callerColl)
 {
     std::string packageName, name;
     std::vector<std::string> arguments;
-    if (!specification || !parseSpecification(specification, packageName, name, arguments))
+    if (!address || !parseAddress(address, packageName, name, arguments))
         return -1;
     const Package* package = loadPackage(packageName);
     const DialogDef* definition = package ? package->dialog(name) : nullptr;
     if (!definition) {
-        std::fprintf(stderr, "VelmoraII: no dialog \"%s\"\n", specification);
+        std::fprintf(stderr, "VelmoraII: no dialog \"%s\"\n", address);
         return -1;
     }
     Dialog dialog(*package, *definition, std::move(arguments), dialogColl, callerColl, parent);
@@ -912,8 +912,8 @@ int diaGetField(vm::platform::WindowHandle window, const char* tag, std::intptr_
         std::replace(safe.begin(), safe.end(), '"', '\'');  // a quote would end the argument
         return "\"" + safe + "\"";
     };
-    std::string specification = std::string("BRMRes|GetField ") + (tag && *tag ? tag : "FieldValue") + " " +
+    std::string address = std::string("BRMRes|GetField ") + (tag && *tag ? tag : "FieldValue") + " " +
                                 quoted(textOf(title)) + " " + quoted(textOf(prompt)) + " " +
                                 quoted(check ? check : "") + " " + quoted(defaultValue ? defaultValue : "");
-    return _diaDoDialog(window, specification.c_str(), collection, collection);
+    return _diaDoDialog(window, address.c_str(), collection, collection);
 }

@@ -146,7 +146,7 @@ protected:
         std::ofstream(root_ / "TestRes" / name) << text;
     }
 
-    int run(const char* spec) { return _diaDoDialog(0, spec, coll_, caller_); }
+    int run(const char* address) { return _diaDoDialog(0, address, coll_, caller_); }
 
     fs::path root_;
     std::shared_ptr<HeadlessView> view_;
