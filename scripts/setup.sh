@@ -12,6 +12,9 @@ packages=(
   libgmock-dev
   libbenchmark-dev
   nlohmann-json3-dev
+  qt6-base-dev
+  libgl-dev
+  fonts-dejavu-core
 )
 
 missing=()

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace vm::dia;
@@ -62,6 +63,7 @@ protected:
             {"tag": "ReadCard", "kind": "button", "id": 10, "callback": "CB_TestJobButton"},
             {"tag": "WriteCard", "kind": "button", "id": 11, "callback": "CB_TestJobButton"},
             {"tag": "hWrite", "kind": "hidden", "id": 900, "callback": "CB_hWrite"},
+            {"tag": "_Pres_", "kind": "hidden", "callback": "CB_Pres"},
             {"tag": "Exit", "kind": "button", "close": 1}]})";
         vm::platform::writeProfileString("dia.ini", "Package Maps", "BRMRes", "TestMain");
         unloadPackages();
@@ -155,6 +157,33 @@ TEST_F(MainProcedureTest, CommandWordsStartTheirJobWhenTheMainDialogShows)
     ASSERT_EQ(view_->messages().size(), 1u);
     EXPECT_EQ(view_->messages()[0].text, "nonsense");
     EXPECT_TRUE(pressed.empty());
+}
+
+TEST_F(MainProcedureTest, AHandOverFromTheLinkUtilityStartsItsJob)
+{
+    option("Port", presentPort().c_str());
+    option("PortType", "RS232");
+    struct Case {
+        const char* request;
+        const char* pressedItem;
+    };
+    for (const Case& c : {Case{"hWrite", "WriteCard"}, Case{"HREAD", "ReadCard"}}) {
+        pressed.clear();
+        int raisedBefore = view_->raised();
+        run({}, [&](Dialog& d) {
+            // Another process writes into the shared collection, as Linkvmii does.
+            CollHandle shared = d.dialogCollection();
+            std::thread([&] { collSetString(shared, "_Pres_", c.request); }).join();
+            vm::platform::Message m;
+            auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!d.isClosed() && std::chrono::steady_clock::now() < end)
+                if (vm::platform::peekMessage(m, 10))
+                    vm::platform::dispatchMessage(m);
+            EXPECT_EQ(collGetType(shared, "_Pres_"), COLL_NONE) << c.request;
+        });
+        EXPECT_EQ(pressed, std::vector<std::string>{c.pressedItem}) << c.request;
+        EXPECT_EQ(view_->raised(), raisedBefore + 1);
+    }
 }
 
 TEST_F(MainProcedureTest, SettingsFileFillsTheSharedCollection)

@@ -1,0 +1,457 @@
+#include "gui/qtview.h"
+
+#include "coll/coll.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace vm::gui {
+
+using dia::Dialog;
+using dia::ItemDef;
+using dia::ItemKind;
+
+namespace {
+
+QString qs(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+// The rows of a table item as field lists; titles separately.
+struct TableText {
+    QStringList titles;
+    std::vector<QStringList> rows;
+    int selection = -1;
+};
+
+TableText readTable(CollHandle coll, const std::string& tag)
+{
+    TableText out;
+    TableHandle table = collGetTable(coll, tag.c_str());
+    if (!table)
+        return out;
+    int columns = tableColCount(table);
+    auto fields = [&](int row) {
+        QStringList list;
+        for (int c = 0; c < columns; ++c) {
+            int length = tableGetField(table, row, c, nullptr, 0);
+            std::string text(static_cast<std::size_t>(std::max(length, 0)) + 1, '\0');
+            tableGetField(table, row, c, text.data(), text.size());
+            list << QString::fromStdString(text.c_str());
+        }
+        return list;
+    };
+    out.titles = fields(vm::coll::kRowTitles);
+    for (int r = 0; r < tableRowCount(table); ++r)
+        out.rows.push_back(fields(r));
+    out.selection = tableGetSelection(table);
+    tableDestroy(table);
+    return out;
+}
+
+}  // namespace
+
+// One dialog's window: builds its widgets from the definition and keeps them in step
+// with the items.
+class DialogWindow final : public QDialog {
+public:
+    DialogWindow(Dialog& dialog, QWidget* parent) : QDialog(parent), dialog_(dialog)
+    {
+        setWindowTitle(qs(dialog.title()));
+        setModal(true);
+        setMinimumWidth(320);
+        build();
+        for (int i = 0; i < dialog.itemCount(); ++i)
+            showItem(i);
+        applyStates();
+    }
+
+    void showItem(int index)
+    {
+        QWidget* widget = widgets_[static_cast<std::size_t>(index)];
+        if (!widget)
+            return;
+        const ItemDef& item = dialog_.item(index);
+        std::string value = dialog_.valueText(index);
+        QSignalBlocker blocker(widget);  // a value pushed in is no change of the user's
+        switch (item.kind) {
+        case ItemKind::Edit:
+            if (auto* edit = qobject_cast<QLineEdit*>(widget); edit && edit->text() != qs(value))
+                edit->setText(qs(value));
+            break;
+        case ItemKind::Check:
+            static_cast<QCheckBox*>(widget)->setChecked(std::atoll(value.c_str()) != 0);
+            break;
+        case ItemKind::Radio:
+            static_cast<QRadioButton*>(widget)->setChecked(value == item.value);
+            break;
+        case ItemKind::Combo: {
+            auto* combo = static_cast<QComboBox*>(widget);
+            if (!item.choices.empty()) {
+                combo->clear();
+                for (const QStringList& row : readTable(dialog_.dialogCollection(), item.choices).rows)
+                    combo->addItem(row.value(0));
+            }
+            int found = combo->findText(qs(value));
+            if (found >= 0)
+                combo->setCurrentIndex(found);
+            else if (combo->isEditable())
+                combo->setEditText(qs(value));
+            break;
+        }
+        case ItemKind::List:
+            fillList(static_cast<QTableWidget*>(widget), item);
+            break;
+        case ItemKind::Progress:
+            static_cast<QProgressBar*>(widget)->setValue(std::atoi(value.c_str()));
+            break;
+        case ItemKind::Bitmap: {
+            QPixmap picture(qs(value));
+            static_cast<QLabel*>(widget)->setPixmap(picture);
+            break;
+        }
+        case ItemKind::Static:
+        case ItemKind::Status:
+            if (!item.tag.empty())
+                static_cast<QLabel*>(widget)->setText(qs(value));
+            break;
+        default:
+            break;
+        }
+    }
+
+    void applyStates()
+    {
+        for (int i = 0; i < dialog_.itemCount(); ++i)
+            if (QWidget* widget = widgets_[static_cast<std::size_t>(i)])
+                widget->setEnabled(!dialog_.greyed(i));
+    }
+
+    void reject() override
+    {
+        // Escape and the window's close button: the dialog decides (a job may refuse).
+        dialog_.closeByUser();
+    }
+
+private:
+    void build()
+    {
+        auto* outer = new QVBoxLayout(this);
+        QFormLayout* form = nullptr;
+        QHBoxLayout* actions = nullptr;
+        auto* buttons = new QDialogButtonBox;
+        QLabel* status = nullptr;
+        QWidget* container = this;
+        QVBoxLayout* groupLayout = outer;
+        widgets_.assign(static_cast<std::size_t>(dialog_.itemCount()), nullptr);
+
+        for (int i = 0; i < dialog_.itemCount(); ++i) {
+            const ItemDef& item = dialog_.item(i);
+            if (!item.group.empty()) {
+                auto* box = new QGroupBox(qs(item.group));
+                groupLayout = new QVBoxLayout(box);
+                outer->addWidget(box);
+                container = box;
+                form = nullptr;
+            }
+            auto formRow = [&](const QString& label, QWidget* widget) {
+                if (!form) {
+                    form = new QFormLayout;
+                    groupLayout->addLayout(form);
+                }
+                if (label.isEmpty())
+                    form->addRow(widget);
+                else
+                    form->addRow(label + ":", widget);
+            };
+            QWidget* widget = nullptr;
+            QString text = qs(dialog_.substitute(item.text));
+            switch (item.kind) {
+            case ItemKind::Button: {
+                auto* button = new QPushButton(text.isEmpty() ? qs(item.tag) : text);
+                button->setDefault(item.isDefault);
+                button->setAutoDefault(item.isDefault);
+                connect(button, &QPushButton::clicked, this, [this, i] { dialog_.activate(i); });
+                if (item.close != 0) {
+                    buttons->addButton(button, QDialogButtonBox::ActionRole);
+                } else {
+                    if (!actions) {
+                        actions = new QHBoxLayout;
+                        groupLayout->addLayout(actions);
+                    }
+                    actions->addWidget(button);
+                }
+                widget = button;
+                break;
+            }
+            case ItemKind::Edit: {
+                auto* edit = new QLineEdit;
+                connect(edit, &QLineEdit::textEdited, this,
+                        [this, i](const QString& value) { dialog_.changeValue(i, value.toStdString()); });
+                formRow(text, edit);
+                widget = edit;
+                break;
+            }
+            case ItemKind::Check: {
+                auto* check = new QCheckBox(text);
+                connect(check, &QCheckBox::toggled, this,
+                        [this, i](bool on) { dialog_.changeValue(i, on ? "1" : "0"); });
+                formRow({}, check);
+                widget = check;
+                break;
+            }
+            case ItemKind::Radio: {
+                auto* radio = new QRadioButton(text);
+                connect(radio, &QRadioButton::toggled, this, [this, i](bool on) {
+                    if (on)
+                        dialog_.changeValue(i, dialog_.item(i).value);
+                });
+                formRow({}, radio);
+                widget = radio;
+                break;
+            }
+            case ItemKind::Combo: {
+                auto* combo = new QComboBox;
+                for (const auto& option : item.options)
+                    combo->addItem(qs(option));
+                combo->setEditable(!item.choices.empty());  // a port or a folder may be typed
+                connect(combo, &QComboBox::currentTextChanged, this,
+                        [this, i](const QString& value) { dialog_.changeValue(i, value.toStdString()); });
+                formRow(text, combo);
+                widget = combo;
+                break;
+            }
+            case ItemKind::List: {
+                auto* table = new QTableWidget;
+                table->setSelectionBehavior(QAbstractItemView::SelectRows);
+                table->setSelectionMode(QAbstractItemView::SingleSelection);
+                table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+                table->verticalHeader()->hide();
+                table->horizontalHeader()->setStretchLastSection(true);
+                connect(table, &QTableWidget::currentCellChanged, this,
+                        [this, i](int row) { dialog_.select(i, row); });
+                groupLayout->addWidget(table);
+                form = nullptr;
+                widget = table;
+                break;
+            }
+            case ItemKind::Progress:
+                widget = new QProgressBar;
+                formRow(text, widget);
+                break;
+            case ItemKind::Status:
+                status = new QLabel;
+                widget = status;
+                break;
+            case ItemKind::Bitmap: {
+                auto* picture = new QLabel;
+                picture->setAlignment(Qt::AlignCenter);
+                formRow(text, picture);
+                widget = picture;
+                break;
+            }
+            case ItemKind::Static: {
+                // A static with a tag shows its item's value, captioned by its text.
+                bool bound = !item.tag.empty();
+                auto* label = new QLabel(bound ? QString() : text);
+                label->setWordWrap(true);
+                formRow(bound ? text : QString(), label);
+                widget = label;
+                break;
+            }
+            case ItemKind::Colour:
+            case ItemKind::Hidden:
+                break;
+            }
+            widgets_[static_cast<std::size_t>(i)] = widget;
+        }
+        (void)container;
+        if (status)
+            outer->addWidget(status);
+        outer->addWidget(buttons);
+    }
+
+    void fillList(QTableWidget* table, const ItemDef& item)
+    {
+        TableText text = readTable(dialog_.dialogCollection(), item.tag);
+        int columns = std::max<int>(1, static_cast<int>(text.titles.size()));
+        table->setColumnCount(columns);
+        bool titled = std::any_of(text.titles.begin(), text.titles.end(), [](const QString& t) { return !t.isEmpty(); });
+        table->setHorizontalHeaderLabels(text.titles);
+        table->horizontalHeader()->setVisible(titled);
+        table->setRowCount(static_cast<int>(text.rows.size()));
+        for (int r = 0; r < static_cast<int>(text.rows.size()); ++r)
+            for (int c = 0; c < columns; ++c)
+                table->setItem(r, c, new QTableWidgetItem(text.rows[static_cast<std::size_t>(r)].value(c)));
+        if (text.selection >= 0)
+            table->selectRow(text.selection);
+    }
+
+    Dialog& dialog_;
+    std::vector<QWidget*> widgets_;
+};
+
+QtView::QtView()
+{
+    // Posts from other threads wake the GUI thread's queue; timers are looked at often.
+    platform::setQueueWakeHook([this] {
+        QMetaObject::invokeMethod(this, [this] { pumpPlatformQueue(); }, Qt::QueuedConnection);
+    });
+    timerPump_ = new QTimer(this);
+    timerPump_->setInterval(20);
+    connect(timerPump_, &QTimer::timeout, this, [this] { pumpPlatformQueue(); });
+    timerPump_->start();
+}
+
+QtView::~QtView()
+{
+    platform::setQueueWakeHook(nullptr);
+}
+
+void QtView::pumpPlatformQueue()
+{
+    platform::Message message;
+    while (platform::peekMessage(message, 0))
+        platform::dispatchMessage(message);
+}
+
+QWidget* QtView::topWindow() const
+{
+    QWidget* top = QApplication::activeModalWidget();
+    return top ? top : QApplication::activeWindow();
+}
+
+QDialog* QtView::windowOf(const Dialog& dialog) const
+{
+    auto it = windows_.find(&dialog);
+    return it == windows_.end() ? nullptr : it->second;
+}
+
+void QtView::opened(Dialog& dialog)
+{
+    auto* window = new DialogWindow(dialog, topWindow());
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    windows_[&dialog] = window;
+}
+
+void QtView::closed(Dialog& dialog)
+{
+    auto it = windows_.find(&dialog);
+    if (it == windows_.end())
+        return;
+    it->second->hide();
+    delete it->second;
+    windows_.erase(it);
+}
+
+void QtView::itemChanged(Dialog& dialog, int index)
+{
+    if (auto it = windows_.find(&dialog); it != windows_.end())
+        it->second->showItem(index);
+}
+
+void QtView::statesChanged(Dialog& dialog)
+{
+    if (auto it = windows_.find(&dialog); it != windows_.end())
+        it->second->applyStates();
+}
+
+void QtView::runModal(Dialog& dialog)
+{
+    DialogWindow* window = windows_.at(&dialog);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(10);
+    connect(&check, &QTimer::timeout, &loop, [&] {
+        if (dialog.isClosed())
+            loop.quit();
+    });
+    check.start();
+    loop.exec();
+}
+
+int QtView::message(platform::WindowHandle, unsigned style, const std::string& title, const std::string& text)
+{
+    QMessageBox box(topWindow());
+    box.setWindowTitle(qs(title.empty() ? std::string("Velmora II") : title));
+    box.setText(qs(text));
+    switch (style & 0xF0) {
+    case MB_ICONSTOP: box.setIcon(QMessageBox::Critical); break;
+    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+    case MB_ICONEXCLAMATION: box.setIcon(QMessageBox::Warning); break;
+    case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
+    default: break;
+    }
+    bool second = (style & MB_DEFBUTTON2) != 0;
+    switch (style & 0x0F) {
+    case MB_OKCANCEL:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setDefaultButton(second ? QMessageBox::Cancel : QMessageBox::Ok);
+        break;
+    case MB_YESNO:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(second ? QMessageBox::No : QMessageBox::Yes);
+        break;
+    default:
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    switch (box.exec()) {
+    case QMessageBox::Cancel: return IDCANCEL;
+    case QMessageBox::Yes: return IDYES;
+    case QMessageBox::No: return IDNO;
+    default: return IDOK;
+    }
+}
+
+int QtView::choice(platform::WindowHandle, const std::string& title, const std::string& prompt,
+                   const std::vector<std::string>& choices)
+{
+    QStringList items;
+    for (const auto& choice : choices)
+        items << qs(choice);
+    bool ok = false;
+    QString chosen = QInputDialog::getItem(topWindow(), qs(title), qs(prompt), items, 0, false, &ok);
+    return ok ? static_cast<int>(items.indexOf(chosen)) : -1;
+}
+
+void QtView::beep()
+{
+    QApplication::beep();
+}
+
+void QtView::raise(Dialog& dialog)
+{
+    if (QDialog* window = windowOf(dialog)) {
+        window->showNormal();
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+}  // namespace vm::gui
