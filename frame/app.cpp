@@ -260,6 +260,22 @@ std::int64_t MainProcedure(platform::WindowHandle base, int argc, const char* co
     return result;
 }
 
+std::vector<std::string> splitCommandLine(std::string_view text)
+{
+    std::vector<std::string> words;
+    std::size_t start = std::string_view::npos;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        bool separator = i == text.size() || text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r';
+        if (separator && start != std::string_view::npos) {
+            words.emplace_back(text.substr(start, i - start));
+            start = std::string_view::npos;
+        } else if (!separator && start == std::string_view::npos) {
+            start = i;
+        }
+    }
+    return words;
+}
+
 int runFrame(const std::vector<std::string>& arguments)
 {
     FrameCommandLine line = parseFrameCommandLine(arguments);
@@ -267,8 +283,16 @@ int runFrame(const std::vector<std::string>& arguments)
         _diaDoMessage(0, MB_ICONSTOP, "ERROR", line.error.c_str());
         return 0;
     }
-    if (line.debug && _diaDoMessage(0, MB_YESNO, "WARNING", "Debugging while Monitor is not running.  \nContinue?") ==
-                          IDNO)
+    if (line.debug) {
+        // "/d" alone: the command line to debug with is kept in the user profile.
+        std::string kept = platform::getProfileString("win.ini", "Monitor", "CmdLine", "");
+        FrameCommandLine debugged = parseFrameCommandLine(splitCommandLine(kept));
+        debugged.debug = true;
+        debugged.error.clear();
+        line = debugged;
+    }
+    if (line.debug && line.monitor == 0 &&
+        _diaDoMessage(0, MB_YESNO, "WARNING", "Debugging while Monitor is not running.  \nContinue?") == IDNO)
         return 0;
 
     CollHandle pres = collOpen(kPresCollection);

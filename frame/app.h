@@ -27,6 +27,8 @@ struct FrameCommandLine {
 };
 
 FrameCommandLine parseFrameCommandLine(const std::vector<std::string>& arguments);
+// Splits a command line kept as one text at blanks, tabs and line ends.
+std::vector<std::string> splitCommandLine(std::string_view text);
 
 // Runs the program: frame start-up, the main procedure, shut-down. The view in use shows
 // the windows. Returns the process exit code (0).

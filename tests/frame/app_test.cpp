@@ -266,3 +266,33 @@ TEST(SettingsDialog, BaudRateFollowsAChangedPortType)
     unloadPackages();
     fs::remove_all(root);
 }
+
+TEST(FrameCommandLine, SwitchesAndWords)
+{
+    struct Case {
+        std::vector<std::string> words;
+        std::uint32_t monitor;
+        std::uint16_t application;
+        bool debug;
+        std::vector<std::string> rest;
+        bool error;
+    };
+    const Case cases[] = {
+        {{"/m:12", "/A:3", "read"}, 12, 3, false, {"read"}, false},
+        {{"/m:12", "read"}, 0, 0, false, {"read"}, false},  // both numbers or neither
+        {{"/D"}, 0, 0, true, {}, false},
+        {{"/d", "read"}, 0, 0, true, {"read"}, true},  // /d must be used alone
+        {{"/dx"}, 0, 0, false, {"/dx"}, false},
+    };
+    for (const Case& c : cases) {
+        auto line = vm::frame::parseFrameCommandLine(c.words);
+        EXPECT_EQ(line.monitor, c.monitor) << c.words[0];
+        EXPECT_EQ(line.application, c.application) << c.words[0];
+        EXPECT_EQ(line.debug, c.debug) << c.words[0];
+        EXPECT_EQ(line.words, c.rest) << c.words[0];
+        EXPECT_EQ(!line.error.empty(), c.error) << c.words[0];
+    }
+    std::vector<std::string> many(30, "w");
+    EXPECT_EQ(vm::frame::parseFrameCommandLine(many).words.size(), 25u);
+    EXPECT_EQ(vm::frame::splitCommandLine(" write\t/m:1\n/a:2 "), (std::vector<std::string>{"write", "/m:1", "/a:2"}));
+}
