@@ -1,6 +1,7 @@
 #include "coll/coll.h"
 
 #include "coll/store.h"
+#include "platform/text.h"
 #include "platform/window.h"
 
 #include <algorithm>
@@ -14,10 +15,7 @@ namespace vm::coll {
 
 std::string foldTag(std::string_view tag)
 {
-    std::string out(tag);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
+    return platform::foldCase(tag);
 }
 
 // --- OwnerLock ---------------------------------------------------------------------------

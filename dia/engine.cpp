@@ -1,4 +1,5 @@
 #include "dia/check.h"
+#include "platform/text.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
 #include "dia/view.h"
@@ -51,14 +52,6 @@ std::shared_ptr<View>& currentView()
 {
     static std::shared_ptr<View> instance = std::make_shared<HeadlessView>();
     return instance;
-}
-
-std::string lowered(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
 }
 
 std::uint32_t adviceMessage()
@@ -163,9 +156,8 @@ std::string Dialog::substitute(const std::string& text) const
 
 int Dialog::indexOfTag(std::string_view tag) const
 {
-    std::string key = lowered(tag);
     for (int i = 0; i < itemCount(); ++i)
-        if (lowered(item(i).tag) == key)
+        if (platform::equalsNoCase(item(i).tag, tag))
             return i;
     return -1;
 }

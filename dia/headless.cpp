@@ -1,20 +1,9 @@
 #include "dia/headless.h"
+#include "platform/text.h"
 
 #include <algorithm>
 
 namespace vm::dia {
-namespace {
-
-std::string lowered(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-}  // namespace
-
 int defaultAnswer(unsigned style)
 {
     bool second = (style & MB_DEFBUTTON2) != 0;
@@ -31,7 +20,7 @@ int defaultAnswer(unsigned style)
 void HeadlessView::onDialog(const std::string& name, Action action)
 {
     std::lock_guard lock(mutex_);
-    actions_[lowered(name)] = std::move(action);
+    actions_[platform::foldCase(name)] = std::move(action);
 }
 
 void HeadlessView::answerNext(int answer)
@@ -67,7 +56,7 @@ void HeadlessView::runModal(Dialog& dialog)
     Action action;
     {
         std::lock_guard lock(mutex_);
-        auto it = actions_.find(lowered(dialog.definition().name));
+        auto it = actions_.find(platform::foldCase(dialog.definition().name));
         if (it != actions_.end())
             action = it->second;
     }

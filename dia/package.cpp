@@ -1,4 +1,5 @@
 #include "dia/package.h"
+#include "platform/text.h"
 
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -18,14 +19,6 @@
 
 namespace vm::dia {
 namespace {
-
-std::string lowered(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 std::optional<std::string> readFile(const std::filesystem::path& path)
 {
@@ -184,14 +177,14 @@ std::optional<std::string> Package::string(int id) const
 
 const DialogDef* Package::dialog(std::string_view name) const
 {
-    std::string key = lowered(name);
+    std::string key = platform::foldCase(name);
     auto cached = dialogs_.find(key);
     if (cached != dialogs_.end())
         return cached->second.get();
     std::unique_ptr<DialogDef> def;
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(folder_) / "dialogs", ignored)) {
-        if (entry.path().extension() != ".json" || lowered(entry.path().stem().string()) != key)
+        if (entry.path().extension() != ".json" || platform::foldCase(entry.path().stem().string()) != key)
             continue;
         std::string error;
         auto text = readFile(entry.path());
@@ -229,7 +222,7 @@ const Package* loadPackage(std::string_view name, std::string_view folderName)
 {
     auto& all = packages();
     std::lock_guard lock(all.mutex);
-    std::string key = lowered(name);
+    std::string key = platform::foldCase(name);
     if (auto it = all.loaded.find(key); it != all.loaded.end())
         return it->second.get();
     std::string folder = folderName.empty() ? mappedPackageName(name) : std::string(folderName);

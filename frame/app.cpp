@@ -1,4 +1,5 @@
 #include "frame/app.h"
+#include "platform/text.h"
 
 #include "dia/dia.h"
 #include "dia/package.h"
@@ -24,17 +25,9 @@ namespace {
 int screenWidth = 0;
 int screenHeight = 0;
 
-std::string lowered(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 bool startsWithNoCase(std::string_view text, std::string_view prefix)
 {
-    return text.size() >= prefix.size() && lowered(text.substr(0, prefix.size())) == lowered(prefix);
+    return text.size() >= prefix.size() && platform::equalsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 std::string option(const char* key, const char* defaultValue = "")
@@ -93,7 +86,7 @@ void applyCommandWords(int argc, const char* const* argv, CollHandle shared, Col
 {
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i] ? argv[i] : "";
-        std::string folded = lowered(word);
+        std::string folded = platform::foldCase(word);
         if (folded == "debug") {
             collSetNumeric(shared, "Debug", 1);
             debugSet = true;
@@ -115,7 +108,7 @@ void readPortSettings(CollHandle shared)
     PortSetting port = readPortSetting(kSettingsFile);
     collSetString(shared, "PortType", port.portType.c_str());
     collSetString(shared, "Port", port.port.c_str());
-    long defaultSize = lowered(port.portType) == "converter" ? 64 : 1024;
+    long defaultSize = platform::foldCase(port.portType) == "converter" ? 64 : 1024;
     collSetNumeric(shared, "BufferSize", optionInt("BufferSize", defaultSize));
 }
 
@@ -194,7 +187,7 @@ FrameCommandLine parseFrameCommandLine(const std::vector<std::string>& arguments
             line.monitor = static_cast<std::uint32_t>(std::strtoul(word.c_str() + 3, nullptr, 10));
         else if (startsWithNoCase(word, "/a:"))
             line.application = static_cast<std::uint16_t>(std::strtoul(word.c_str() + 3, nullptr, 10));
-        else if (lowered(word) == "/d")
+        else if (platform::foldCase(word) == "/d")
             line.debug = true;
         else if (line.words.size() < 25)
             line.words.push_back(word);
@@ -364,7 +357,7 @@ std::int64_t CB_Settings(DiaControl control, int event, std::int64_t p1, std::in
     // a new port of the same type keeps the speed the user or the speed toggle chose.
     if (portType != option("PortType", "0")) {
         writeOption("PortType", portType);
-        std::string folded = lowered(portType);
+        std::string folded = vm::platform::foldCase(portType);
         const char* baud = folded == "usb" ? "460800" : (folded == "rs232" || folded == "converter") ? "57600" : nullptr;
         if (baud)
             writeOption("BaudRate", baud);
@@ -443,7 +436,7 @@ std::int64_t CB_Pres(DiaControl control, int event, std::int64_t p1, std::int64_
         auto coll = static_cast<CollHandle>(_diaGetInfo(control, 1));
         char request[17] = {};
         collGetString(coll, "_Pres_", request, sizeof request);
-        std::string folded = lowered(request);
+        std::string folded = vm::platform::foldCase(request);
         if (folded == "hwrite" || folded == "hread") {
             collSetNumeric(static_cast<CollHandle>(_diaGetInfo(control, 2)), folded == "hwrite" ? "hWrite" : "hRead", 1);
             collDeleteItem(coll, "_Pres_");

@@ -1,4 +1,5 @@
 #include "platform/window.h"
+#include "platform/text.h"
 
 #include "platform/event.h"
 
@@ -50,14 +51,6 @@ Registry& registry()
 {
     static Registry* instance = new Registry;  // outlives thread-exit clean-ups
     return *instance;
-}
-
-std::string lowered(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
 }
 
 void destroyThreadWindows(std::uint32_t threadId);
@@ -155,7 +148,7 @@ std::uint32_t registerWindowMessage(std::string_view name)
 {
     auto& reg = registry();
     std::lock_guard lock(reg.mutex);
-    auto [it, added] = reg.registeredMessages.try_emplace(lowered(name), reg.nextMessage);
+    auto [it, added] = reg.registeredMessages.try_emplace(platform::foldCase(name), reg.nextMessage);
     if (added)
         ++reg.nextMessage;
     return it->second;
@@ -167,7 +160,7 @@ bool registerWindowClass(std::string_view className, WindowProc proc)
         return false;
     auto& reg = registry();
     std::lock_guard lock(reg.mutex);
-    reg.classes[lowered(className)] = std::move(proc);
+    reg.classes[platform::foldCase(className)] = std::move(proc);
     return true;
 }
 
@@ -177,7 +170,7 @@ WindowHandle createWindow(std::string_view className)
     {
         auto& reg = registry();
         std::lock_guard lock(reg.mutex);
-        auto it = reg.classes.find(lowered(className));
+        auto it = reg.classes.find(platform::foldCase(className));
         if (it == reg.classes.end())
             return 0;
         proc = it->second;
