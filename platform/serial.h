@@ -1,0 +1,60 @@
+// A serial port on termios: raw 8N1 at a chosen speed, reads that never block, writes with
+// a time limit, and a wait for line events that another thread can cancel (the box link's
+// watcher waits here while the comm thread owns the reads and writes).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vm::platform {
+
+enum class SerialEvent { Received, LineError, HungUp, TimedOut, Cancelled, Failed };
+
+class SerialPort {
+public:
+    SerialPort() = default;
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // Opens the device for exclusive use at the speed, raw 8N1, no handshake, DTR and RTS
+    // raised where the device has them (a pseudo-terminal has not: that is no failure).
+    // False with errno kept in lastError() when the device cannot be opened or set.
+    bool open(const std::string& device, std::uint32_t baud);
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+    int lastError() const { return lastError_; }
+    std::uint32_t baud() const { return baud_; }
+
+    // Bytes waiting to be read (0 when unknown).
+    std::size_t available() const;
+    // Reads what is there, at most `room` bytes, without waiting; 0 when nothing is.
+    std::size_t read(void* buffer, std::size_t room);
+    // Writes all bytes, waiting at most timeoutMs for the line to take them; the count
+    // written (less than asked on a time-out or a failure).
+    std::size_t write(const void* data, std::size_t size, int timeoutMs = 5000);
+    // Throws away what was received and not read and what was written and not sent.
+    void purge();
+
+    // Waits for received bytes or a line error, at most timeoutMs (-1: no limit), until
+    // cancelWait() is called from another thread.
+    SerialEvent waitEvent(int timeoutMs);
+    void cancelWait();
+    // Makes a later waitEvent wait again after a cancel.
+    void resetCancel();
+
+    // The termios speed constant for a rate, or 0 when the rate is not one termios knows.
+    static unsigned speedFor(std::uint32_t baud);
+
+private:
+    bool lineErrorSeen();
+
+    int fd_ = -1;
+    int cancelFd_ = -1;  // an eventfd that ends a wait
+    int lastError_ = 0;
+    std::uint32_t baud_ = 0;
+    std::uint64_t errorCount_ = 0;
+};
+
+}  // namespace vm::platform
