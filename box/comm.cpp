@@ -399,3 +399,9 @@ int writeMaskFile(const unsigned char* buffer)
 }
 
 }  // namespace vm::box
+
+namespace {
+// The frame starts and stops comm threads through these once the box link is linked in.
+[[maybe_unused]] const bool commControlRegistered = vm::frame::setCommThreadControl(
+    {&vm::box::startCommThread, &vm::box::waitCommThread, &vm::box::abandonCommThread});
+}  // namespace

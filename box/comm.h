@@ -4,8 +4,7 @@
 // thread waits for line events and tells it through mailbox "CommThread" that bytes came.
 #pragma once
 
-#include "platform/event.h"
-#include "platform/window.h"
+#include "frame/commstart.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,15 +21,7 @@ inline constexpr std::size_t kBinaryReplySize = 275;  // 16-byte echo, 256 data 
 inline constexpr int kReplyTimeoutMs = 2000;
 inline constexpr int kEraseTimeoutMs = 60000;
 
-// What the starter hands the new comm thread; copied at once. The port is a device path
-// here, so its field is wider than a "Com1" name needed.
-struct CommStartBlock {
-    platform::WindowHandle window = 0;
-    char port[256] = {};
-    char portType[12] = {};
-    std::uint32_t chunkSize = 0;        // 0 means 64
-    platform::EventHandle copied = 0;   // set once the block is copied, or 0
-};
+using CommStartBlock = frame::CommStartBlock;
 
 // The speed a port type starts at when [Options] "BaudRate" is not set.
 std::uint32_t defaultBaud(const std::string& portType);

@@ -4,6 +4,7 @@
 #include "dia/dia.h"
 #include "dia/package.h"
 #include "frame/colors.h"
+#include "frame/commstart.h"
 #include "frame/drives.h"
 #include "frame/filters.h"
 #include "frame/mailbox.h"
@@ -24,6 +25,7 @@ namespace {
 
 int screenWidth = 0;
 int screenHeight = 0;
+CommThreadControl commControl;
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix)
 {
@@ -173,6 +175,28 @@ std::string loadText(int id)
 
 }  // namespace
 
+bool setCommThreadControl(const CommThreadControl& control)
+{
+    commControl = control;
+    return true;
+}
+
+const CommThreadControl& commThreadControl()
+{
+    return commControl;
+}
+
+CommStartBlock commStartBlock(platform::WindowHandle window, CollHandle shared, platform::EventHandle copied)
+{
+    CommStartBlock block;
+    block.window = window;
+    collGetString(shared, "Port", block.port, sizeof block.port);
+    collGetString(shared, "PortType", block.portType, sizeof block.portType);
+    block.chunkSize = static_cast<std::uint32_t>(collGetNumeric(shared, "BufferSize"));
+    block.copied = copied;
+    return block;
+}
+
 void setScreenSize(int width, int height)
 {
     screenWidth = width;
@@ -241,6 +265,16 @@ std::int64_t MainProcedure(platform::WindowHandle base, int argc, const char* co
         collSetNumeric(pres, "NoNewThread", 1);
         _diaDoProcedureEx(base, "=DP_Settings", 0, "", pres, shared);
         collDeleteItem(pres, "NoNewThread");
+    }
+
+    if (commControl.start) {
+        std::uint64_t comm = commControl.start(commStartBlock(base, shared, 0));
+        if (comm == 0) {
+            diaDoMessageEx(base, MB_ICONEXCLAMATION, 1, 205);
+            collClose(shared);
+            return -1;
+        }
+        collSetNumeric(shared, "hCommThread", static_cast<std::int64_t>(comm));
     }
 
     std::string mainDialog = "BRMRes|Brimlet \"" + option("User") + "\"";
@@ -318,8 +352,16 @@ using namespace vm::frame;
 
 std::int64_t DP_Settings(vm::platform::WindowHandle window, int, const char*, CollHandle first, CollHandle second)
 {
-    // The comm thread is stopped and started again here once the box link exists; until
-    // then the settings only choose the port.
+    const CommThreadControl& comm = commThreadControl();
+    auto copied = vm::platform::createEvent(vm::platform::EventReset::Manual, vm::platform::EventInitial::Clear);
+    msgPost("BRM", "Brimlet", "quit", 4);
+    if (auto running = static_cast<std::uint64_t>(collGetNumeric(second, "hCommThread")); running && comm.wait) {
+        // A thread cannot be killed safely here: one that does not end in time is let go and
+        // ends by itself once its port is closed under it.
+        if (!comm.wait(running, 3000) && comm.abandon)
+            comm.abandon(running);
+        collDeleteItem(second, "hCommThread");
+    }
     while (msgWait("BRM", 0, true, nullptr) == MSG_OK) {
     }
     fillPortList(second);
@@ -328,6 +370,20 @@ std::int64_t DP_Settings(vm::platform::WindowHandle window, int, const char*, Co
     if (result == DIA_OK)
         collDeleteItem(second, "ModuleVersion");
     collDeleteItem(second, "Ports");
+    if (collGetType(first, "NoNewThread") == COLL_NONE && comm.start) {
+        CommStartBlock block = commStartBlock(window, second, copied);
+        block.chunkSize = static_cast<std::uint32_t>(vm::platform::getProfileInt(
+            kSettingsFile, kOptions, "BufferSize", vm::platform::equalsNoCase(block.portType, "Converter") ? 64 : 1024));
+        std::uint64_t started = comm.start(block);
+        if (started == 0) {
+            diaDoMessageEx(window, MB_ICONEXCLAMATION, 1, 205);
+            vm::platform::closeEvent(copied);
+            return -1;
+        }
+        collSetNumeric(second, "hCommThread", static_cast<std::int64_t>(started));
+        vm::platform::waitForEvent(copied, 10000);
+    }
+    vm::platform::closeEvent(copied);
     return result;
 }
 DIA_EXPORT_PROCEDURE(DP_Settings);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "coll/coll.h"
+#include "frame/commstart.h"
 #include "platform/window.h"
 
 #include <cstdint>
@@ -37,6 +38,9 @@ int runFrame(const std::vector<std::string>& arguments);
 // The main procedure, as the frame calls it: the arguments begin with "=MainProcedure".
 // The main dialog's result; 0 when the program stops quietly; -1 on a start-up failure.
 std::int64_t MainProcedure(platform::WindowHandle base, int argc, const char* const* argv, CollHandle pres);
+
+// The comm thread's start block from "Port", "PortType" and "BufferSize" of the collection.
+CommStartBlock commStartBlock(platform::WindowHandle window, CollHandle shared, platform::EventHandle copied);
 
 // The screen size the view reports for "_hres" and "_vres" (0 without a screen).
 void setScreenSize(int width, int height);

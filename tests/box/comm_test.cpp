@@ -1,6 +1,10 @@
 // The comm thread against a box played by the test on the master side of a pseudo-terminal.
 #include "box/comm.h"
 
+#include "dia/dia.h"
+#include "dia/headless.h"
+#include "dia/package.h"
+#include "frame/commstart.h"
 #include "frame/mailbox.h"
 #include "platform/profile.h"
 
@@ -39,6 +43,9 @@ protected:
         root_ = fs::temp_directory_path() / ("comm-test-" + std::to_string(::getpid()));
         fs::create_directories(root_);
         ::setenv("VELMORA_CONFIG_DIR", root_.c_str(), 1);
+        // Port and drive lists see only the test's own (empty) folders.
+        ::setenv("VELMORA_DEV_DIR", root_.c_str(), 1);
+        ::setenv("VELMORA_SYSFS_ROOT", root_.c_str(), 1);
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         ::grantpt(master_);
         ::unlockpt(master_);
@@ -289,4 +296,46 @@ TEST(CommSpeeds, DefaultsAndSwitches)
     EXPECT_EQ(vm::box::switchedBaud(921600), 460800u);
     EXPECT_EQ(vm::box::switchedBaud(115200), 57600u);
     EXPECT_EQ(vm::box::switchedBaud(19200), 19200u);
+}
+
+TEST_F(CommThreadTest, SettingsReplaceTheCommThread)
+{
+    vm::dia::unloadPackages();
+    ASSERT_NE(vm::dia::loadPackage("BRMRes", "VMRes"), nullptr);
+    auto view = std::make_shared<vm::dia::HeadlessView>();  // the settings are cancelled
+    vm::dia::setView(view);
+    CollHandle shared = collOpen("_Brimlet_");
+    CollHandle pres = collOpen("PresMain:Pres");
+    collSetString(shared, "Port", ::ptsname(master_));
+    collSetString(shared, "PortType", "RS232");
+    start();
+    std::uint64_t first = thread_;
+    collSetNumeric(shared, "hCommThread", static_cast<std::int64_t>(first));
+
+    EXPECT_EQ(_diaDoProcedureEx(0, "=DP_Settings", 0, "", pres, shared), DIA_CANCEL);
+    EXPECT_EQ(view->dialogsOpened(), std::vector<std::string>{"M_Settings"});
+    EXPECT_TRUE(vm::box::waitCommThread(first, 0)) << "the old thread was told to quit";
+    auto second = static_cast<std::uint64_t>(collGetNumeric(shared, "hCommThread"));
+    ASSERT_NE(second, 0u);
+    EXPECT_NE(second, first);
+    thread_ = second;
+    // The new thread serves the port.
+    termios line{};
+    auto end = Clock::now() + 3s;
+    while (::tcgetattr(master_, &line) == 0 && (line.c_lflag & ECHO) && Clock::now() < end)
+        std::this_thread::sleep_for(2ms);
+    post("rep\r");
+    EXPECT_EQ(readCommand(4), "rep\r");
+    send("rep\r\n?");
+    EXPECT_EQ(reply(), "rep\r\n?");
+
+    // At start-up the settings run without starting a thread of their own.
+    collSetNumeric(pres, "NoNewThread", 1);
+    EXPECT_EQ(_diaDoProcedureEx(0, "=DP_Settings", 0, "", pres, shared), DIA_CANCEL);
+    EXPECT_TRUE(vm::box::waitCommThread(second, 0));
+    EXPECT_EQ(collGetType(shared, "hCommThread"), COLL_NONE);
+    thread_ = 0;
+    vm::dia::setView(nullptr);
+    collClose(shared);
+    collClose(pres);
 }

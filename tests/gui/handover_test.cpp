@@ -46,6 +46,7 @@ TEST(HandOver, LinkUtilityAddsDesignsToTheRunningProgram)
     CollHandle brimlet = collOpenShared("_Brimlet_");
     ASSERT_NE(brimlet, 0u);
     EXPECT_EQ(collGetShareCount(brimlet), 2);
+    EXPECT_NE(collGetNumeric(brimlet, "hCommThread"), 0) << "the program runs its comm thread on the port";
     EXPECT_EQ(designRows(brimlet), (std::vector<std::string>{"/designs/my rose.pes", "tulip.dst"}));
     // The main dialog consumes the hand-over: only CB_Pres removes it, after setting hWrite.
     auto end = Clock::now() + 5s;
