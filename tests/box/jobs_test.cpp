@@ -1,0 +1,373 @@
+// Box jobs through the real comm thread, against a box the test plays on the master side
+// of a pseudo-terminal, in dialogs run by the headless view.
+#include "box/comm.h"
+#include "box/jobs.h"
+
+#include "dia/dia.h"
+#include "dia/headless.h"
+#include "dia/package.h"
+#include "frame/mailbox.h"
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+using namespace vm::dia;
+
+namespace {
+
+std::vector<vm::box::Command> jobRows;
+std::vector<std::string> responses;
+
+std::int64_t CB_TestStartJob(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
+{
+    if (event == DIA_ACTIVATE)
+        vm::box::startJob(control, "hCmd", jobRows);
+    return _diaCtlDefProc(control, event, p1, p2);
+}
+DIA_EXPORT_CALLBACK(CB_TestStartJob);
+
+std::int64_t DP_TestResponse(vm::platform::WindowHandle, int, const char* request, CollHandle caller, CollHandle)
+{
+    char text[256] = {};
+    collGetString(caller, "CmdResponse", text, sizeof text);
+    responses.push_back(std::string(request) + text);
+    return 1;
+}
+DIA_EXPORT_PROCEDURE(DP_TestResponse);
+
+// The box: answers each command line the comm thread sends with what `answer` says
+// (nothing for an empty answer), and keeps the lines it saw.
+class Box {
+public:
+    using Answer = std::function<std::string(const std::string& line, speed_t speed)>;
+
+    Box(int master, Answer answer) : master_(master), answer_(std::move(answer))
+    {
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~Box()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    std::vector<std::string> lines()
+    {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    void serve()
+    {
+        std::string pending;
+        while (!stop_) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0)
+                continue;
+            char chunk[4096];
+            ssize_t n = ::read(master_, chunk, sizeof chunk);
+            if (n <= 0)
+                continue;
+            pending.append(chunk, static_cast<std::size_t>(n));
+            for (std::size_t end; (end = pending.find('\r')) != std::string::npos;) {
+                std::string line = pending.substr(0, end + 1);
+                pending.erase(0, end + 1);
+                termios t{};
+                ::tcgetattr(master_, &t);
+                {
+                    std::lock_guard lock(mutex_);
+                    lines_.push_back(line);
+                }
+                std::string reply = answer_(line, ::cfgetospeed(&t));
+                if (!reply.empty())
+                    (void)!::write(master_, reply.data(), reply.size());
+            }
+        }
+    }
+
+    int master_;
+    Answer answer_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// The usual answer: the echo, the text, the prompt.
+std::string echoed(const std::string& line, const std::string& text = "")
+{
+    return line.substr(0, line.size() - 1) + text + "\r\n?";
+}
+
+class BoxJobs : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root_ = fs::temp_directory_path() / ("jobs-test-" + std::to_string(::getpid()));
+        fs::create_directories(root_ / "TestBox" / "dialogs");
+        ::setenv("VELMORA_CONFIG_DIR", root_.c_str(), 1);
+        ::setenv("VELMORA_DATA_DIR", root_.c_str(), 1);
+        ::setenv("VELMORA_SYSFS_ROOT", root_.c_str(), 1);
+        std::ofstream(root_ / "TestBox" / "strings.tsv") << "1\tTest\n";
+        std::ofstream(root_ / "TestBox" / "dialogs" / "Maint.json") << R"({"items": [
+            {"tag": "Go", "kind": "button", "callback": "CB_TestStartJob"},
+            {"tag": "hCmd", "kind": "hidden", "id": 600, "callback": "CB_hCmd"},
+            {"tag": "Stop", "kind": "button", "callback": "CB_Cancel"},
+            {"tag": "_Status", "kind": "status"},
+            {"tag": "Close", "kind": "button", "id": 2, "close": 2}]})";
+        unloadPackages();
+        ASSERT_NE(loadPackage("BRMRes", "VMRes"), nullptr);
+        view_ = std::make_shared<HeadlessView>();
+        view_->unscriptedResult = std::nullopt;
+        view_->modalLimit = 20s;
+        setView(view_);
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ::grantpt(master_);
+        ::unlockpt(master_);
+        coll_ = collOpen("dialog");
+        caller_ = collOpen("caller");
+        collSetString(coll_, "Port", ::ptsname(master_));
+        responses.clear();
+        while (msgWait(vm::box::kReplyMailbox, 0, true, nullptr) == MSG_OK) {
+        }
+    }
+
+    void TearDown() override
+    {
+        if (comm_) {
+            msgPost(vm::box::kCommandMailbox, nullptr, "quit", 4);
+            EXPECT_TRUE(vm::box::waitCommThread(comm_, 5000));
+        }
+        while (msgWait(vm::box::kCommandMailbox, 0, true, nullptr) == MSG_OK) {
+        }
+        setView(nullptr);
+        collClose(coll_);
+        collClose(caller_);
+        ::close(master_);
+        unloadPackages();
+        fs::remove_all(root_);
+    }
+
+    void startComm(const char* baud)
+    {
+        vm::platform::writeProfileString("VelmoraII.ini", "Options", "BaudRate", baud);
+        vm::box::CommStartBlock block;
+        std::snprintf(block.port, sizeof block.port, "%s", ::ptsname(master_));
+        std::snprintf(block.portType, sizeof block.portType, "RS232");
+        comm_ = vm::box::startCommThread(block);
+        termios line{};
+        auto end = Clock::now() + 3s;
+        while (::tcgetattr(master_, &line) == 0 && (line.c_lflag & ECHO) && Clock::now() < end)
+            std::this_thread::sleep_for(2ms);
+    }
+
+    // Runs the maintenance dialog: presses Go, then `during` (once the job runs), and
+    // closes the dialog when the job has ended.
+    void runJob(std::function<void(Dialog&)> during = {})
+    {
+        view_->onDialog("Maint", [&, during](Dialog& d) {
+            d.activate(d.indexOfTag("Go"));
+            if (during)
+                during(d);
+            auto end = Clock::now() + 15s;
+            vm::platform::Message m;
+            while (collGetType(coll_, vm::box::kCommandTable) != COLL_NONE && Clock::now() < end)
+                if (vm::platform::peekMessage(m, 5))
+                    vm::platform::dispatchMessage(m);
+            d.end(DIA_OK);
+        });
+        _diaDoDialog(0, "TestBox|Maint", coll_, caller_);
+    }
+
+    fs::path root_;
+    std::shared_ptr<HeadlessView> view_;
+    int master_ = -1;
+    std::uint64_t comm_ = 0;
+    CollHandle coll_ = 0;
+    CollHandle caller_ = 0;
+};
+
+}  // namespace
+
+TEST_F(BoxJobs, AJobSendsItsRowsInOrderAndHandsEachAnswerToItsProcedure)
+{
+    startComm("57600");
+    Box box(master_, [](const std::string& line, speed_t) {
+        return echoed(line, line == "version\r" ? "\r\nBrimlet 2.31 fw 7" : "");
+    });
+    jobRows = {{"led green\r", ""}, {"version\r", ""}, {"led off\r", ""}};
+    collSetString(coll_, "CmdProc", "=DP_TestResponse");
+    // A reply left over from before must not be taken for this job's.
+    msgPost(vm::box::kReplyMailbox, "BRM", "stale\r\n?", 9);
+    runJob();
+    EXPECT_EQ(box.lines(), (std::vector<std::string>{"led green\r", "version\r", "led off\r"}));
+    EXPECT_EQ(responses, (std::vector<std::string>{"=", "=\r\nBrimlet 2.31 fw 7", "="}));
+    EXPECT_EQ(collGetType(coll_, vm::box::kCommandTable), COLL_NONE);
+    EXPECT_TRUE(view_->messages().empty());
+}
+
+TEST_F(BoxJobs, AGarbledReplySendsTheSameCommandAgain)
+{
+    startComm("57600");
+    std::atomic<int> asked{0};
+    Box box(master_, [&](const std::string& line, speed_t) {
+        return ++asked == 1 ? std::string("xyz\r\n?") : echoed(line);
+    });
+    jobRows = {{"led red\r", ""}};
+    runJob();
+    EXPECT_EQ(box.lines(), (std::vector<std::string>{"led red\r", "led red\r"}));
+}
+
+TEST_F(BoxJobs, ASilentBoxEndsTheJobWithMessage207)
+{
+    startComm("57600");
+    Box box(master_, [](const std::string&, speed_t) { return std::string(); });
+    jobRows = {{"led green\r", ""}, {"led off\r", ""}};
+    collSetString(caller_, "Test1Result", "x");
+    runJob();
+    ASSERT_EQ(view_->messages().size(), 1u);
+    EXPECT_EQ(view_->messages()[0].text, *loadString(207));
+    EXPECT_EQ(view_->messages()[0].title, *loadString(3));
+    EXPECT_EQ(box.lines(), std::vector<std::string>{"led green\r"});
+    EXPECT_EQ(collGetType(caller_, "Test1Result"), COLL_NONE);
+}
+
+TEST_F(BoxJobs, CancelSkipsTheFollowingReadRows)
+{
+    startComm("57600");
+    std::atomic<bool> cancelled{false};
+    Box box(master_, [&](const std::string& line, speed_t) {
+        // Answer the first read only after the user pressed cancel.
+        auto end = Clock::now() + 5s;
+        while (line == "read 00 00 00\r" && !cancelled && Clock::now() < end)
+            std::this_thread::sleep_for(5ms);
+        return echoed(line);
+    });
+    jobRows = {{"read 00 00 00\r", ""}, {"read 00 01 00\r", ""}, {"read 00 02 00\r", ""}, {"led off\r", ""}};
+    runJob([&](Dialog& d) {
+        auto end = Clock::now() + 5s;
+        vm::platform::Message m;
+        while (box.lines().empty() && Clock::now() < end)
+            if (vm::platform::peekMessage(m, 5))
+                vm::platform::dispatchMessage(m);
+        EXPECT_FALSE(d.activate(d.indexOfTag("Stop")));  // -2: the job runs on to its end
+        cancelled = true;
+    });
+    EXPECT_EQ(box.lines(), (std::vector<std::string>{"read 00 00 00\r", "led off\r"}));
+}
+
+TEST_F(BoxJobs, ACancelPressedBeforeTheHandlerSendsIsKept)
+{
+    startComm("57600");
+    Box box(master_, [](const std::string& line, speed_t) { return echoed(line); });
+    jobRows = {{"read 00 00 00\r", ""}, {"read 00 01 00\r", ""}, {"led off\r", ""}};
+    // Pressed at once: the cancel waits in the mailbox behind the kick-off and must survive
+    // the handler's arming of its first notice.
+    runJob([](Dialog& d) { EXPECT_FALSE(d.activate(d.indexOfTag("Stop"))); });
+    EXPECT_EQ(box.lines(), (std::vector<std::string>{"read 00 00 00\r", "led off\r"}));
+}
+
+TEST_F(BoxJobs, VersionProbeFindsTheBoxAtTheOtherSpeed)
+{
+    startComm("57600");
+    // The box listens at 115200 only.
+    Box box(master_, [](const std::string& line, speed_t speed) {
+        return speed == B115200 ? echoed(line, "1234") : std::string();
+    });
+    auto begin = Clock::now();
+    view_->onDialog("ModuleVersion", [](Dialog&) {});  // the probe runs by itself
+    EXPECT_EQ(_diaDoDialog(0, "BRMRes|ModuleVersion", coll_, caller_), DIA_CANCEL);
+    EXPECT_GE(Clock::now() - begin, 1900ms);  // the first ask went unanswered
+    char version[16] = {};
+    collGetString(coll_, "ModuleVersion", version, sizeof version);
+    EXPECT_STREQ(version, "1234");
+    EXPECT_EQ(vm::platform::getProfileString("VelmoraII.ini", "Options", "BaudRate", ""), "115200");
+    EXPECT_EQ(box.lines(), (std::vector<std::string>{"rep 00 00 02\r", "rep 00 00 02\r"}));
+}
+
+TEST(BoxModel, ModelAndFirmwareNumberFromTheVersionText)
+{
+    struct Case {
+        const char* text;
+        const char* model;
+        int number;
+        bool small;
+    };
+    // The number starts at a fixed position after the model's name (counting from 0).
+    auto at = [](std::string text, std::size_t position, const char* number) {
+        text.resize(position, '.');
+        return text + number;
+    };
+    const std::string texts[] = {at("Brimlet version", 17, "7 (2003)"), at("VelmoraII module", 20, "5"),
+                                 at("pippet  module", 20, "3"), at("Brimlet-SE module", 20, "9"),
+                                 at("Unknown box", 24, "12")};
+    const Case cases[] = {
+        {texts[0].c_str(), "Brimlet", 7, false},   {texts[1].c_str(), "VelmoraII", 5, false},
+        {texts[2].c_str(), "Pippet", 3, true},     {texts[3].c_str(), "Brimlet-SE", 9, true},
+        {texts[4].c_str(), "", 12, false},
+    };
+    for (const Case& c : cases) {
+        auto box = vm::box::boxModel(c.text);
+        EXPECT_EQ(box.model, c.model) << c.text;
+        EXPECT_EQ(box.number, c.number) << c.text;
+        EXPECT_EQ(box.small, c.small) << c.text;
+    }
+}
+
+TEST(BoxModel, EraseAndWriteChecks)
+{
+    vm::box::BoxModel old{"Brimlet", 2, false};
+    vm::box::BoxModel recent{"Brimlet", 7, false};
+    vm::box::BoxModel small{"Pippet", 9, true};
+    EXPECT_TRUE(vm::box::canErase(old, "29F040", ""));
+    EXPECT_FALSE(vm::box::canErase(old, "29F800", ""));
+    EXPECT_TRUE(vm::box::canErase(recent, "29F800", ""));
+    EXPECT_FALSE(vm::box::canErase(old, "29F080", "Atmel AT49"));
+    EXPECT_TRUE(vm::box::canErase(old, "29F080", "AMD"));
+    EXPECT_FALSE(vm::box::canErase(small, "28F010", ""));
+    EXPECT_TRUE(vm::box::canErase(recent, "sram1024", ""));
+    EXPECT_FALSE(vm::box::canErase(recent, "28F800", ""));
+    EXPECT_TRUE(vm::box::canWrite(old, "28F010", "", 0, false));
+    EXPECT_FALSE(vm::box::canWrite(old, "28F010", "", 1, false));
+    EXPECT_TRUE(vm::box::canWrite(recent, "29F800", "", 7, true));
+    EXPECT_FALSE(vm::box::canWrite(recent, "29F040", "", 7, true));
+    EXPECT_TRUE(vm::box::canWrite(old, "29F016", "", 4, false));
+    EXPECT_FALSE(vm::box::canWrite(old, "29F032", "", 2, false));
+}
+
+TEST(Latency, SetInTheAdaptersSysfsEntry)
+{
+    auto root = fs::temp_directory_path() / ("latency-test-" + std::to_string(::getpid()));
+    auto devices = root / "bus" / "usb-serial" / "devices";
+    ::setenv("VELMORA_SYSFS_ROOT", root.c_str(), 1);
+    EXPECT_EQ(vm::box::latencySet("/dev/ttyUSB0", 3), -1);  // no usb-serial devices at all
+    fs::create_directories(devices / "ttyUSB0");
+    fs::create_directories(devices / "ttyUSB1");
+    std::ofstream(devices / "ttyUSB0" / "latency_timer") << "16\n";
+    EXPECT_EQ(vm::box::latencySet("/dev/ttyUSB0", 3), 1);
+    std::ifstream in(devices / "ttyUSB0" / "latency_timer");
+    int value = 0;
+    in >> value;
+    EXPECT_EQ(value, 3);
+    EXPECT_EQ(vm::box::latencySet("/dev/ttyUSB0", 3), 0);  // already right
+    EXPECT_EQ(vm::box::latencySet("/dev/ttyUSB1", 3), -2);  // no timer
+    EXPECT_EQ(vm::box::latencySet("/dev/ttyUSB7", 3), 0);   // no such adapter
+    fs::remove_all(root);
+}
