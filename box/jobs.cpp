@@ -520,3 +520,23 @@ std::int64_t CB_hGetModVer(DiaControl control, int event, std::int64_t p1, std::
     return DIA_REFUSE;
 }
 DIA_EXPORT_CALLBACK(CB_hGetModVer);
+
+// The main dialog asks the box for its version whenever it has none for the port in use:
+// once per port setting, so that a box that does not answer is not asked again and again.
+std::int64_t CB_VersionDialog(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
+{
+    constexpr std::size_t kAskedSize = 300;
+    if (event == DIA_CREATE)
+        _diaCtlMemAlloc(control, kAskedSize);
+    if (event == DIA_STATE) {
+        CollHandle coll = dialogColl(control);
+        auto* asked = static_cast<char*>(_diaCtlMemRetrieve(control));
+        std::string port = stringItem(coll, "Port") + "|" + stringItem(coll, "PortType");
+        if (asked && collGetType(coll, "ModuleVersion") == COLL_NONE && port != asked) {
+            std::snprintf(asked, kAskedSize, "%s", port.c_str());
+            _diaDoDialog(dialogWindow(control), "BRMRes|ModuleVersion", coll, callerColl(control));
+        }
+    }
+    return _diaCtlDefProc(control, event, p1, p2);
+}
+DIA_EXPORT_CALLBACK(CB_VersionDialog);

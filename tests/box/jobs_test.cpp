@@ -302,6 +302,33 @@ TEST_F(BoxJobs, VersionProbeFindsTheBoxAtTheOtherSpeed)
     EXPECT_EQ(box.lines(), (std::vector<std::string>{"rep 00 00 02\r", "rep 00 00 02\r"}));
 }
 
+TEST_F(BoxJobs, TheMainDialogAsksForTheVersionOncePerPortSetting)
+{
+    startComm("57600");
+    Box box(master_, [](const std::string& line, speed_t) { return echoed(line, "0042"); });
+    std::ofstream(root_ / "TestBox" / "dialogs" / "MainV.json") << R"({"items": [
+        {"tag": "Version", "kind": "hidden", "callback": "CB_VersionDialog"},
+        {"tag": "Close", "kind": "button", "close": 2}]})";
+    view_->onDialog("ModuleVersion", [](Dialog&) {});  // the probe runs by itself
+    view_->onDialog("MainV", [this](Dialog& d) {
+        // Asked while the main dialog opened (before its own window showed).
+        EXPECT_EQ(view_->dialogsOpened(), (std::vector<std::string>{"ModuleVersion", "MainV"}));
+        d.refreshStates();
+        collDeleteItem(coll_, "ModuleVersion");
+        d.refreshStates();  // the same port: not asked again
+        EXPECT_EQ(view_->dialogsOpened().size(), 2u);
+        collSetString(coll_, "PortType", "USB");  // another setting: asked again
+        d.refreshStates();
+        d.end(DIA_OK);
+    });
+    _diaDoDialog(0, "TestBox|MainV", coll_, caller_);
+    EXPECT_EQ(view_->dialogsOpened(),
+              (std::vector<std::string>{"ModuleVersion", "MainV", "ModuleVersion"}));
+    char version[16] = {};
+    collGetString(coll_, "ModuleVersion", version, sizeof version);
+    EXPECT_STREQ(version, "0042");
+}
+
 TEST(BoxModel, ModelAndFirmwareNumberFromTheVersionText)
 {
     struct Case {
