@@ -197,6 +197,11 @@ CommStartBlock commStartBlock(platform::WindowHandle window, CollHandle shared, 
     return block;
 }
 
+const dia::Package* loadProgramResources()
+{
+    return loadResourcePackage();
+}
+
 void setScreenSize(int width, int height)
 {
     screenWidth = width;

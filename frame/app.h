@@ -3,6 +3,7 @@
 #pragma once
 
 #include "coll/coll.h"
+#include "dia/package.h"
 #include "frame/commstart.h"
 #include "platform/window.h"
 
@@ -41,6 +42,10 @@ std::int64_t MainProcedure(platform::WindowHandle base, int argc, const char* co
 
 // The comm thread's start block from "Port", "PortType" and "BufferSize" of the collection.
 CommStartBlock commStartBlock(platform::WindowHandle window, CollHandle shared, platform::EventHandle copied);
+
+// Loads the resource package the way the main procedure does ("dia.ini", else the one
+// shipped); nullptr when there is none.
+const dia::Package* loadProgramResources();
 
 // The screen size the view reports for "_hres" and "_vres" (0 without a screen).
 void setScreenSize(int width, int height);

@@ -12,6 +12,7 @@ packages=(
   libgmock-dev
   libbenchmark-dev
   nlohmann-json3-dev
+  libcli11-dev
   qt6-base-dev
   libgl-dev
   fonts-dejavu-core

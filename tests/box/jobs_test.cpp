@@ -8,6 +8,7 @@
 #include "dia/package.h"
 #include "frame/mailbox.h"
 #include "platform/profile.h"
+#include "tests/support/pty_box.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using namespace vm::dia;
+using vm::testing::Box;
+using vm::testing::echoed;
 
 namespace {
 
@@ -51,70 +54,6 @@ std::int64_t DP_TestResponse(vm::platform::WindowHandle, int, const char* reques
     return 1;
 }
 DIA_EXPORT_PROCEDURE(DP_TestResponse);
-
-// The box: answers each command line the comm thread sends with what `answer` says
-// (nothing for an empty answer), and keeps the lines it saw.
-class Box {
-public:
-    using Answer = std::function<std::string(const std::string& line, speed_t speed)>;
-
-    Box(int master, Answer answer) : master_(master), answer_(std::move(answer))
-    {
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~Box()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-    std::vector<std::string> lines()
-    {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-private:
-    void serve()
-    {
-        std::string pending;
-        while (!stop_) {
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 10) <= 0)
-                continue;
-            char chunk[4096];
-            ssize_t n = ::read(master_, chunk, sizeof chunk);
-            if (n <= 0)
-                continue;
-            pending.append(chunk, static_cast<std::size_t>(n));
-            for (std::size_t end; (end = pending.find('\r')) != std::string::npos;) {
-                std::string line = pending.substr(0, end + 1);
-                pending.erase(0, end + 1);
-                termios t{};
-                ::tcgetattr(master_, &t);
-                {
-                    std::lock_guard lock(mutex_);
-                    lines_.push_back(line);
-                }
-                std::string reply = answer_(line, ::cfgetospeed(&t));
-                if (!reply.empty())
-                    (void)!::write(master_, reply.data(), reply.size());
-            }
-        }
-    }
-
-    int master_;
-    Answer answer_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
-
-// The usual answer: the echo, the text, the prompt.
-std::string echoed(const std::string& line, const std::string& text = "")
-{
-    return line.substr(0, line.size() - 1) + text + "\r\n?";
-}
 
 class BoxJobs : public ::testing::Test {
 protected:
