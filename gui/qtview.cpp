@@ -137,6 +137,9 @@ public:
         case ItemKind::Status:
             if (!item.tag.empty())
                 static_cast<QLabel*>(widget)->setText(qs(value));
+            // Long work on this thread (a port search) tells its progress here: paint now.
+            if (item.kind == ItemKind::Status)
+                widget->repaint();
             break;
         default:
             break;

@@ -39,7 +39,7 @@ unsigned SerialPort::speedFor(std::uint32_t baud)
     }
 }
 
-bool SerialPort::open(const std::string& device, std::uint32_t baud)
+bool SerialPort::open(const std::string& device, std::uint32_t baud, ModemLines modemLines)
 {
     close();
     speed_t speed = speedFor(baud);
@@ -74,7 +74,7 @@ bool SerialPort::open(const std::string& device, std::uint32_t baud)
     ::ioctl(fd, TIOCEXCL);  // no second opener while we have it
     // DTR and RTS up; a pseudo-terminal has no modem lines and refuses (ENOTTY).
     int lines = TIOCM_DTR | TIOCM_RTS;
-    ::ioctl(fd, TIOCMBIS, &lines);
+    ::ioctl(fd, modemLines == ModemLines::Raise ? TIOCMBIS : TIOCMBIC, &lines);
     ::tcflush(fd, TCIOFLUSH);
     if (cancelFd_ < 0)
         cancelFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);

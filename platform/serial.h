@@ -11,6 +11,9 @@ namespace vm::platform {
 
 enum class SerialEvent { Received, LineError, HungUp, TimedOut, Cancelled, Failed };
 
+// Whether opening raises DTR and RTS (the box link does; a port probe leaves them down).
+enum class ModemLines { Raise, Leave };
+
 class SerialPort {
 public:
     SerialPort() = default;
@@ -21,7 +24,7 @@ public:
     // Opens the device for exclusive use at the speed, raw 8N1, no handshake, DTR and RTS
     // raised where the device has them (a pseudo-terminal has not: that is no failure).
     // False with errno kept in lastError() when the device cannot be opened or set.
-    bool open(const std::string& device, std::uint32_t baud);
+    bool open(const std::string& device, std::uint32_t baud, ModemLines lines = ModemLines::Raise);
     void close();
     bool isOpen() const { return fd_ >= 0; }
     int lastError() const { return lastError_; }

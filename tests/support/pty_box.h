@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -45,8 +46,11 @@ private:
                 continue;
             char chunk[4096];
             ssize_t n = ::read(master_, chunk, sizeof chunk);
-            if (n <= 0)
+            if (n <= 0) {
+                // Nobody holds the other side just now (between two opens): wait a little.
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 continue;
+            }
             pending.append(chunk, static_cast<std::size_t>(n));
             for (std::size_t end; (end = pending.find('\r')) != std::string::npos;) {
                 std::string line = pending.substr(0, end + 1);
