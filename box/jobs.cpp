@@ -91,12 +91,16 @@ bool handleMemoryEvents(DiaControl control, int event)
     }
 }
 
+// The reply as the comm thread sent it, without its closing zero. Binary replies hold
+// zero bytes of their own, so the text is not cut at the first one.
 std::string messageText(const MailMessage* message)
 {
     if (!message->data)
         return {};
     std::string text(static_cast<const char*>(message->data), message->length);
-    return text.substr(0, text.find('\0'));
+    if (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    return text;
 }
 
 void deleteRow0(CollHandle coll)

@@ -219,6 +219,8 @@ std::int64_t Dialog::defaultProc(int index, int event, std::int64_t, std::int64_
     case DIA_ACTIVATE:
         if (!item(index).procedure.empty())
             _diaDoProcedureEx(window_, item(index).procedure.c_str(), 0, "", callerColl_, dialogColl_);
+        if (!item(index).dialog.empty())
+            _diaDoDialog(window_, item(index).dialog.c_str(), dialogColl_, dialogColl_);
         if (item(index).close != 0) {
             pendingClose_ = item(index).close;
             return pendingClose_;
@@ -445,6 +447,13 @@ std::vector<std::string> unresolvedNames(const Package& package)
                 missing.push_back(name + ": " + item.callback);
             if (!item.procedure.empty() && !findProcedure(item.procedure))
                 missing.push_back(name + ": " + item.procedure);
+            if (!item.dialog.empty()) {
+                // Only dialogs of this package can be checked here.
+                std::string target = item.dialog.substr(item.dialog.find('|') + 1);
+                target = target.substr(0, target.find(' '));
+                if (!package.dialog(target))
+                    missing.push_back(name + ": dialog " + target);
+            }
         }
     }
     return missing;

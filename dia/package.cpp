@@ -138,6 +138,7 @@ std::optional<DialogDef> parseDialog(std::string_view name, std::string_view jso
         item.id = entry.value("id", 0);
         item.callback = entry.value("callback", std::string());
         item.procedure = entry.value("procedure", std::string());
+        item.dialog = entry.value("dialog", std::string());
         item.arg = entry.value("arg", std::string());
         item.close = entry.value("close", 0);
         item.isDefault = entry.value("default", false);

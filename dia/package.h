@@ -24,6 +24,8 @@ struct ItemDef {
     std::string callback;  // exported name of the item's callback, or empty
     std::string procedure; // a procedure ("=DP_Name") that activating the item runs with
                            // the caller's and the dialog's collections
+    std::string dialog;    // a dialog ("Package|Name") that activating the item opens, with
+                           // this dialog's collection as its dialog and caller's collection
     std::string arg;       // the argument text (_diaGetProperty)
     int close = 0;         // buttons: the dialog result they close with
     bool isDefault = false;

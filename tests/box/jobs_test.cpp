@@ -55,6 +55,17 @@ std::int64_t DP_TestResponse(vm::platform::WindowHandle, int, const char* reques
 }
 DIA_EXPORT_PROCEDURE(DP_TestResponse);
 
+std::string rawResponse;
+
+std::int64_t DP_TestRawResponse(vm::platform::WindowHandle, int, const char*, CollHandle caller, CollHandle)
+{
+    int length = collGetItem(caller, "CmdResponse", nullptr, 0);
+    rawResponse.assign(static_cast<std::size_t>(std::max(length, 0)), '\0');
+    collGetItem(caller, "CmdResponse", rawResponse.data(), rawResponse.size());
+    return 1;
+}
+DIA_EXPORT_PROCEDURE(DP_TestRawResponse);
+
 class BoxJobs : public ::testing::Test {
 protected:
     void SetUp() override
@@ -160,6 +171,22 @@ TEST_F(BoxJobs, AJobSendsItsRowsInOrderAndHandsEachAnswerToItsProcedure)
     EXPECT_EQ(responses, (std::vector<std::string>{"=", "=\r\nBrimlet 2.31 fw 7", "="}));
     EXPECT_EQ(collGetType(coll_, vm::box::kCommandTable), COLL_NONE);
     EXPECT_TRUE(view_->messages().empty());
+}
+
+TEST_F(BoxJobs, ABinaryReplyReachesItsProcedureWithItsZeroBytes)
+{
+    startComm("57600");
+    std::string data;
+    for (int i = 0; i < 256; ++i)
+        data.push_back(static_cast<char>(i));  // a zero byte first of all
+    Box box(master_, [&](const std::string& line, speed_t) {
+        return line.substr(0, line.size() - 1) + data + "\r\n?";
+    });
+    jobRows = {{"b16read 00 00 00\r", ""}};  // echo of 16 characters
+    collSetString(coll_, "CmdProc", "=DP_TestRawResponse");
+    rawResponse.clear();
+    runJob();
+    EXPECT_EQ(rawResponse, data + "\r\n?");
 }
 
 TEST_F(BoxJobs, AGarbledReplySendsTheSameCommandAgain)

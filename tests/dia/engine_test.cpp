@@ -123,7 +123,9 @@ protected:
             {"tag": "ReadCard", "kind": "button", "callback": "CB_TestBoxButton"},
             {"tag": "hJob", "kind": "hidden", "id": 500, "callback": "CB_TestHandler"},
             {"tag": "Cancel", "kind": "button", "close": 2}]})");
-        write("dialogs/Misspelt.json", R"({"items": [{"tag": "X", "kind": "button", "callback": "CB_NoSuchThing"}]})");
+        write("dialogs/Misspelt.json", R"({"items": [{"tag": "X", "kind": "button", "callback": "CB_NoSuchThing"},
+            {"tag": "Y", "kind": "button", "dialog": "TestRes|Nowhere"}]})");
+        write("dialogs/Opener.json", R"({"items": [{"tag": "Open", "kind": "button", "dialog": "TestRes|Box"}]})");
         unloadPackages();
         view_ = std::make_shared<HeadlessView>();
         setView(view_);
@@ -322,11 +324,27 @@ TEST_F(DialogEngine, ProceduresRunByNameWithTheirWindow)
     EXPECT_EQ(stringItem(coll_, "ProcedureRequest"), "?job");
 }
 
+TEST_F(DialogEngine, AButtonOpensItsDialogOnTheSameCollection)
+{
+    view_->onDialog("Opener", [](Dialog& d) {
+        d.activate(d.indexOfTag("Open"));
+        d.end(DIA_OK);
+    });
+    view_->onDialog("Box", [this](Dialog& d) {
+        EXPECT_EQ(d.dialogCollection(), coll_);
+        EXPECT_EQ(d.callerCollection(), coll_);
+        d.end(DIA_CANCEL);
+    });
+    EXPECT_EQ(run("TestRes|Opener"), DIA_OK);
+    EXPECT_EQ(view_->dialogsOpened(), (std::vector<std::string>{"Opener", "Box"}));
+}
+
 TEST_F(DialogEngine, MisspeltCallbackNamesAreFound)
 {
     const Package* package = loadPackage("TestRes");
     ASSERT_NE(package, nullptr);
-    EXPECT_EQ(unresolvedNames(*package), std::vector<std::string>{"Misspelt: CB_NoSuchThing"});
+    EXPECT_EQ(unresolvedNames(*package),
+              (std::vector<std::string>{"Misspelt: CB_NoSuchThing", "Misspelt: dialog Nowhere"}));
 }
 
 TEST_F(DialogEngine, MessagesComeFromTheStringTableAndAreRecorded)
