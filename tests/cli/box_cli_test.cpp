@@ -146,3 +146,69 @@ TEST_F(BoxCommandLine, FailuresEndWithOneLineAndACode)
     EXPECT_NE(quiet.err.find("Timeout"), std::string::npos) << quiet.err;
     EXPECT_TRUE(quiet.out.empty());
 }
+
+namespace {
+
+// brimlet-sim as a process: its first line is the pseudo-terminal to use.
+class Simulator {
+public:
+    explicit Simulator(std::vector<std::string> options)
+    {
+        int out[2];
+        if (::pipe(out) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        options.insert(options.begin(), BRIMLET_SIM_PATH);
+        std::vector<char*> argv;
+        for (auto& word : options)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        posix_spawn(&pid_, BRIMLET_SIM_PATH, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        std::string line;
+        auto end = std::chrono::steady_clock::now() + 10s;
+        char c;
+        pollfd p{out[0], POLLIN, 0};
+        while (std::chrono::steady_clock::now() < end && ::poll(&p, 1, 100) >= 0) {
+            if (!(p.revents & POLLIN))
+                continue;
+            if (::read(out[0], &c, 1) != 1 || c == '\n')
+                break;
+            line.push_back(c);
+        }
+        ::close(out[0]);
+        slave_ = line;
+    }
+    ~Simulator()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    const std::string& slave() const { return slave_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string slave_;
+};
+
+}  // namespace
+
+TEST_F(BoxCommandLine, AgainstTheVirtualBoxOnTheOtherSpeed)
+{
+    // The box serves 115200; the program starts at 57600 and finds it at the other speed.
+    Simulator box({"--chip", "29F040", "--baud", "115200", "--serial", "0A1B"});
+    ASSERT_FALSE(box.slave().empty());
+    Result version = runVelmora({"box", "version", "--port", box.slave()});
+    EXPECT_EQ(version.exitCode, 0) << version.err;
+    EXPECT_EQ(version.out, "0A1B\n");
+    // The speed that answered was remembered, so a plain command now works at once.
+    Result reply = runVelmora({"box", "cmd", "--port", box.slave(), "led green"});
+    EXPECT_EQ(reply.exitCode, 0) << reply.err;
+    EXPECT_EQ(reply.out.rfind("led green", 0), 0u) << reply.out;
+}
