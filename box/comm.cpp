@@ -33,7 +33,8 @@ constexpr unsigned kExclamation = 48;
 class Comm {
 public:
     explicit Comm(const CommStartBlock& block)
-        : port_(block.port), portType_(block.portType), chunk_(block.chunkSize ? block.chunkSize : 64)
+        : port_(block.port), portType_(block.portType), chunk_(block.chunkSize ? block.chunkSize : 64),
+          opened_(block.opened)
     {
         continue_ = platform::createEvent(platform::EventReset::Manual, platform::EventInitial::Set);
     }
@@ -58,6 +59,7 @@ private:
     std::string port_;
     std::string portType_;
     std::size_t chunk_;
+    platform::EventHandle opened_;
     platform::SerialPort serial_;
     std::atomic<bool> connected_{false};
     platform::EventHandle continue_ = 0;
@@ -237,6 +239,8 @@ void Comm::run()
         msgMessageBox(kCaption, kPortCannotOpen, kExclamation);
         return;
     }
+    if (opened_ != 0)
+        platform::setEvent(opened_);
     for (;;) {
         MailMessage* message = nullptr;
         if (msgWait(kCommandMailbox, 1000, true, &message) != MSG_OK)

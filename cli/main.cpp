@@ -31,11 +31,12 @@ public:
         vm::box::CommStartBlock block;
         std::snprintf(block.port, sizeof block.port, "%s", port.c_str());
         std::snprintf(block.portType, sizeof block.portType, "%s", portType.c_str());
-        block.copied = vm::platform::createEvent(vm::platform::EventReset::Manual, vm::platform::EventInitial::Clear);
+        block.opened = vm::platform::createEvent(vm::platform::EventReset::Manual, vm::platform::EventInitial::Clear);
         handle_ = vm::box::startCommThread(block);
+        // The thread either opens the port or ends; the event says which.
         if (handle_)
-            vm::platform::waitForEvent(block.copied, 10000);
-        vm::platform::closeEvent(block.copied);
+            open_ = vm::platform::waitForEvent(block.opened, 10000) == vm::platform::WaitResult::Signalled;
+        vm::platform::closeEvent(block.opened);
     }
     ~CommSession()
     {
@@ -45,12 +46,12 @@ public:
         if (!vm::box::waitCommThread(handle_, 5000))
             vm::box::abandonCommThread(handle_);
     }
-    bool started() const { return handle_ != 0; }
-    // The comm thread ends by itself when the port cannot be opened.
-    bool ended() const { return vm::box::waitCommThread(handle_, 0); }
+    // False when the port could not be opened (the comm thread has ended then).
+    bool open() const { return open_; }
 
 private:
     std::uint64_t handle_ = 0;
+    bool open_ = false;
 };
 
 // Messages the engine shows go to standard error, as one line each.
@@ -75,7 +76,7 @@ int boxVersion(const std::string& port, const std::string& portType, bool json)
     int code = 1;
     {
         CommSession comm(port, portType);
-        if (!comm.started() || comm.ended()) {
+        if (!comm.open()) {
             fail("the port " + port + " cannot be opened");
         } else {
             _diaDoDialog(0, "BRMRes|ModuleVersion", coll, coll);
@@ -101,7 +102,7 @@ int boxCommand(const std::string& port, const std::string& portType, std::string
     if (text.empty() || text.back() != '\r')
         text.push_back('\r');
     CommSession comm(port, portType);
-    if (!comm.started() || comm.ended()) {
+    if (!comm.open()) {
         fail("the port " + port + " cannot be opened");
         return 1;
     }

@@ -18,6 +18,7 @@ struct CommStartBlock {
     char portType[12] = {};
     std::uint32_t chunkSize = 0;       // 0 means 64
     platform::EventHandle copied = 0;  // set once the block is copied, or 0
+    platform::EventHandle opened = 0;  // set once the port is open, or 0
 };
 
 struct CommThreadControl {
