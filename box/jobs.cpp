@@ -196,15 +196,22 @@ MailMessage* takeReply(DiaControl control, HandlerMemory* memory, bool& answered
         answered = true;
         return nullptr;
     }
-    if (isCancel(reply)) {
+    while (isCancel(reply)) {
         memory->cancel = 1;
         msgFree(reply);
         reply = nullptr;
-        if (msgWait(kReplyMailbox, 0, true, &reply) != MSG_OK) {
-            armHandlerNotice(control, memory, kJobTimeoutMs);
-            answered = true;
-            return nullptr;
-        }
+        if (msgWait(kReplyMailbox, 0, true, &reply) == MSG_OK)
+            continue;
+        // Nothing behind the cancel yet: wait for the reply. One that slips in while the
+        // notice is armed is that reply, not a stale message, so it is taken, not dropped.
+        int armed = msgNotifyWindow(kReplyMailbox, dialogWindow(control), platform::WM_COMMAND,
+                                    static_cast<std::uint64_t>(_diaGetItemInfo(control, DIA_SELF, 2)),
+                                    static_cast<std::uint64_t>(_diaGetItemInfo(control, DIA_SELF, 4096)),
+                                    kJobTimeoutMs);
+        if (armed == MSG_PENDING && msgWait(kReplyMailbox, 0, true, &reply) == MSG_OK)
+            continue;
+        answered = true;
+        return nullptr;
     }
     return reply;
 }
