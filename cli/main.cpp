@@ -1,14 +1,18 @@
 // velmora: the command line over the same engine as the desktop program.
 //   velmora box version --port DEV [--port-type T] [--json]
 //   velmora box cmd --port DEV [--port-type T] "TEXT"
+//   velmora box find [--json]
 #include "box/comm.h"
+#include "box/find.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
 #include "frame/app.h"
 #include "frame/mailbox.h"
+#include "frame/ports.h"
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -33,9 +37,13 @@ public:
         std::snprintf(block.portType, sizeof block.portType, "%s", portType.c_str());
         block.opened = vm::platform::createEvent(vm::platform::EventReset::Manual, vm::platform::EventInitial::Clear);
         handle_ = vm::box::startCommThread(block);
-        // The thread either opens the port or ends; the event says which.
-        if (handle_)
-            open_ = vm::platform::waitForEvent(block.opened, 10000) == vm::platform::WaitResult::Signalled;
+        // The thread either opens the port (the event) or gives up and ends.
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (handle_ && !open_ && std::chrono::steady_clock::now() < end) {
+            open_ = vm::platform::waitForEvent(block.opened, 10) == vm::platform::WaitResult::Signalled;
+            if (!open_ && vm::box::waitCommThread(handle_, 0))
+                break;
+        }
         vm::platform::closeEvent(block.opened);
     }
     ~CommSession()
@@ -126,6 +134,30 @@ int boxCommand(const std::string& port, const std::string& portType, std::string
     return 0;
 }
 
+// Every port of the device folder, first as "RS232" then as "USB", each at both speeds.
+int boxFind(bool json)
+{
+    auto ports = vm::frame::listSerialPorts(vm::frame::PortSources::fromEnvironment());
+    for (const char* type : {"RS232", "USB"}) {
+        for (const auto& port : ports) {
+            for (bool higher : {false, true}) {
+                std::string status;
+                if (vm::box::probe(port, type, higher, status) != vm::box::kProbeAnswered)
+                    continue;
+                std::uint32_t speed = vm::box::probeSpeed(type, higher);
+                if (json)
+                    std::cout << "{\"port\": \"" << port << "\", \"type\": \"" << type << "\", \"speed\": " << speed
+                              << ", \"status\": \"" << status << "\"}\n";
+                else
+                    std::cout << port << " " << type << " " << speed << " " << status << "\n";
+                return 0;
+            }
+        }
+    }
+    fail(vm::box::kNotFound);
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -148,6 +180,10 @@ int main(int argc, char** argv)
     cmd->add_option("--port-type", portType, "RS232, USB or Converter");
     cmd->add_option("text", text, "the command")->required();
 
+    bool findJson = false;
+    CLI::App* find = box->add_subcommand("find", "look for the card reader on every serial port");
+    find->add_flag("--json", findJson, "print the result as JSON");
+
     CLI11_PARSE(app, argc, argv);
 
     if (!vm::frame::loadProgramResources()) {
@@ -159,6 +195,8 @@ int main(int argc, char** argv)
         code = boxVersion(port, portType, json);
     else if (*cmd)
         code = boxCommand(port, portType, text);
+    else if (*find)
+        code = boxFind(findJson);
     vm::dia::setView(nullptr);
     return code;
 }

@@ -212,3 +212,21 @@ TEST_F(BoxCommandLine, AgainstTheVirtualBoxOnTheOtherSpeed)
     EXPECT_EQ(reply.exitCode, 0) << reply.err;
     EXPECT_EQ(reply.out.rfind("led green", 0), 0u) << reply.out;
 }
+
+TEST_F(BoxCommandLine, FindLooksAtEveryPortOfTheDeviceFolder)
+{
+    fs::create_directories(root_ / "dev");
+    ::setenv("VELMORA_DEV_DIR", (root_ / "dev").c_str(), 1);
+    Result none = runVelmora({"box", "find"});
+    EXPECT_NE(none.exitCode, 0);
+    EXPECT_EQ(none.err, "velmora: No Velmora II found!\n");
+
+    Simulator box({"--chip", "29F040", "--baud", "115200"});
+    ASSERT_FALSE(box.slave().empty());
+    fs::create_symlink(box.slave(), root_ / "dev" / "ttyUSB0");
+    Result found = runVelmora({"box", "find"});
+    EXPECT_EQ(found.exitCode, 0) << found.err;
+    std::string device = (root_ / "dev" / "ttyUSB0").string();
+    EXPECT_EQ(found.out.rfind(device + " RS232 115200 ", 0), 0u) << found.out;
+    ::unsetenv("VELMORA_DEV_DIR");
+}
