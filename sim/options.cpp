@@ -1,4 +1,5 @@
 #include "sim/options.h"
+#include "platform/serial.h"
 
 #include "sim/pty_server.h"
 
@@ -91,7 +92,7 @@ std::optional<SimOptions> parseOptions(const std::vector<std::string>& args, std
         } else if (name == "--save") {
             options.save = value;
         } else if (name == "--baud") {
-            if (!parseInt(value, 1, 4000000, number) || PtyServer::speedFor(static_cast<std::uint32_t>(number)) == 0)
+            if (!parseInt(value, 1, 4000000, number) || platform::SerialPort::speedFor(static_cast<std::uint32_t>(number)) == 0)
                 return fail("--baud: not a line speed: " + value);
             options.baud = static_cast<std::uint32_t>(number);
         } else if (name == "--model") {

@@ -1,4 +1,5 @@
 #include "sim/pty_server.h"
+#include "platform/serial.h"
 
 #include <cerrno>
 #include <chrono>
@@ -34,24 +35,6 @@ PtyServer::~PtyServer()
         ::close(stopFd_);
 }
 
-unsigned PtyServer::speedFor(std::uint32_t baud)
-{
-    switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return 0;
-    }
-}
-
 bool PtyServer::open(std::uint32_t baud, std::string* error)
 {
     auto fail = [&](const std::string& why) {
@@ -62,7 +45,7 @@ bool PtyServer::open(std::uint32_t baud, std::string* error)
         master_ = -1;
         return false;
     };
-    speed_ = speedFor(baud);
+    speed_ = platform::SerialPort::speedFor(baud);
     if (speed_ == 0)
         return fail("no such line speed: " + std::to_string(baud));
     if (stopFd_ < 0)

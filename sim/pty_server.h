@@ -43,8 +43,6 @@ public:
     std::size_t answered() const { return answered_; }
     std::size_t ignored() const { return ignored_; }
 
-    // The termios speed constant of a rate; 0 when there is none.
-    static unsigned speedFor(std::uint32_t baud);
 
 private:
     bool clientAtOurSpeed() const;
