@@ -67,13 +67,6 @@ private:
     unsigned char reply_[kReplyBufferSize] = {};
 };
 
-std::uint32_t configuredBaud(const std::string& portType)
-{
-    std::string text = platform::getProfileString(kSettingsFile, "Options", "BaudRate", "").substr(0, 16);
-    long value = text.empty() ? 0 : std::atol(text.c_str());
-    return value > 0 ? static_cast<std::uint32_t>(value) : defaultBaud(portType);
-}
-
 bool startsWithNoCase(std::string_view text, std::string_view prefix)
 {
     return text.size() >= prefix.size() && platform::equalsNoCase(text.substr(0, prefix.size()), prefix);
@@ -292,6 +285,13 @@ CommThreads& commThreads()
 }
 
 }  // namespace
+
+std::uint32_t configuredBaud(const std::string& portType)
+{
+    std::string text = platform::getProfileString(kSettingsFile, "Options", "BaudRate", "").substr(0, 16);
+    long value = text.empty() ? 0 : std::atol(text.c_str());
+    return value > 0 ? static_cast<std::uint32_t>(value) : defaultBaud(portType);
+}
 
 std::uint32_t defaultBaud(const std::string& portType)
 {

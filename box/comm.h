@@ -25,6 +25,8 @@ using CommStartBlock = frame::CommStartBlock;
 
 // The speed a port type starts at when [Options] "BaudRate" is not set.
 std::uint32_t defaultBaud(const std::string& portType);
+// The speed the comm thread opens the port at: [Options] "BaudRate", else the default.
+std::uint32_t configuredBaud(const std::string& portType);
 // The speed "speed" switches to: 57600 <-> 115200, 460800 <-> 921600; others stay.
 std::uint32_t switchedBaud(std::uint32_t baud);
 

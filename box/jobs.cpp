@@ -1,5 +1,7 @@
 #include "box/jobs.h"
 
+#include "box/handler.h"
+
 #include "box/comm.h"
 #include "dia/package.h"
 #include "frame/mailbox.h"
@@ -17,120 +19,7 @@ namespace {
 
 constexpr std::uint32_t kJobTimeoutMs = 60000;
 constexpr std::uint32_t kProbeTimeoutMs = 3000;
-constexpr std::uint32_t kKickOffTimeoutMs = 1000;
-constexpr unsigned kExclamation = 48;
 constexpr int kBoxTitle = 3;
-
-CollHandle dialogColl(DiaControl control)
-{
-    return static_cast<CollHandle>(_diaGetInfo(control, 1));
-}
-
-CollHandle callerColl(DiaControl control)
-{
-    return static_cast<CollHandle>(_diaGetInfo(control, 2));
-}
-
-platform::WindowHandle dialogWindow(DiaControl control)
-{
-    return static_cast<platform::WindowHandle>(_diaGetInfo(control, 3));
-}
-
-std::string stringItem(CollHandle coll, const char* tag, std::size_t limit = 1024)
-{
-    std::string text(limit + 1, '\0');
-    collGetString(coll, tag, text.data(), text.size());
-    return text.c_str();
-}
-
-void setStatus(DiaControl control, const std::string& text)
-{
-    int index = _diaGetIndexFromTag(control, kStatusItem);
-    if (index >= 0)
-        _diaSetItem(control, index, text.c_str());
-    else
-        collSetString(dialogColl(control), kStatusItem, text.c_str());
-}
-
-void message(int text)
-{
-    diaDoMessageEx(0, kExclamation, kBoxTitle, text);
-}
-
-HandlerMemory* memoryOf(DiaControl control)
-{
-    return static_cast<HandlerMemory*>(_diaCtlMemRetrieve(control));
-}
-
-void dropCurrent(HandlerMemory* memory)
-{
-    if (memory && memory->current) {
-        _collFree(memory->current);
-        memory->current = nullptr;
-    }
-}
-
-// Item memory: allocated on creation, set up on set-up, its command copy freed at the end.
-bool handleMemoryEvents(DiaControl control, int event)
-{
-    switch (event) {
-    case DIA_CREATE:
-        _diaCtlMemAlloc(control, sizeof(HandlerMemory));
-        return true;
-    case DIA_SETUP:
-        if (auto* memory = memoryOf(control)) {
-            std::memset(memory, 0, sizeof *memory);
-            std::memcpy(memory->text, "ff ff ff", 9);
-        }
-        return false;
-    case DIA_DESTROY:
-        dropCurrent(memoryOf(control));
-        return false;
-    default:
-        return false;
-    }
-}
-
-// The reply as the comm thread sent it, without its closing zero. Binary replies hold
-// zero bytes of their own, so the text is not cut at the first one.
-std::string messageText(const MailMessage* message)
-{
-    if (!message->data)
-        return {};
-    std::string text(static_cast<const char*>(message->data), message->length);
-    if (!text.empty() && text.back() == '\0')
-        text.pop_back();
-    return text;
-}
-
-void deleteRow0(CollHandle coll)
-{
-    TableHandle table = collGetTable(coll, kCommandTable);
-    if (table && tableRowCount(table) > 0) {
-        tableDeleteRow(table, 0);
-        collSetTable(coll, kCommandTable, table);
-    }
-    tableDestroy(table);
-}
-
-// After a cancel the read rows that follow the current one are skipped.
-void skipReadRows(CollHandle coll)
-{
-    TableHandle table = collGetTable(coll, kCommandTable);
-    if (!table)
-        return;
-    char buf[64];
-    while (tableRowCount(table) > 1 && tableGetField(table, 1, 0, buf, sizeof buf) >= 0 &&
-           std::strncmp(buf, "read", 4) == 0)
-        tableDeleteRow(table, 0);
-    collSetTable(coll, kCommandTable, table);
-    tableDestroy(table);
-}
-
-int rowCount(CollHandle coll)
-{
-    return collTableRowCount(coll, kCommandTable);
-}
 
 bool isCancel(const MailMessage* message)
 {
@@ -157,25 +46,176 @@ void armHandlerNotice(DiaControl control, HandlerMemory* memory, std::uint32_t t
     }
 }
 
-// Sends row 0 to the box: shows it, arms the notice and keeps a copy as the current command.
-bool sendRow0(DiaControl control, HandlerMemory* memory, std::uint32_t timeoutMs)
+void closeDialogByItem2(DiaControl control)
 {
-    CollHandle coll = dialogColl(control);
-    char row[1024];
-    int length = collTableGetRow(coll, kCommandTable, 0, row, sizeof row);
-    char* copy = length > 0 ? static_cast<char*>(_collAlloc(static_cast<std::size_t>(length))) : nullptr;
-    if (!copy) {
-        message(209);
-        collDeleteItem(coll, kCommandTable);
+    platform::postMessage(dialogWindow(control), platform::WM_COMMAND, 2, 0);
+}
+
+void message(int text)
+{
+    jobMessage(text, kBoxTitle);
+}
+
+}  // namespace
+
+CollHandle dialogColl(DiaControl control)
+{
+    return static_cast<CollHandle>(_diaGetInfo(control, 1));
+}
+
+CollHandle callerColl(DiaControl control)
+{
+    return static_cast<CollHandle>(_diaGetInfo(control, 2));
+}
+
+platform::WindowHandle dialogWindow(DiaControl control)
+{
+    return static_cast<platform::WindowHandle>(_diaGetInfo(control, 3));
+}
+
+std::string stringItem(CollHandle coll, const char* tag, std::size_t limit)
+{
+    std::string text(limit + 1, '\0');
+    collGetString(coll, tag, text.data(), text.size());
+    return text.c_str();
+}
+
+void setStatus(DiaControl control, const std::string& text)
+{
+    int index = _diaGetIndexFromTag(control, kStatusItem);
+    if (index >= 0)
+        _diaSetItem(control, index, text.c_str());
+    else
+        collSetString(dialogColl(control), kStatusItem, text.c_str());
+}
+
+void jobMessage(int text, int title, unsigned style)
+{
+    diaDoMessageEx(0, style, title, text);
+}
+
+HandlerMemory* memoryOf(DiaControl control)
+{
+    return static_cast<HandlerMemory*>(_diaCtlMemRetrieve(control));
+}
+
+void dropCurrent(HandlerMemory* memory)
+{
+    if (memory && memory->current) {
+        _collFree(memory->current);
+        memory->current = nullptr;
+    }
+}
+
+bool handleMemoryEvents(DiaControl control, int event)
+{
+    switch (event) {
+    case DIA_CREATE:
+        _diaCtlMemAlloc(control, sizeof(HandlerMemory));
+        return true;
+    case DIA_SETUP:
+        if (auto* memory = memoryOf(control)) {
+            std::memset(memory, 0, sizeof *memory);
+            std::memcpy(memory->text, "ff ff ff", 9);
+        }
+        return true;
+    case DIA_DESTROY:
+        if (auto* memory = memoryOf(control)) {
+            dropCurrent(memory);
+            std::free(memory->image);
+            memory->image = nullptr;
+            memory->stored = 0;
+        }
+        return true;
+    default:
         return false;
     }
-    std::memcpy(copy, row, static_cast<std::size_t>(length));
+}
+
+std::string messageText(const MailMessage* message)
+{
+    if (!message->data)
+        return {};
+    std::string text(static_cast<const char*>(message->data), message->length);
+    if (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    return text;
+}
+
+int rowCount(CollHandle coll)
+{
+    return collTableRowCount(coll, kCommandTable);
+}
+
+void deleteRow0(CollHandle coll)
+{
+    TableHandle table = collGetTable(coll, kCommandTable);
+    if (table && tableRowCount(table) > 0) {
+        tableDeleteRow(table, 0);
+        collSetTable(coll, kCommandTable, table);
+    }
+    tableDestroy(table);
+}
+
+std::string row0Line(CollHandle coll)
+{
+    char buf[1024] = {};
+    if (collTableGetRow(coll, kCommandTable, 0, buf, sizeof buf - 1) <= 0)
+        return {};
+    return buf;
+}
+
+int row0Count(CollHandle coll)
+{
+    char row[1024] = {};
+    int length = collTableGetRow(coll, kCommandTable, 0, row, sizeof row - 1);
+    if (length <= 0)
+        return 0;
+    std::size_t count = std::strlen(row) + 1;
+    return count < static_cast<std::size_t>(length) ? std::atoi(row + count) : 0;
+}
+
+void skipRowsAfterCurrent(CollHandle coll, std::initializer_list<const char*> prefixes)
+{
+    TableHandle table = collGetTable(coll, kCommandTable);
+    if (!table)
+        return;
+    auto skippable = [&](const char* line) {
+        for (const char* prefix : prefixes)
+            if (std::strncmp(line, prefix, std::strlen(prefix)) == 0)
+                return true;
+        return false;
+    };
+    char buf[64];
+    while (tableRowCount(table) > 1 && tableGetField(table, 1, 0, buf, sizeof buf) >= 0 && skippable(buf))
+        tableDeleteRow(table, 1);
+    collSetTable(coll, kCommandTable, table);
+    tableDestroy(table);
+}
+
+bool sendLine(DiaControl control, HandlerMemory* memory, const std::string& row, std::uint32_t timeoutMs, int title)
+{
+    char* copy = row.empty() ? nullptr : static_cast<char*>(_collAlloc(row.size()));
+    if (!copy) {
+        jobMessage(209, title, MB_ICONINFORMATION);
+        collDeleteItem(dialogColl(control), kCommandTable);
+        return false;
+    }
+    std::memcpy(copy, row.data(), row.size());
     dropCurrent(memory);
     memory->current = copy;
     setStatus(control, copy);
     armHandlerNotice(control, memory, timeoutMs);
-    msgPost(kCommandMailbox, kReplyMailbox, row, static_cast<std::size_t>(length));
+    msgPost(kCommandMailbox, kReplyMailbox, row.data(), row.size());
     return true;
+}
+
+bool sendRow0(DiaControl control, HandlerMemory* memory, std::uint32_t timeoutMs, int title)
+{
+    char row[1024];
+    int length = collTableGetRow(dialogColl(control), kCommandTable, 0, row, sizeof row);
+    return sendLine(control, memory, length > 0 ? std::string(row, static_cast<std::size_t>(length)) : std::string(),
+                    timeoutMs, title);
 }
 
 void endJob(DiaControl control)
@@ -184,16 +224,12 @@ void endJob(DiaControl control)
     setStatus(control, "");
 }
 
-// Takes the handler's message: the reply, or nullptr after a missing reply or a cancel
-// with nothing behind it (the caller then answers -2).
-MailMessage* takeReply(DiaControl control, HandlerMemory* memory, bool& answered)
+MailMessage* takeReply(DiaControl control, HandlerMemory* memory, int title)
 {
-    answered = false;
     MailMessage* reply = nullptr;
     if (msgWait(kReplyMailbox, 0, true, &reply) != MSG_OK) {
-        message(206);
+        jobMessage(206, title);
         endJob(control);
-        answered = true;
         return nullptr;
     }
     while (isCancel(reply)) {
@@ -210,18 +246,10 @@ MailMessage* takeReply(DiaControl control, HandlerMemory* memory, bool& answered
                                     kJobTimeoutMs);
         if (armed == MSG_PENDING && msgWait(kReplyMailbox, 0, true, &reply) == MSG_OK)
             continue;
-        answered = true;
         return nullptr;
     }
     return reply;
 }
-
-void closeDialogByItem2(DiaControl control)
-{
-    platform::postMessage(dialogWindow(control), platform::WM_COMMAND, 2, 0);
-}
-
-}  // namespace
 
 TableHandle makeCommandTable(const std::vector<Command>& commands)
 {
@@ -243,7 +271,8 @@ int armNotice(DiaControl handler, std::uint32_t timeoutMs)
                         static_cast<std::uint64_t>(_diaGetItemInfo(handler, DIA_SELF, 4096)), timeoutMs);
 }
 
-bool startJob(DiaControl control, const char* handlerTag, const std::vector<Command>& commands)
+bool startJob(DiaControl control, const char* handlerTag, const std::vector<Command>& commands,
+              std::uint32_t kickOffTimeoutMs)
 {
     int handler = _diaGetIndexFromTag(control, handlerTag);
     if (handler < 0)
@@ -252,7 +281,7 @@ bool startJob(DiaControl control, const char* handlerTag, const std::vector<Comm
     collSetTable(dialogColl(control), kCommandTable, table);
     tableDestroy(table);
     auto handlerControl = static_cast<DiaControl>(_diaGetItemInfo(control, handler, 4096));
-    armNotice(handlerControl, kKickOffTimeoutMs);
+    armNotice(handlerControl, kickOffTimeoutMs);
     msgPost(kReplyMailbox, kReplyMailbox, nullptr, 0);
     return true;
 }
@@ -397,9 +426,8 @@ std::int64_t CB_hCmd(DiaControl control, int event, std::int64_t p1, std::int64_
     }
     HandlerMemory* memory = memoryOf(control);
     CollHandle coll = dialogColl(control);
-    bool answered = false;
-    MailMessage* reply = takeReply(control, memory, answered);
-    if (answered)
+    MailMessage* reply = takeReply(control, memory, kBoxTitle);
+    if (!reply)
         return DIA_REFUSE;
 
     if (reply->length == 0) {  // the kick-off
@@ -437,7 +465,7 @@ std::int64_t CB_hCmd(DiaControl control, int event, std::int64_t p1, std::int64_
             _diaDoProcedureEx(dialogWindow(control), procedure.c_str(), 0, "=", caller, coll);
         }
         if (memory->cancel) {
-            skipReadRows(coll);
+            skipRowsAfterCurrent(coll, {"read"});
             memory->counter = 0;
         }
         if (!error)
@@ -491,9 +519,8 @@ std::int64_t CB_hGetModVer(DiaControl control, int event, std::int64_t p1, std::
     }
     HandlerMemory* memory = memoryOf(control);
     CollHandle coll = dialogColl(control);
-    bool answered = false;
-    MailMessage* reply = takeReply(control, memory, answered);
-    if (answered)
+    MailMessage* reply = takeReply(control, memory, kBoxTitle);
+    if (!reply)
         return DIA_REFUSE;
     if (reply->length == 0) {  // the kick-off
         msgFree(reply);

@@ -23,6 +23,10 @@ struct HandlerMemory {
     std::int32_t cancel;
     std::int32_t word;      // job-specific
     char text[16];          // job-specific, "ff ff ff" at set-up
+    // Card jobs: the card image being read or written, owned by the handler item (freed
+    // with the dialog at the latest), and the bytes of it stored or sent so far.
+    std::uint8_t* image;
+    std::size_t stored;
 };
 
 struct Command {
@@ -35,7 +39,8 @@ TableHandle makeCommandTable(const std::vector<Command>& commands);
 
 // Starts a job from a callback of the dialog: stores the table, arms the notice for the
 // handler item of the tag and posts the kick-off. False when there is no such item.
-bool startJob(DiaControl control, const char* handlerTag, const std::vector<Command>& commands);
+bool startJob(DiaControl control, const char* handlerTag, const std::vector<Command>& commands,
+              std::uint32_t kickOffTimeoutMs = 1000);
 
 // Arms the handler's notice for the reply to the command it is about to send.
 int armNotice(DiaControl handler, std::uint32_t timeoutMs);

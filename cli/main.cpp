@@ -2,7 +2,10 @@
 //   velmora box version --port DEV [--port-type T] [--json]
 //   velmora box cmd --port DEV [--port-type T] "TEXT"
 //   velmora box find [--json]
+//   velmora card info|read|split ..., velmora demo
 #include "box/comm.h"
+#include "cli/card_cmds.h"
+#include "cli/session.h"
 #include "box/find.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
@@ -20,60 +23,11 @@
 
 namespace {
 
+using vm::cli::CommSession;
+using vm::cli::fail;
+using vm::cli::installView;
+
 constexpr const char* kCliMailbox = "VelmoraCli";
-
-void fail(const std::string& text)
-{
-    std::cerr << "velmora: " << text << "\n";
-}
-
-// Starts the comm thread on the port and ends it when the command is done.
-class CommSession {
-public:
-    CommSession(const std::string& port, const std::string& portType)
-    {
-        vm::box::CommStartBlock block;
-        std::snprintf(block.port, sizeof block.port, "%s", port.c_str());
-        std::snprintf(block.portType, sizeof block.portType, "%s", portType.c_str());
-        block.opened = vm::platform::createEvent(vm::platform::EventReset::Manual, vm::platform::EventInitial::Clear);
-        handle_ = vm::box::startCommThread(block);
-        // The thread either opens the port (the event) or gives up and ends.
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (handle_ && !open_ && std::chrono::steady_clock::now() < end) {
-            open_ = vm::platform::waitForEvent(block.opened, 10) == vm::platform::WaitResult::Signalled;
-            if (!open_ && vm::box::waitCommThread(handle_, 0))
-                break;
-        }
-        vm::platform::closeEvent(block.opened);
-    }
-    ~CommSession()
-    {
-        if (!handle_)
-            return;
-        msgPost(vm::box::kCommandMailbox, nullptr, "quit", 4);
-        if (!vm::box::waitCommThread(handle_, 5000))
-            vm::box::abandonCommThread(handle_);
-    }
-    // False when the port could not be opened (the comm thread has ended then).
-    bool open() const { return open_; }
-
-private:
-    std::uint64_t handle_ = 0;
-    bool open_ = false;
-};
-
-// Messages the engine shows go to standard error, as one line each.
-std::shared_ptr<vm::dia::HeadlessView> installView()
-{
-    auto view = std::make_shared<vm::dia::HeadlessView>();
-    view->unscriptedResult = std::nullopt;  // dialogs that run jobs close themselves
-    view->modalLimit = std::chrono::seconds(90);
-    vm::dia::setView(view);
-    // The comm thread's own messages (port cannot be opened) are said by the command's one
-    // line of failure instead.
-    msgSetMessageBoxHandler([](std::uint32_t, std::uint32_t, std::uint32_t) { return 1; });
-    return view;
-}
 
 int boxVersion(const std::string& port, const std::string& portType, bool json)
 {
@@ -184,19 +138,21 @@ int main(int argc, char** argv)
     CLI::App* find = box->add_subcommand("find", "look for the card reader on every serial port");
     find->add_flag("--json", findJson, "print the result as JSON");
 
+    int cardCode = 1;
+    vm::cli::addCardCommands(app, cardCode);
+
     CLI11_PARSE(app, argc, argv);
 
-    if (!vm::frame::loadProgramResources()) {
-        fail("the resource package is missing; please reinstall");
-        return 1;
+    // The card commands have run in their callbacks.
+    int code = cardCode;
+    if (*box && vm::cli::resourcesLoaded()) {
+        if (*version)
+            code = boxVersion(port, portType, json);
+        else if (*cmd)
+            code = boxCommand(port, portType, text);
+        else if (*find)
+            code = boxFind(findJson);
     }
-    int code = 1;
-    if (*version)
-        code = boxVersion(port, portType, json);
-    else if (*cmd)
-        code = boxCommand(port, portType, text);
-    else if (*find)
-        code = boxFind(findJson);
     vm::dia::setView(nullptr);
     return code;
 }

@@ -3,6 +3,8 @@
 // and which erase and write commands program it.
 #pragma once
 
+#include "cards/chiptable.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -13,18 +15,9 @@
 
 namespace vm::sim {
 
-// The identification command a row answers: its list of the table.
-enum class IdList { A, B, C, D, E };
-
-struct ChipRow {
-    const char* ident;  // maker byte then device byte, four hexadecimal digits
-    const char* name;   // display name
-    const char* type;   // chip type
-    IdList list;
-};
-
-// Every row, list by list in the table's order.
-std::span<const ChipRow> chipRows();
+using cards::ChipRow;
+using cards::chipRows;
+using cards::IdList;
 
 // Flash: erase sets 0xFF, programming only clears bits. PageFlash (the 29C parts): each
 // write reprograms its bytes whole, erase sets 0xFF. Sram: writes replace, no erase.

@@ -1,0 +1,283 @@
+#include "cli/card_cmds.h"
+
+#include "box/jobs.h"
+#include "cards/cardread.h"
+#include "cards/identify.h"
+#include "cli/demo.h"
+#include "cli/session.h"
+#include "dia/view.h"
+#include "platform/text.h"
+#include "platform/window.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <regex>
+#include <string>
+
+namespace vm::cli {
+namespace {
+
+struct Options {
+    std::string port;
+    std::string portType = "RS232";
+    bool json = false;
+    std::string dir;
+    std::string prefix = "card";
+    std::string image;
+};
+
+std::string item(CollHandle coll, const char* tag)
+{
+    char text[1024] = {};
+    collGetString(coll, tag, text, sizeof text);
+    return text;
+}
+
+std::string jsonText(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// Pages of the card read so far, from the command the job shows in its status line.
+class ReadProgress {
+public:
+    explicit ReadProgress(bool show) : show_(show) {}
+    void update(const std::string& status, std::size_t totalPages)
+    {
+        static const std::regex line(R"(^(?:bin|b16)?read ([0-9a-fA-F]{2}) ([0-9a-fA-F]{2}) 00)");
+        std::smatch match;
+        if (!show_ || totalPages == 0 || !std::regex_search(status, match, line))
+            return;
+        std::size_t page = std::stoul(match[1].str(), nullptr, 16) * 256 + std::stoul(match[2].str(), nullptr, 16);
+        int percent = static_cast<int>(std::min<std::size_t>(100, page * 100 / totalPages));
+        int filled = percent * 30 / 100;
+        std::fprintf(stderr, "\r[%s%s] %3d%%  page %zu of %zu", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                     std::string(static_cast<std::size_t>(30 - filled), ' ').c_str(), percent, page + 1, totalPages);
+        drawn_ = true;
+    }
+    ~ReadProgress()
+    {
+        if (drawn_)
+            std::fprintf(stderr, "\n");
+    }
+
+private:
+    bool show_;
+    bool drawn_ = false;
+};
+
+// Runs the card job dialog headless: presses one of its buttons and closes the dialog when
+// the job it started has ended. False when the button started no job.
+bool runCardJob(dia::HeadlessView& view, CollHandle coll, CollHandle caller, const char* button, bool progress)
+{
+    bool started = false;
+    platform::WindowHandle watcher = 0;
+    view.onDialog("CardJob", [&](dia::Dialog& dialog) {
+        dialog.activate(dialog.indexOfTag(button));
+        if (collGetType(coll, box::kCommandTable) == COLL_NONE) {
+            dialog.end(DIA_CANCEL);
+            return;
+        }
+        started = true;
+        auto bar = std::make_shared<ReadProgress>(progress && isatty(STDERR_FILENO));
+        watcher = platform::createWindow([&dialog, coll, bar](const platform::Message& message) -> std::int64_t {
+            if (message.message != platform::WM_TIMER || dialog.isClosed())
+                return 0;
+            if (collGetType(coll, box::kCommandTable) == COLL_NONE)
+                dialog.end(DIA_OK);
+            else
+                bar->update(item(coll, box::kStatusItem), cards::readImageSize(item(coll, "Type")) / 256);
+            return 0;
+        });
+        platform::setTimer(watcher, 1, 100);
+    });
+    _diaDoDialog(0, "BRMRes|CardJob", coll, caller);
+    if (watcher)
+        platform::destroyWindow(watcher);
+    return started;
+}
+
+void setPort(CollHandle coll, const Options& options)
+{
+    collSetString(coll, "Port", options.port.c_str());
+    collSetString(coll, "PortType", options.portType.c_str());
+}
+
+int cardInfo(const Options& options)
+{
+    auto view = installView(true);
+    CollHandle coll = collOpen("velmora-card");
+    CollHandle caller = collOpen("velmora-caller");
+    setPort(coll, options);
+    int code = 1;
+    {
+        CommSession comm(options.port, options.portType);
+        if (!comm.open())
+            fail("the port " + options.port + " cannot be opened");
+        else if (runCardJob(*view, coll, caller, "CardInfo", false) && !item(coll, "CardDetect").empty())
+            code = 0;
+        else
+            fail("the card reader on " + options.port + " did not finish the card information");
+    }
+    if (code == 0) {
+        std::string detect = item(coll, "CardDetect");
+        bool present = !platform::equalsNoCase(detect, "Not Present");
+        static const char* const tags[] = {"CardDetect", "CardType", "Type",       "CardID",  "Sector0", "bb",
+                                           "16bit",      "Rewritable", "ModuleVersion", "Revision", "Serial", "Project",
+                                           "CopyRight",  "Version",  "Date"};
+        std::size_t size = CardSizeFromType(coll);
+        if (options.json) {
+            std::cout << "{";
+            const char* comma = "";
+            for (const char* tag : tags) {
+                if (collGetType(coll, tag) == COLL_NONE)
+                    continue;
+                std::cout << comma << jsonText(tag) << ": " << jsonText(item(coll, tag));
+                comma = ", ";
+            }
+            std::cout << comma << "\"Size\": " << size << "}\n";
+        } else {
+            for (const char* tag : tags)
+                if (collGetType(coll, tag) != COLL_NONE)
+                    std::cout << tag << ": " << item(coll, tag) << "\n";
+            std::cout << "Size: " << size << "\n";
+        }
+        if (!present) {
+            fail("no card in the reader");
+            code = 1;
+        } else if (item(coll, "Type") == "unknown") {
+            fail("there are cards in two slots of the reader");
+            code = 1;
+        }
+    }
+    collClose(caller);
+    collClose(coll);
+    return code;
+}
+
+}  // namespace
+
+int readCard(const ReadRequest& request)
+{
+    std::error_code error;
+    std::filesystem::create_directories(request.dir, error);
+    if (!std::filesystem::is_directory(request.dir, error)) {
+        fail("the folder " + request.dir + " cannot be made");
+        return 1;
+    }
+    auto view = installView(true);
+    CollHandle coll = collOpen("velmora-card");
+    CollHandle caller = collOpen("velmora-caller");
+    collSetString(coll, "Port", request.port.c_str());
+    collSetString(coll, "PortType", request.portType.c_str());
+    collSetString(coll, "ReadDirectory", std::filesystem::absolute(request.dir).c_str());
+    collSetString(coll, "Prefix", request.prefix.c_str());
+    // The analysis keeps the raw image as "card.tmp" in the read folder when asked to.
+    if (!request.image.empty())
+        collSetNumeric(coll, "Debug", 1);
+    int code = 1;
+    {
+        CommSession comm(request.port, request.portType);
+        if (!comm.open()) {
+            fail("the port " + request.port + " cannot be opened");
+        } else if (!runCardJob(*view, coll, caller, "ReadCard", true)) {
+            fail("the card was not read");
+        } else if (collGetString(caller, box::kStatusItem, nullptr, 0) < 1) {
+            fail("the card read did not finish");
+        } else {
+            std::cout << item(caller, box::kStatusItem) << "\n";
+            code = 0;
+        }
+    }
+    if (code == 0 && !request.image.empty()) {
+        std::filesystem::path tmp = std::filesystem::path(request.dir) / "card.tmp";
+        std::filesystem::rename(tmp, request.image, error);
+        if (error) {
+            std::filesystem::copy_file(tmp, request.image, std::filesystem::copy_options::overwrite_existing, error);
+            std::filesystem::remove(tmp);
+        }
+        if (error) {
+            fail("the card image cannot be saved as " + request.image);
+            code = 1;
+        }
+    }
+    collClose(caller);
+    collClose(coll);
+    return code;
+}
+
+namespace {
+
+int splitImage(const std::string& image, const Options& options)
+{
+    std::error_code error;
+    std::filesystem::create_directories(options.dir, error);
+    installView(true);
+    CollHandle coll = collOpen("velmora-card");
+    CollHandle caller = collOpen("velmora-caller");
+    collSetString(coll, "ReadDirectory", std::filesystem::absolute(options.dir).c_str());
+    collSetString(coll, "Prefix", options.prefix.c_str());
+    std::int64_t result = splitCardImage(0, image, caller, coll);
+    std::string status = item(caller, box::kStatusItem);
+    if (!status.empty())
+        std::cout << status << "\n";
+    if (result != 1)
+        fail("no designs were taken off " + image);
+    collClose(caller);
+    collClose(coll);
+    return result == 1 ? 0 : 1;
+}
+
+}  // namespace
+
+void addCardCommands(CLI::App& app, int& exitCode)
+{
+    auto options = std::make_shared<Options>();
+    CLI::App* card = app.add_subcommand("card", "identify, read and split embroidery cards")->require_subcommand(1);
+
+    CLI::App* info = card->add_subcommand("info", "identify the card in the reader");
+    info->add_option("--port", options->port, "serial device of the card reader")->required();
+    info->add_option("--port-type", options->portType, "RS232, USB or Converter");
+    info->add_flag("--json", options->json, "print the result as JSON");
+    info->callback([options, &exitCode] { exitCode = resourcesLoaded() ? cardInfo(*options) : 1; });
+
+    CLI::App* read = card->add_subcommand("read", "read the whole card and split it into design files");
+    read->add_option("--port", options->port, "serial device of the card reader")->required();
+    read->add_option("--port-type", options->portType, "RS232, USB or Converter");
+    read->add_option("--dir", options->dir, "folder for the design files")->required();
+    read->add_option("--prefix", options->prefix, "what the design files' names begin with");
+    read->add_option("--image", options->image, "also keep the raw card image in this file");
+    read->callback([options, &exitCode] {
+        exitCode = resourcesLoaded() ? readCard({options->port, options->portType, options->dir, options->prefix, options->image}) : 1;
+    });
+
+    auto image = std::make_shared<std::string>();
+    CLI::App* split = card->add_subcommand("split", "split a card image file into design files");
+    split->add_option("image", *image, "the card image file")->required();
+    split->add_option("--dir", options->dir, "folder for the design files")->required();
+    split->add_option("--prefix", options->prefix, "what the design files' names begin with");
+    split->callback([options, image, &exitCode] { exitCode = resourcesLoaded() ? splitImage(*image, *options) : 1; });
+
+    CLI::App* demo = app.add_subcommand("demo", "read the demo card of the virtual card reader");
+    auto demoDir = std::make_shared<std::string>();
+    demo->add_option("--dir", *demoDir, "folder for the design files (default: a folder in the work folder)");
+    demo->callback([demoDir, &exitCode] { exitCode = resourcesLoaded() ? runDemo(*demoDir) : 1; });
+}
+
+}  // namespace vm::cli

@@ -1,0 +1,23 @@
+// velmora demo: the main job on the embedded default, the virtual card reader.
+#pragma once
+
+#include <string>
+
+namespace vm::cli {
+
+struct ReadRequest {
+    std::string port;
+    std::string portType;
+    std::string dir;
+    std::string prefix;
+    std::string image;  // empty: the raw image is not kept
+};
+
+// The card read job into the folder; 0 when the card was read.
+int readCard(const ReadRequest& request);
+
+// Starts brimlet-sim with the demo card, reads the card into `dir` (a folder in the work
+// folder when empty) and says what it found and where.
+int runDemo(const std::string& dir);
+
+}  // namespace vm::cli
