@@ -1,5 +1,6 @@
 // The card information job: which slot holds a card, which chip it carries, how large it
 // is, whether it can be rewritten, and what its first page says of its family.
+#include "box/comm.h"
 #include "box/handler.h"
 #include "cards/identify.h"
 #include "dia/package.h"
@@ -250,6 +251,18 @@ std::int64_t CB_CheckCard(DiaControl control, int event, std::int64_t p1, std::i
 }
 DIA_EXPORT_CALLBACK(CB_CheckCard);
 
+// The card check's cancel button: while the identification runs it stops the job (which
+// then closes the dialog), otherwise it closes the dialog.
+std::int64_t CB_CheckCardCancel(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
+{
+    if (event == DIA_ACTIVATE && collGetType(dialogColl(control), kCommandTable) != COLL_NONE) {
+        msgPost(kReplyMailbox, kReplyMailbox, kCancelText, 8);
+        return DIA_REFUSE;
+    }
+    return _diaCtlDefProc(control, event, p1, p2);
+}
+DIA_EXPORT_CALLBACK(CB_CheckCardCancel);
+
 std::int64_t CB_hCardInfo(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
 {
     if (event != DIA_ACTIVATE) {
@@ -338,7 +351,7 @@ std::int64_t CB_hCardInfo(DiaControl control, int event, std::int64_t p1, std::i
     endJob(control);
     enableBoxButtons(control);
     bool present = !equalsNoCase(stringItem(coll, "CardDetect"), "Not Present");
-    closeCheckDialog(control, present);
+    closeCheckDialog(control, present && !memory->cancel);
     if (!present) {
         setStatus(control, vm::dia::loadString(145).value_or(""));
         return DIA_REFUSE;

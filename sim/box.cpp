@@ -361,6 +361,12 @@ std::string Box::answerFor(const Parsed& command, Reply& reply)
     return "\r\nUnknown command";
 }
 
+std::vector<std::string> Box::commandLog() const
+{
+    std::lock_guard lock(logMutex_);
+    return log_;
+}
+
 Reply Box::respond(std::string_view line)
 {
     // A terminal may end its lines with CR LF; the LF then leads the next line.
@@ -368,6 +374,10 @@ Reply Box::respond(std::string_view line)
         line.remove_prefix(1);
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
+    {
+        std::lock_guard lock(logMutex_);
+        log_.emplace_back(line);
+    }
     Reply reply;
     Parsed command(line);
     std::string answer = answerFor(command, reply);

@@ -63,6 +63,7 @@ int main(int argc, char** argv)
 
     vm::sim::ServeOptions serving;
     serving.once = options->once;
+    serving.paceBaud = options->pace ? options->baud : 0;
     vm::sim::ServeEnd end = server.serve(box, serving);
 
     int status = end == vm::sim::ServeEnd::Failed ? 1 : 0;

@@ -16,6 +16,7 @@ struct SimOptions {
     std::string save;  // image written at the end
     std::uint32_t baud = 57600;
     bool once = false;
+    bool pace = false;  // replies take the time their bytes need on a line at `baud`
     bool help = false;
 };
 

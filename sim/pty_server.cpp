@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 
@@ -128,6 +129,13 @@ bool PtyServer::send(const Reply& reply, const ServeOptions& options)
 {
     if (reply.delayMs > 0 && !napUnlessStopped(reply.delayMs))
         return false;
+    auto lineTime = [&](std::size_t bytes) {
+        return options.paceBaud == 0 ? std::chrono::microseconds(0)
+                                     : std::chrono::microseconds(bytes * 10 * 1000000ULL / options.paceBaud);
+    };
+    // The last byte of a reply arrives only when the line has carried them all.
+    if (options.paceBaud != 0)
+        std::this_thread::sleep_for(lineTime(reply.bytes.size()));
     std::size_t first = reply.pauseAfter > 0 && reply.pauseAfter < reply.bytes.size() ? reply.pauseAfter : reply.bytes.size();
     writeAll(reply.bytes.data(), first, options.writeTimeoutMs);
     if (first < reply.bytes.size()) {

@@ -17,6 +17,9 @@ struct ServeOptions {
     int hangUpGraceMs = 500;  // a client may close and reopen (a speed switch) within this
     int pauseMs = 20;         // the pause a reply asks for inside its bytes
     int writeTimeoutMs = 2000;  // a client that takes no bytes for this long loses the reply
+    // Above 0: a reply takes as long as its bytes (10 bits each) need on a line at this
+    // speed, as the real box's would; 0 sends as fast as the pseudo-terminal moves bytes.
+    std::uint32_t paceBaud = 0;
 };
 
 enum class ServeEnd { Stopped, HungUp, Failed };
