@@ -197,7 +197,11 @@ std::string Box::identify(const std::string& command) const
     const Chip& chip = config_.chip;
     if (!cardInSlot() || chip.idCommand != command)
         return "FFFFFF";
-    return chip.ident + config_.sector0;
+    std::string answer = chip.ident + config_.sector0;
+    if (config_.lowerCaseIds)
+        for (char& c : answer)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return answer;
 }
 
 std::string Box::textRead(std::uint32_t address) const

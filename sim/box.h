@@ -31,6 +31,7 @@ struct BoxConfig {
     bool sixteenBit = false;        // "bits" reports a 16-bit card bus
     std::uint16_t serial = 0x0001;  // the stored number at 00 00 02
     std::string sector0 = "00";     // status digits after the identifier; bit 0: first sector protected
+    bool lowerCaseIds = false;      // identification answers in lower-case hexadecimal ("01a4")
     int eraseMs = 1000;             // how long an erase takes
     FaultPlan faults;
 };

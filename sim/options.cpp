@@ -34,7 +34,7 @@ std::string usageText()
     return "usage: brimlet-sim --chip TYPE [--slot present|pcmcia|janome|singer|none|two]\n"
            "                   [--card IMG] [--save IMG] [--baud N] [--model TEXT] [--revision N]\n"
            "                   [--firmware N] [--serial HEX] [--sector0 HH] [--bits 8|16]\n"
-           "                   [--erase-ms N] [--faults PLAN] [--pace] [--once]\n"
+           "                   [--erase-ms N] [--faults PLAN] [--lower-ids] [--pace] [--once]\n"
            "Prints the pseudo-terminal's path on its first line and answers the box's commands\n"
            "there until SIGTERM (or, with --once, until the client closes the line).\n";
 }
@@ -66,10 +66,14 @@ std::optional<SimOptions> parseOptions(const std::vector<std::string>& args, std
             value = args[++i];
             return true;
         };
-        if (name == "--once" || name == "--pace" || name == "--help" || name == "-h") {
+        if (name == "--once" || name == "--pace" || name == "--lower-ids" || name == "--help" || name == "-h") {
             if (inlineValue)
                 return fail(name + " takes no value");
-            (name == "--once" ? options.once : name == "--pace" ? options.pace : options.help) = true;
+            bool& flag = name == "--once"        ? options.once
+                         : name == "--pace"      ? options.pace
+                         : name == "--lower-ids" ? options.box.lowerCaseIds
+                                                 : options.help;
+            flag = true;
             continue;
         }
         static const char* const kValued[] = {"--chip",     "--slot",   "--card",   "--save",    "--baud",

@@ -68,6 +68,14 @@ INSTANTIATE_TEST_SUITE_P(
         IdCase{"WordWide", "01D6", "00", "29F800", "AMD Am29F800T", "00"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(CardBox, LowerCaseIdentifierMatches)
+{
+    startBox("01A4", [](vm::sim::BoxConfig& config) { config.lowerCaseIds = true; });
+    ASSERT_TRUE(press("CardInfo"));
+    EXPECT_EQ(item("CardType"), "AMD Am29F040B");
+    EXPECT_EQ(collGetNumeric(coll_, "CardID"), 0x01A4);
+}
+
 TEST_F(CardBox, OnceAChipAnswersTheLaterIdCommandsAreNotSent)
 {
     startBox("20E2");
