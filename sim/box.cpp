@@ -260,7 +260,8 @@ std::string Box::program(const Parsed& command)
     for (std::size_t i = 0; i < kWriteChunk; ++i) {
         auto at = cell(*address + static_cast<std::uint32_t>(i));
         bool writable = takes && at && *at >= chip.flashStart &&
-                        !(firstSectorProtected() && *at < chip.flashStart + kFirstSectorSize);
+                        !(firstSectorProtected() && *at < chip.flashStart + kFirstSectorSize) &&
+                        !config_.faults.badBlock(static_cast<std::uint32_t>(*at / kPage));
         if (writable) {
             if (chip.memory == Memory::Flash)
                 card_[*at] &= data[i];  // programming only clears bits
