@@ -72,7 +72,6 @@ class FlashCard {
 public:
     FlashCard() : image_(kImageSize, 0xFF) {}
 
-    std::atomic<bool> present{true};
     std::atomic<bool> erases{true};  // false: the erase answers OK but leaves the data
 
     void setIds(std::map<std::string, std::vector<std::string>> ids)
@@ -84,16 +83,6 @@ public:
     {
         std::lock_guard lock(mutex_);
         std::fill_n(image_.begin() + static_cast<std::ptrdiff_t>(at), length, value);
-    }
-    void setImage(std::vector<std::uint8_t> image)
-    {
-        std::lock_guard lock(mutex_);
-        image_ = std::move(image);
-    }
-    std::vector<std::uint8_t> image()
-    {
-        std::lock_guard lock(mutex_);
-        return image_;
     }
     Block block(int number)
     {
@@ -108,8 +97,6 @@ public:
         std::lock_guard lock(mutex_);
         std::string command = line.substr(0, line.size() - 1);
         if (command.starts_with("erase") || command.starts_with("xrase")) {
-            if (!present)
-                return echoed(line, "XXXXXXX OK");
             if (erases)
                 std::fill(image_.begin(), image_.end(), 0xFF);
             return echoed(line, " OK");
@@ -122,7 +109,7 @@ public:
             return echoed(line, textReadBody(image_.data() + at, static_cast<int>(high), static_cast<int>(middle)));
         }
         if (command == "cd")
-            return echoed(line, present ? "\r\nPresent" : "");
+            return echoed(line, "\r\nPresent");
         if (command == "rep 00 00 00")
             return echoed(line, " 0042 1234");
         if (auto it = ids_.find(command); it != ids_.end() && !it->second.empty()) {
