@@ -221,6 +221,11 @@ std::int64_t Dialog::defaultProc(int index, int event, std::int64_t, std::int64_
             _diaDoProcedureEx(window_, item(index).procedure.c_str(), 0, "", callerColl_, dialogColl_);
         if (!item(index).dialog.empty())
             _diaDoDialog(window_, item(index).dialog.c_str(), dialogColl_, dialogColl_);
+        // What ran may have changed items of this dialog (a port finder hands its port back).
+        if (!item(index).procedure.empty() || !item(index).dialog.empty())
+            for (int i = 0; i < itemCount() && !closed_; ++i)
+                if (!item(i).tag.empty() && item(i).kind != ItemKind::Status)
+                    tell(i);
         if (item(index).close != 0) {
             pendingClose_ = item(index).close;
             return pendingClose_;
@@ -272,7 +277,7 @@ void Dialog::changeValue(int index, const std::string& text)
     const ItemDef& def = item(index);
     state.shown = text;
     if (!def.tag.empty()) {
-        if (def.kind == ItemKind::Check || def.kind == ItemKind::Progress)
+        if (def.kind == ItemKind::Check || def.kind == ItemKind::Progress || def.kind == ItemKind::Colour)
             collSetNumeric(dialogColl_, def.tag.c_str(), std::atoll(text.c_str()));
         else
             collSetString(dialogColl_, def.tag.c_str(), text.c_str());

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -14,6 +15,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -72,6 +74,27 @@ TableText readTable(CollHandle coll, const std::string& tag)
     return out;
 }
 
+// Colour items hold a Windows colour number: red in the low byte, then green, then blue.
+QColor colourOf(const std::string& value)
+{
+    long long number = std::atoll(value.c_str());
+    return QColor(static_cast<int>(number & 0xFF), static_cast<int>((number >> 8) & 0xFF),
+                  static_cast<int>((number >> 16) & 0xFF));
+}
+
+std::string valueOf(const QColor& colour)
+{
+    return std::to_string(colour.red() | colour.green() << 8 | colour.blue() << 16);
+}
+
+void paintSwatch(QPushButton* swatch, const QColor& colour)
+{
+    QPixmap filled(swatch->iconSize());
+    filled.fill(colour);
+    swatch->setIcon(QIcon(filled));
+    swatch->setText(colour.name().toUpper());
+}
+
 }  // namespace
 
 // One dialog's window: builds its widgets from the definition and keeps them in step
@@ -127,6 +150,9 @@ public:
             break;
         case ItemKind::Progress:
             static_cast<QProgressBar*>(widget)->setValue(std::atoi(value.c_str()));
+            break;
+        case ItemKind::Colour:
+            paintSwatch(static_cast<QPushButton*>(widget), colourOf(value));
             break;
         case ItemKind::Bitmap: {
             QPixmap picture(qs(value));
@@ -285,7 +311,16 @@ private:
                 widget = label;
                 break;
             }
-            case ItemKind::Colour:
+            case ItemKind::Colour: {
+                // A swatch of the colour; pressing it lets the user choose another.
+                auto* swatch = new QPushButton;
+                swatch->setIconSize(QSize(32, 16));
+                swatch->setAutoDefault(false);
+                connect(swatch, &QPushButton::clicked, this, [this, i] { chooseColour(i); });
+                formRow(text, swatch);
+                widget = swatch;
+                break;
+            }
             case ItemKind::Hidden:
                 break;
             }
@@ -295,6 +330,18 @@ private:
         if (status)
             outer->addWidget(status);
         outer->addWidget(buttons);
+    }
+
+    void chooseColour(int index)
+    {
+        QColorDialog chooser(colourOf(dialog_.valueText(index)), this);
+        chooser.setWindowTitle(qs(dialog_.substitute(dialog_.item(index).text)));
+        if (chooser.exec() != QDialog::Accepted)
+            return;
+        dialog_.changeValue(index, valueOf(chooser.selectedColor()));
+        // The view's own change is not told back to it: show what the item now holds.
+        paintSwatch(static_cast<QPushButton*>(widgets_[static_cast<std::size_t>(index)]),
+                    colourOf(dialog_.valueText(index)));
     }
 
     void fillList(QTableWidget* table, const ItemDef& item)

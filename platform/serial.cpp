@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
+#include <map>
+#include <mutex>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +16,47 @@
 #include <linux/serial.h>
 
 namespace vm::platform {
+namespace {
+
+struct StandInCounters {
+    std::mutex mutex;
+    std::map<std::string, LineErrorCounter> byDevice;
+};
+
+StandInCounters& standInCounters()
+{
+    static StandInCounters* counters = new StandInCounters;
+    return *counters;
+}
+
+// One name per device, whichever link or spelling opened it.
+std::string deviceKey(const std::string& device)
+{
+    std::error_code error;
+    auto path = std::filesystem::weakly_canonical(device, error);
+    return error ? device : path.string();
+}
+
+LineErrorCounter standInCounter(const std::string& device)
+{
+    auto& counters = standInCounters();
+    std::lock_guard lock(counters.mutex);
+    auto it = counters.byDevice.find(deviceKey(device));
+    return it == counters.byDevice.end() ? LineErrorCounter() : it->second;
+}
+
+}  // namespace
+
+void setLineErrorCounter(const std::string& device, LineErrorCounter counter)
+{
+    auto& counters = standInCounters();
+    std::string key = deviceKey(device);
+    std::lock_guard lock(counters.mutex);
+    if (counter)
+        counters.byDevice[key] = std::move(counter);
+    else
+        counters.byDevice.erase(key);
+}
 
 SerialPort::~SerialPort()
 {
@@ -82,6 +126,7 @@ bool SerialPort::open(const std::string& device, std::uint32_t baud, ModemLines 
     baud_ = baud;
     lastError_ = 0;
     errorCount_ = 0;
+    counter_ = standInCounter(device);
     lineErrorSeen();  // start counting from what the driver has counted so far
     return true;
 }
@@ -96,6 +141,7 @@ void SerialPort::close()
     ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
+    counter_ = nullptr;
 }
 
 std::size_t SerialPort::available() const
@@ -147,15 +193,30 @@ void SerialPort::purge()
         ::tcflush(fd_, TCIOFLUSH);
 }
 
-// Real UARTs count their framing, parity and overrun errors; a growing count is a line
-// error. Devices without the counters (pseudo-terminals, many adapters) never report one.
+// Real UARTs count their framing, parity and overrun errors. Devices without the counters
+// (pseudo-terminals, many adapters) report none, unless a stand-in counts for them.
+bool SerialPort::lineErrorCount(std::uint64_t& total) const
+{
+    if (fd_ < 0)
+        return false;
+    if (counter_) {
+        total = counter_();
+        return true;
+    }
+    serial_icounter_struct counts{};
+    if (::ioctl(fd_, TIOCGICOUNT, &counts) != 0)
+        return false;
+    total = static_cast<std::uint64_t>(counts.frame) + static_cast<std::uint64_t>(counts.overrun) +
+            static_cast<std::uint64_t>(counts.parity) + static_cast<std::uint64_t>(counts.buf_overrun);
+    return true;
+}
+
+// A growing count is a line error.
 bool SerialPort::lineErrorSeen()
 {
-    serial_icounter_struct counts{};
-    if (fd_ < 0 || ::ioctl(fd_, TIOCGICOUNT, &counts) != 0)
+    std::uint64_t total = 0;
+    if (!lineErrorCount(total))
         return false;
-    auto total = static_cast<std::uint64_t>(counts.frame) + static_cast<std::uint64_t>(counts.overrun) +
-                 static_cast<std::uint64_t>(counts.parity) + static_cast<std::uint64_t>(counts.buf_overrun);
     bool grown = total > errorCount_;
     errorCount_ = total;
     return grown;

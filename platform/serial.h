@@ -5,11 +5,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace vm::platform {
 
 enum class SerialEvent { Received, LineError, HungUp, TimedOut, Cancelled, Failed };
+
+// A running count of a device's line errors (framing, parity, overrun): a growth is an error.
+using LineErrorCounter = std::function<std::uint64_t()>;
+
+// Real UARTs keep that count in their driver; a pseudo-terminal has none. A test instrument
+// that plays a device on one (the virtual box) can count for it here: ports of this process
+// opened on that path afterwards read this count instead of the driver's. An empty counter
+// removes it.
+void setLineErrorCounter(const std::string& device, LineErrorCounter counter);
 
 // Whether opening raises DTR and RTS (the box link does; a port probe leaves them down).
 enum class ModemLines { Raise, Leave };
@@ -52,12 +62,14 @@ public:
 
 private:
     bool lineErrorSeen();
+    bool lineErrorCount(std::uint64_t& total) const;  // false when nothing keeps a count
 
     int fd_ = -1;
     int cancelFd_ = -1;  // an eventfd that ends a wait
     int lastError_ = 0;
     std::uint32_t baud_ = 0;
     std::uint64_t errorCount_ = 0;
+    LineErrorCounter counter_;  // set when a stand-in counts for the device
 };
 
 }  // namespace vm::platform

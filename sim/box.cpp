@@ -264,7 +264,8 @@ std::string Box::program(const Parsed& command)
     for (std::size_t i = 0; i < kWriteChunk; ++i) {
         auto at = cell(*address + static_cast<std::uint32_t>(i));
         bool writable = takes && at && *at >= chip.flashStart &&
-                        !(firstSectorProtected() && *at < chip.flashStart + kFirstSectorSize);
+                        !(firstSectorProtected() && *at < chip.flashStart + kFirstSectorSize) &&
+                        !config_.faults.badBlock(static_cast<std::uint32_t>(*at / kPage));
         if (writable) {
             if (chip.memory == Memory::Flash)
                 card_[*at] &= data[i];  // programming only clears bits
@@ -365,12 +366,6 @@ std::string Box::answerFor(const Parsed& command, Reply& reply)
     return "\r\nUnknown command";
 }
 
-std::vector<std::string> Box::commandLog() const
-{
-    std::lock_guard lock(logMutex_);
-    return log_;
-}
-
 Reply Box::respond(std::string_view line)
 {
     // A terminal may end its lines with CR LF; the LF then leads the next line.
@@ -378,10 +373,6 @@ Reply Box::respond(std::string_view line)
         line.remove_prefix(1);
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
-    {
-        std::lock_guard lock(logMutex_);
-        log_.emplace_back(line);
-    }
     Reply reply;
     Parsed command(line);
     std::string answer = answerFor(command, reply);

@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,10 +63,6 @@ public:
     // The values the last "seta", "setb" and "setc" gave the address and control lines.
     const std::array<int, 3>& lines() const { return lines_; }
 
-    // Every command line answered so far, in order (for tests that count what was sent;
-    // safe to read while another thread serves).
-    std::vector<std::string> commandLog() const;
-
 private:
     struct Parsed;
     std::string answerFor(const Parsed& command, Reply& reply);
@@ -87,8 +82,6 @@ private:
     std::array<std::uint8_t, 256> eeprom_{};
     std::array<int, 3> lines_{};
     std::string led_ = "off";
-    mutable std::mutex logMutex_;
-    std::vector<std::string> log_;
 };
 
 }  // namespace vm::sim

@@ -17,6 +17,7 @@ constexpr KindName kNames[] = {
     {"drop", FaultKind::Drop},           {"corrupt", FaultKind::Corrupt},     {"garbage", FaultKind::Garbage},
     {"cut", FaultKind::Cut},             {"stall", FaultKind::Stall},         {"qmark", FaultKind::QuestionMark},
     {"slowerase", FaultKind::SlowErase}, {"slow", FaultKind::Slow},           {"lineerror", FaultKind::LineError},
+    {"badblock", FaultKind::BadBlock},
 };
 
 constexpr std::string_view kPrompt = "\r\n?";
@@ -47,6 +48,7 @@ bool concerns(FaultKind kind, std::string_view line)
     switch (kind) {
     case FaultKind::QuestionMark: return isBinaryRead(line);
     case FaultKind::SlowErase: return isErase(line);
+    case FaultKind::BadBlock: return false;  // a fault of the card, not of a reply
     default: return true;
     }
 }
@@ -84,8 +86,10 @@ std::optional<Fault> parseItem(std::string_view item, std::string* error)
     }
     auto named = std::find_if(std::begin(kNames), std::end(kNames), [&](const KindName& k) { return item == k.name; });
     if (named == std::end(kNames))
-        return fail("no such fault (drop, corrupt, garbage, cut, stall, qmark, slowerase, slow, lineerror)");
+        return fail("no such fault (drop, corrupt, garbage, cut, stall, qmark, slowerase, slow, lineerror, badblock)");
     fault.kind = named->kind;
+    if (fault.kind == FaultKind::BadBlock && (fault.value < 0 || !which.empty()))
+        return fail("badblock takes a block number and no @");
     if (!which.empty()) {
         long nth = 0;
         std::string_view prefix = which;
@@ -178,8 +182,11 @@ void applyOne(const Fault& fault, std::string_view line, Reply& reply)
         auto at = fault.value < 0 ? echo : static_cast<std::size_t>(fault.value);
         if (at < bytes.size())
             bytes[at] = '\0';
+        reply.lineError = true;
         break;
     }
+    case FaultKind::BadBlock:
+        break;
     }
 }
 
@@ -191,6 +198,13 @@ const char* FaultPlan::nameOf(FaultKind kind)
         if (k.kind == kind)
             return k.name;
     return "";
+}
+
+bool FaultPlan::badBlock(std::uint32_t block) const
+{
+    return std::any_of(faults_.begin(), faults_.end(), [block](const Fault& fault) {
+        return fault.kind == FaultKind::BadBlock && fault.value == static_cast<long>(block);
+    });
 }
 
 std::optional<FaultPlan> FaultPlan::parse(std::string_view text, std::string* error)

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@ struct Reply {
     std::string bytes;
     int delayMs = 0;             // before the first byte (an erase at work, a slow box)
     std::size_t pauseAfter = 0;  // when not 0: a short pause after this many bytes
+    bool lineError = false;      // the line counts an error as the reply goes out
 };
 
 enum class FaultKind {
@@ -33,7 +35,9 @@ enum class FaultKind {
     SlowErase,  // an erase takes VALUE ms (default 12000)
     Slow,       // the reply comes VALUE ms late (default 3000)
     LineError,  // a byte read as a receiver reads a framing error: 0x00 (VALUE: position,
-                // default the first byte after the echo)
+                // default the first byte after the echo), and the line counts the error
+    BadBlock,   // the card's 256-byte block VALUE keeps what it holds: writes there do not
+                // take (a worn-out cell), so the box answers them FAILED. Concerns no reply.
 };
 
 struct Fault {
@@ -51,6 +55,9 @@ public:
 
     // Changes the reply to the command line (without its "\r") as the plan says.
     void apply(std::string_view line, Reply& reply);
+
+    // Whether writes to the card's 256-byte block (address / 256) fail to take.
+    bool badBlock(std::uint32_t block) const;
 
     bool empty() const { return faults_.empty(); }
     const std::vector<Fault>& faults() const { return faults_; }

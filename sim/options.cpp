@@ -34,7 +34,7 @@ std::string usageText()
     return "usage: brimlet-sim --chip TYPE [--slot present|pcmcia|janome|singer|none|two]\n"
            "                   [--card IMG] [--save IMG] [--baud N] [--model TEXT] [--revision N]\n"
            "                   [--firmware N] [--serial HEX] [--sector0 HH] [--bits 8|16]\n"
-           "                   [--erase-ms N] [--faults PLAN] [--lower-ids] [--pace] [--once]\n"
+           "                   [--erase-ms N] [--faults SPEC] [--lower-ids] [--pace] [--once]\n"
            "Prints the pseudo-terminal's path on its first line and answers the box's commands\n"
            "there until SIGTERM (or, with --once, until the client closes the line).\n";
 }

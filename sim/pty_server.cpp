@@ -30,6 +30,8 @@ PtyServer::PtyServer()
 
 PtyServer::~PtyServer()
 {
+    if (!slavePath_.empty())
+        platform::setLineErrorCounter(slavePath_, nullptr);
     if (master_ >= 0)
         ::close(master_);
     if (stopFd_ >= 0)
@@ -70,6 +72,7 @@ bool PtyServer::open(std::uint32_t baud, std::string* error)
         return fail(std::string("tcsetattr: ") + std::strerror(errno));
     slavePath_ = name;
     baud_ = baud;
+    platform::setLineErrorCounter(slavePath_, [count = lineErrors_] { return count->load(); });
     return true;
 }
 
@@ -136,6 +139,9 @@ bool PtyServer::send(const Reply& reply, const ServeOptions& options)
     // The last byte of a reply arrives only when the line has carried them all.
     if (options.paceBaud != 0)
         std::this_thread::sleep_for(lineTime(reply.bytes.size()));
+    // Counted before any byte: the reader looks at the count when bytes arrive.
+    if (reply.lineError)
+        ++*lineErrors_;
     std::size_t first = reply.pauseAfter > 0 && reply.pauseAfter < reply.bytes.size() ? reply.pauseAfter : reply.bytes.size();
     writeAll(reply.bytes.data(), first, options.writeTimeoutMs);
     if (first < reply.bytes.size()) {
@@ -155,6 +161,8 @@ void PtyServer::handleLines(std::string& pending, Box& box, const ServeOptions& 
             ++ignored_;  // at the wrong speed the box hears only noise and says nothing
             continue;
         }
+        if (options.heard)
+            options.heard(line);
         Reply reply = box.respond(line);
         ++answered_;
         if (!send(reply, options))

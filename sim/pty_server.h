@@ -2,13 +2,20 @@
 // side like any serial device; the server reads command lines ending in "\r" on the master
 // side and writes the box's replies back. A client whose line speed differs from the one
 // served gets no answer at all, as a box at another speed would give none.
+//
+// A pseudo-terminal carries no line status, so the server counts the line errors its faults
+// make for the slave's path (platform::setLineErrorCounter): a serial port of this process
+// on that path sees them as a UART's error count.
 #pragma once
 
 #include "sim/box.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 
 namespace vm::sim {
 
@@ -20,6 +27,8 @@ struct ServeOptions {
     // Above 0: a reply takes as long as its bytes (10 bits each) need on a line at this
     // speed, as the real box's would; 0 sends as fast as the pseudo-terminal moves bytes.
     std::uint32_t paceBaud = 0;
+    // Told each command line the box answers (without its "\r"), on the serving thread.
+    std::function<void(std::string_view line)> heard;
 };
 
 enum class ServeEnd { Stopped, HungUp, Failed };
@@ -45,7 +54,7 @@ public:
     // Lines answered, and lines ignored because the client's speed was not the served one.
     std::size_t answered() const { return answered_; }
     std::size_t ignored() const { return ignored_; }
-
+    std::uint64_t lineErrors() const { return *lineErrors_; }
 
 private:
     bool clientAtOurSpeed() const;
@@ -61,6 +70,8 @@ private:
     unsigned speed_ = 0;
     std::atomic<std::size_t> answered_{0};
     std::atomic<std::size_t> ignored_{0};
+    // Shared with the ports that read it, which may outlive the server.
+    std::shared_ptr<std::atomic<std::uint64_t>> lineErrors_ = std::make_shared<std::atomic<std::uint64_t>>(0);
 };
 
 }  // namespace vm::sim

@@ -7,6 +7,8 @@
 #include "frame/commstart.h"
 #include "frame/mailbox.h"
 #include "platform/profile.h"
+#include "tests/support/box_fixture.h"
+#include "tests/support/sim_on_pty.h"
 
 #include <gtest/gtest.h>
 
@@ -338,4 +340,29 @@ TEST_F(CommThreadTest, SettingsReplaceTheCommThread)
     vm::dia::setView(nullptr);
     collClose(shared);
     collClose(pres);
+}
+
+// A line error on the port: a pseudo-terminal has no line status, so the virtual box served
+// in this process counts its "lineerror" faults for the port, as a UART's driver would.
+using CommOnVirtualBox = vm::testing::BoxLinkTest;
+
+TEST_F(CommOnVirtualBox, ALineErrorIsOverrunAndTheRestOfThatReplyIsDropped)
+{
+    vm::testing::SimOnPty sim("29f040", "lineerror@2");
+    sim.start();
+    ASSERT_TRUE(startComm(sim.port()));
+    auto ask = [](const std::string& command) {
+        msgPost(vm::box::kCommandMailbox, kReplies, command.data(), command.size());
+        MailMessage* message = nullptr;
+        if (msgWait(kReplies, 10000, true, &message) != MSG_OK)
+            return std::string("<no reply>");
+        std::string text(static_cast<const char*>(message->data), message->length);
+        msgFree(message);
+        return text;
+    };
+    EXPECT_EQ(ask("led green\r"), std::string("led green\r\n?", 13));
+    EXPECT_EQ(ask("led red\r"), std::string("Overrun", 8));  // with its zero
+    EXPECT_EQ(ask("led off\r"), std::string("led off\r\n?", 11));
+    EXPECT_EQ(sim.lineErrors(), 1u);
+    stopComm();
 }

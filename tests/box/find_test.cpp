@@ -4,6 +4,7 @@
 #include "dia/dia.h"
 #include "dia/headless.h"
 #include "dia/package.h"
+#include "tests/support/box_fixture.h"
 #include "tests/support/pty_box.h"
 
 #include <gtest/gtest.h>
@@ -32,51 +33,18 @@ std::string boxAt115200(const std::string& line, speed_t speed)
     return {};
 }
 
-class Finder : public ::testing::Test {
+class Finder : public vm::testing::BoxLinkTest {
 protected:
     void SetUp() override
     {
-        root_ = fs::temp_directory_path() / ("find-test-" + std::to_string(::getpid()));
-        fs::create_directories(root_ / "dev");
-        ::setenv("VELMORA_CONFIG_DIR", root_.c_str(), 1);
-        ::setenv("VELMORA_DEV_DIR", (root_ / "dev").c_str(), 1);
-        ::setenv("VELMORA_SYSFS_ROOT", (root_ / "sys").c_str(), 1);
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ::grantpt(master_);
-        ::unlockpt(master_);
-        slave_ = ::ptsname(master_);
+        BoxLinkTest::SetUp();
+        view_->unscriptedResult = DIA_CANCEL;
+        slave_ = openPty();
         // The only port of the device folder is our pseudo-terminal.
         fs::create_symlink(slave_, root_ / "dev" / "ttyUSB0");
-        unloadPackages();
-        ASSERT_NE(loadPackage("BRMRes", "VMRes"), nullptr);
-        view_ = std::make_shared<HeadlessView>();
-        setView(view_);
-        coll_ = collOpen("finder");
-        caller_ = collOpen("caller");
-    }
-    void TearDown() override
-    {
-        setView(nullptr);
-        collClose(coll_);
-        collClose(caller_);
-        ::close(master_);
-        unloadPackages();
-        fs::remove_all(root_);
     }
 
-    std::string stringItem(CollHandle coll, const char* tag)
-    {
-        char text[512] = {};
-        collGetString(coll, tag, text, sizeof text);
-        return text;
-    }
-
-    fs::path root_;
-    int master_ = -1;
     std::string slave_;
-    std::shared_ptr<HeadlessView> view_;
-    CollHandle coll_ = 0;
-    CollHandle caller_ = 0;
 };
 
 }  // namespace
@@ -107,15 +75,15 @@ TEST_F(Finder, ProbeTellsWhatAnswered)
 TEST_F(Finder, FindTriesTheOtherSpeedOfThePortType)
 {
     Box box(master_, boxAt115200);
-    collSetString(coll_, "Port", slave_.c_str());
-    collSetString(coll_, "PortType", "RS232");
+    collSetString(dialog_, "Port", slave_.c_str());
+    collSetString(dialog_, "PortType", "RS232");
     view_->onDialog("BRMFind", [](Dialog& d) {
         d.activate(d.indexOfTag("Find"));
         d.activate(d.indexOfTag("OK"));
     });
-    EXPECT_EQ(_diaDoDialog(0, "BRMRes|BRMFind", coll_, caller_), DIA_OK);
-    EXPECT_EQ(collGetNumeric(coll_, "Speed"), 1);
-    EXPECT_EQ(stringItem(caller_, "_Status"), "Brimlet 2.31 on " + slave_ + ", RS232");
+    EXPECT_EQ(_diaDoDialog(0, "BRMRes|BRMFind", dialog_, caller_), DIA_OK);
+    EXPECT_EQ(collGetNumeric(dialog_, "Speed"), 1);
+    EXPECT_EQ(itemText(caller_, "_Status"), "Brimlet 2.31 on " + slave_ + ", RS232");
 }
 
 TEST_F(Finder, AutoWithoutABoxTriesEveryPortAtBothSpeedsOfBothTypes)
@@ -127,7 +95,7 @@ TEST_F(Finder, AutoWithoutABoxTriesEveryPortAtBothSpeedsOfBothTypes)
         d.activate(d.indexOfTag("Cancel"));
     });
     EXPECT_EQ(_diaDoProcedureEx(0, "=FindCardModule", 0, "", caller_, dialog), DIA_CANCEL);
-    EXPECT_EQ(stringItem(caller_, "_Status"), vm::box::kNotFound);
+    EXPECT_EQ(itemText(caller_, "_Status"), vm::box::kNotFound);
     EXPECT_EQ(silent.lines(), std::vector<std::string>(4, "\r"));
     EXPECT_EQ(collGetType(dialog, "Port"), COLL_NONE);  // cancelled: nothing copied back
     collClose(dialog);
@@ -142,8 +110,8 @@ TEST_F(Finder, AutoHandsTheFoundPortBackOnOk)
         d.activate(d.indexOfTag("OK"));
     });
     EXPECT_EQ(_diaDoProcedureEx(0, "=FindCardModule", 0, "", caller_, dialog), DIA_OK);
-    EXPECT_EQ(stringItem(dialog, "Port"), (root_ / "dev" / "ttyUSB0").string());
-    EXPECT_EQ(stringItem(dialog, "PortType"), "RS232");
+    EXPECT_EQ(itemText(dialog, "Port"), (root_ / "dev" / "ttyUSB0").string());
+    EXPECT_EQ(itemText(dialog, "PortType"), "RS232");
     EXPECT_EQ(collGetNumeric(dialog, "Speed"), 1);
     collClose(dialog);
 }

@@ -8,7 +8,9 @@
 #include "dia/package.h"
 #include "frame/mailbox.h"
 #include "platform/profile.h"
+#include "tests/support/box_fixture.h"
 #include "tests/support/pty_box.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -66,15 +68,12 @@ std::int64_t DP_TestRawResponse(vm::platform::WindowHandle, int, const char*, Co
 }
 DIA_EXPORT_PROCEDURE(DP_TestRawResponse);
 
-class BoxJobs : public ::testing::Test {
+class BoxJobs : public vm::testing::BoxLinkTest {
 protected:
     void SetUp() override
     {
-        root_ = fs::temp_directory_path() / ("jobs-test-" + std::to_string(::getpid()));
+        BoxLinkTest::SetUp();
         fs::create_directories(root_ / "TestBox" / "dialogs");
-        ::setenv("VELMORA_CONFIG_DIR", root_.c_str(), 1);
-        ::setenv("VELMORA_DATA_DIR", root_.c_str(), 1);
-        ::setenv("VELMORA_SYSFS_ROOT", root_.c_str(), 1);
         std::ofstream(root_ / "TestBox" / "strings.tsv") << "1\tTest\n";
         std::ofstream(root_ / "TestBox" / "dialogs" / "Maint.json") << R"({"items": [
             {"tag": "Go", "kind": "button", "callback": "CB_TestStartJob"},
@@ -82,76 +81,18 @@ protected:
             {"tag": "Stop", "kind": "button", "callback": "CB_Cancel"},
             {"tag": "_Status", "kind": "status"},
             {"tag": "Close", "kind": "button", "id": 2, "close": 2}]})";
-        unloadPackages();
-        ASSERT_NE(loadPackage("BRMRes", "VMRes"), nullptr);
-        view_ = std::make_shared<HeadlessView>();
-        view_->unscriptedResult = std::nullopt;
-        view_->modalLimit = 20s;
-        setView(view_);
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ::grantpt(master_);
-        ::unlockpt(master_);
-        coll_ = collOpen("dialog");
-        caller_ = collOpen("caller");
-        collSetString(coll_, "Port", ::ptsname(master_));
+        port_ = openPty();
+        collSetString(dialog_, "Port", port_.c_str());
         responses.clear();
-        while (msgWait(vm::box::kReplyMailbox, 0, true, nullptr) == MSG_OK) {
-        }
     }
 
-    void TearDown() override
-    {
-        if (comm_) {
-            msgPost(vm::box::kCommandMailbox, nullptr, "quit", 4);
-            EXPECT_TRUE(vm::box::waitCommThread(comm_, 5000));
-        }
-        while (msgWait(vm::box::kCommandMailbox, 0, true, nullptr) == MSG_OK) {
-        }
-        setView(nullptr);
-        collClose(coll_);
-        collClose(caller_);
-        ::close(master_);
-        unloadPackages();
-        fs::remove_all(root_);
-    }
+    void startComm(const char* baud) { ASSERT_TRUE(BoxLinkTest::startComm(port_, baud)); }
 
-    void startComm(const char* baud)
-    {
-        vm::platform::writeProfileString("VelmoraII.ini", "Options", "BaudRate", baud);
-        vm::box::CommStartBlock block;
-        std::snprintf(block.port, sizeof block.port, "%s", ::ptsname(master_));
-        std::snprintf(block.portType, sizeof block.portType, "RS232");
-        comm_ = vm::box::startCommThread(block);
-        termios line{};
-        auto end = Clock::now() + 3s;
-        while (::tcgetattr(master_, &line) == 0 && (line.c_lflag & ECHO) && Clock::now() < end)
-            std::this_thread::sleep_for(2ms);
-    }
+    // Runs the test's job dialog: presses Go, then `during` (once the job runs), and closes
+    // the dialog when the job has ended.
+    void runJob(std::function<void(Dialog&)> during = {}) { press("TestBox|Maint", "Go", std::move(during)); }
 
-    // Runs the maintenance dialog: presses Go, then `during` (once the job runs), and
-    // closes the dialog when the job has ended.
-    void runJob(std::function<void(Dialog&)> during = {})
-    {
-        view_->onDialog("Maint", [&, during](Dialog& d) {
-            d.activate(d.indexOfTag("Go"));
-            if (during)
-                during(d);
-            auto end = Clock::now() + 15s;
-            vm::platform::Message m;
-            while (collGetType(coll_, vm::box::kCommandTable) != COLL_NONE && Clock::now() < end)
-                if (vm::platform::peekMessage(m, 5))
-                    vm::platform::dispatchMessage(m);
-            d.end(DIA_OK);
-        });
-        _diaDoDialog(0, "TestBox|Maint", coll_, caller_);
-    }
-
-    fs::path root_;
-    std::shared_ptr<HeadlessView> view_;
-    int master_ = -1;
-    std::uint64_t comm_ = 0;
-    CollHandle coll_ = 0;
-    CollHandle caller_ = 0;
+    std::string port_;
 };
 
 }  // namespace
@@ -163,13 +104,13 @@ TEST_F(BoxJobs, AJobSendsItsRowsInOrderAndHandsEachAnswerToItsProcedure)
         return echoed(line, line == "version\r" ? "\r\nBrimlet 2.31 fw 7" : "");
     });
     jobRows = {{"led green\r", ""}, {"version\r", ""}, {"led off\r", ""}};
-    collSetString(coll_, "CmdProc", "=DP_TestResponse");
+    collSetString(dialog_, "CmdProc", "=DP_TestResponse");
     // A reply left over from before must not be taken for this job's.
     msgPost(vm::box::kReplyMailbox, "BRM", "stale\r\n?", 9);
     runJob();
     EXPECT_EQ(box.lines(), (std::vector<std::string>{"led green\r", "version\r", "led off\r"}));
     EXPECT_EQ(responses, (std::vector<std::string>{"=", "=\r\nBrimlet 2.31 fw 7", "="}));
-    EXPECT_EQ(collGetType(coll_, vm::box::kCommandTable), COLL_NONE);
+    EXPECT_EQ(collGetType(dialog_, vm::box::kCommandTable), COLL_NONE);
     EXPECT_TRUE(view_->messages().empty());
 }
 
@@ -183,7 +124,7 @@ TEST_F(BoxJobs, ABinaryReplyReachesItsProcedureWithItsZeroBytes)
         return line.substr(0, line.size() - 1) + data + "\r\n?";
     });
     jobRows = {{"b16read 00 00 00\r", ""}};  // echo of 16 characters
-    collSetString(coll_, "CmdProc", "=DP_TestRawResponse");
+    collSetString(dialog_, "CmdProc", "=DP_TestRawResponse");
     rawResponse.clear();
     runJob();
     EXPECT_EQ(rawResponse, data + "\r\n?");
@@ -259,10 +200,10 @@ TEST_F(BoxJobs, VersionProbeFindsTheBoxAtTheOtherSpeed)
     });
     auto begin = Clock::now();
     view_->onDialog("ModuleVersion", [](Dialog&) {});  // the probe runs by itself
-    EXPECT_EQ(_diaDoDialog(0, "BRMRes|ModuleVersion", coll_, caller_), DIA_CANCEL);
+    EXPECT_EQ(_diaDoDialog(0, "BRMRes|ModuleVersion", dialog_, caller_), DIA_CANCEL);
     EXPECT_GE(Clock::now() - begin, 1900ms);  // the first ask went unanswered
     char version[16] = {};
-    collGetString(coll_, "ModuleVersion", version, sizeof version);
+    collGetString(dialog_, "ModuleVersion", version, sizeof version);
     EXPECT_STREQ(version, "1234");
     EXPECT_EQ(vm::platform::getProfileString("VelmoraII.ini", "Options", "BaudRate", ""), "115200");
     EXPECT_EQ(box.lines(), (std::vector<std::string>{"rep 00 00 02\r", "rep 00 00 02\r"}));
@@ -280,18 +221,18 @@ TEST_F(BoxJobs, TheMainDialogAsksForTheVersionOncePerPortSetting)
         // Asked while the main dialog opened (before its own window showed).
         EXPECT_EQ(view_->dialogsOpened(), (std::vector<std::string>{"ModuleVersion", "MainV"}));
         d.refreshStates();
-        collDeleteItem(coll_, "ModuleVersion");
+        collDeleteItem(dialog_, "ModuleVersion");
         d.refreshStates();  // the same port: not asked again
         EXPECT_EQ(view_->dialogsOpened().size(), 2u);
-        collSetString(coll_, "PortType", "USB");  // another setting: asked again
+        collSetString(dialog_, "PortType", "USB");  // another setting: asked again
         d.refreshStates();
         d.end(DIA_OK);
     });
-    _diaDoDialog(0, "TestBox|MainV", coll_, caller_);
+    _diaDoDialog(0, "TestBox|MainV", dialog_, caller_);
     EXPECT_EQ(view_->dialogsOpened(),
               (std::vector<std::string>{"ModuleVersion", "MainV", "ModuleVersion"}));
     char version[16] = {};
-    collGetString(coll_, "ModuleVersion", version, sizeof version);
+    collGetString(dialog_, "ModuleVersion", version, sizeof version);
     EXPECT_STREQ(version, "0042");
 }
 
@@ -347,9 +288,9 @@ TEST(BoxModel, EraseAndWriteChecks)
 
 TEST(Latency, SetInTheAdaptersSysfsEntry)
 {
-    auto root = fs::temp_directory_path() / ("latency-test-" + std::to_string(::getpid()));
+    vm::testing::TempDir root("latency-test");
     auto devices = root / "bus" / "usb-serial" / "devices";
-    ::setenv("VELMORA_SYSFS_ROOT", root.c_str(), 1);
+    ::setenv("VELMORA_SYSFS_ROOT", root.path().c_str(), 1);
     EXPECT_EQ(vm::box::latencySet("/dev/ttyUSB0", 3), -1);  // no usb-serial devices at all
     fs::create_directories(devices / "ttyUSB0");
     fs::create_directories(devices / "ttyUSB1");
@@ -362,5 +303,4 @@ TEST(Latency, SetInTheAdaptersSysfsEntry)
     EXPECT_EQ(vm::box::latencySet("/dev/ttyUSB0", 3), 0);  // already right
     EXPECT_EQ(vm::box::latencySet("/dev/ttyUSB1", 3), -2);  // no timer
     EXPECT_EQ(vm::box::latencySet("/dev/ttyUSB7", 3), 0);   // no such adapter
-    fs::remove_all(root);
 }

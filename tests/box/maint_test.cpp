@@ -1,6 +1,8 @@
 // The maintenance procedures: their tables and wire text on their own, then whole jobs run
-// from the "Maintenance" dialog through the comm thread against a flash card that the test
-// plays on the master side of a pseudo-terminal.
+// from the "Maintenance" dialog through the comm thread: against the virtual box on a
+// pseudo-terminal, and, where a test needs answers the virtual box does not give (chip codes
+// that change between two asks, a box that falls silent midway), against a flash card that
+// the test plays on the master side of a pseudo-terminal.
 #include "box/maint.h"
 
 #include "box/comm.h"
@@ -9,7 +11,9 @@
 #include "dia/package.h"
 #include "frame/mailbox.h"
 #include "platform/profile.h"
+#include "tests/support/box_fixture.h"
 #include "tests/support/pty_box.h"
+#include "tests/support/sim_on_pty.h"
 
 #include <gtest/gtest.h>
 
@@ -68,7 +72,6 @@ class FlashCard {
 public:
     FlashCard() : image_(kImageSize, 0xFF) {}
 
-    std::atomic<bool> present{true};
     std::atomic<bool> erases{true};  // false: the erase answers OK but leaves the data
 
     void setIds(std::map<std::string, std::vector<std::string>> ids)
@@ -80,16 +83,6 @@ public:
     {
         std::lock_guard lock(mutex_);
         std::fill_n(image_.begin() + static_cast<std::ptrdiff_t>(at), length, value);
-    }
-    void setImage(std::vector<std::uint8_t> image)
-    {
-        std::lock_guard lock(mutex_);
-        image_ = std::move(image);
-    }
-    std::vector<std::uint8_t> image()
-    {
-        std::lock_guard lock(mutex_);
-        return image_;
     }
     Block block(int number)
     {
@@ -104,8 +97,6 @@ public:
         std::lock_guard lock(mutex_);
         std::string command = line.substr(0, line.size() - 1);
         if (command.starts_with("erase") || command.starts_with("xrase")) {
-            if (!present)
-                return echoed(line, "XXXXXXX OK");
             if (erases)
                 std::fill(image_.begin(), image_.end(), 0xFF);
             return echoed(line, " OK");
@@ -118,7 +109,7 @@ public:
             return echoed(line, textReadBody(image_.data() + at, static_cast<int>(high), static_cast<int>(middle)));
         }
         if (command == "cd")
-            return echoed(line, present ? "\r\nPresent" : "");
+            return echoed(line, "\r\nPresent");
         if (command == "rep 00 00 00")
             return echoed(line, " 0042 1234");
         if (auto it = ids_.find(command); it != ids_.end() && !it->second.empty()) {
@@ -168,12 +159,6 @@ std::vector<std::string> texts(const std::vector<ShownMessage>& messages)
     return out;
 }
 
-std::string itemText(CollHandle coll, const char* tag)
-{
-    char text[2048] = {};
-    collGetString(coll, tag, text, sizeof text);
-    return text;
-}
 
 }  // namespace
 
@@ -407,29 +392,13 @@ TEST_F(MaintProcedures, SixteenBitReadBackComparesTheRawBytes)
 
 namespace {
 
-class MaintJobs : public ::testing::Test {
+class MaintJobs : public vm::testing::BoxLinkTest {
 protected:
     void SetUp() override
     {
-        root_ = fs::temp_directory_path() / ("maint-test-" + std::to_string(::getpid()));
-        fs::create_directories(root_);
-        ::setenv("VELMORA_CONFIG_DIR", root_.c_str(), 1);
-        ::setenv("VELMORA_DATA_DIR", root_.c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-        unloadPackages();
-        ASSERT_NE(loadPackage("BRMRes", "VMRes"), nullptr);
-        view_ = std::make_shared<HeadlessView>();
-        view_->unscriptedResult = std::nullopt;
-        view_->modalLimit = 90s;
-        setView(view_);
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ::grantpt(master_);
-        ::unlockpt(master_);
-        coll_ = collOpen("maint-dialog");
-        caller_ = collOpen("maint-caller");
-        while (msgWait(vm::box::kReplyMailbox, 0, true, nullptr) == MSG_OK) {
-        }
-        startComm();
+        BoxLinkTest::SetUp();
+        std::string port = openPty();
+        ASSERT_TRUE(startComm(port));
         box_ = std::make_unique<Box>(master_, [this](const std::string& line, speed_t) {
             if (silentAfter_ >= 0 && seen_++ >= silentAfter_)
                 return std::string();
@@ -441,66 +410,16 @@ protected:
     void TearDown() override
     {
         box_.reset();
-        if (comm_) {
-            msgPost(vm::box::kCommandMailbox, nullptr, "quit", 4);
-            EXPECT_TRUE(vm::box::waitCommThread(comm_, 5000));
-        }
-        while (msgWait(vm::box::kCommandMailbox, 0, true, nullptr) == MSG_OK) {
-        }
-        setView(nullptr);
-        collClose(coll_);
-        collClose(caller_);
-        ::close(master_);
-        unloadPackages();
-        fs::remove_all(root_);
+        BoxLinkTest::TearDown();
     }
 
-    void startComm()
-    {
-        vm::platform::writeProfileString("VelmoraII.ini", "Options", "BaudRate", "57600");
-        vm::box::CommStartBlock block;
-        std::snprintf(block.port, sizeof block.port, "%s", ::ptsname(master_));
-        std::snprintf(block.portType, sizeof block.portType, "RS232");
-        comm_ = vm::box::startCommThread(block);
-        termios line{};
-        auto end = Clock::now() + 3s;
-        while (::tcgetattr(master_, &line) == 0 && (line.c_lflag & ECHO) && Clock::now() < end)
-            std::this_thread::sleep_for(2ms);
-    }
-
-    static void pumpWhile(const std::function<bool()>& condition, std::chrono::seconds limit)
-    {
-        auto end = Clock::now() + limit;
-        vm::platform::Message m;
-        while (condition() && Clock::now() < end)
-            if (vm::platform::peekMessage(m, 5))
-                vm::platform::dispatchMessage(m);
-    }
-
-    // Opens "Maintenance", presses the button of the tag, runs `during` and waits for the
-    // job to end. The button's answer comes back (false: refused, no job).
     bool press(const char* tag, std::function<void(Dialog&)> during = {})
     {
-        bool accepted = false;
-        view_->onDialog("Maintenance", [&, during](Dialog& d) {
-            accepted = d.activate(d.indexOfTag(tag));
-            if (during)
-                during(d);
-            pumpWhile([&] { return collGetType(coll_, vm::box::kCommandTable) != COLL_NONE; }, 60s);
-            d.end(DIA_OK);
-        });
-        _diaDoDialog(0, "BRMRes|Maintenance", coll_, caller_);
-        return accepted;
+        return BoxLinkTest::press("BRMRes|Maintenance", tag, std::move(during));
     }
 
     std::vector<std::string> lines() { return box_->lines(); }
 
-    fs::path root_;
-    std::shared_ptr<HeadlessView> view_;
-    int master_ = -1;
-    std::uint64_t comm_ = 0;
-    CollHandle coll_ = 0;
-    CollHandle caller_ = 0;
     FlashCard card_;
     std::unique_ptr<Box> box_;
     std::atomic<int> silentAfter_{-1};  // the box stops answering after this many lines
@@ -512,7 +431,7 @@ protected:
 
 TEST_F(MaintJobs, CmdSendsTheTypedCommandAndShowsItsReply)
 {
-    collSetString(coll_, "Cmd", "version");
+    collSetString(dialog_, "Cmd", "version");
     card_.setIds({{"version", {"\r\nBrimlet 2.31 fw 7"}}});
     ASSERT_TRUE(press("Send", [this](Dialog& d) {
         // While the job runs no other job can start.
@@ -521,7 +440,7 @@ TEST_F(MaintJobs, CmdSendsTheTypedCommandAndShowsItsReply)
     }));
     EXPECT_EQ(lines(), (std::vector<std::string>{"led red\r", "version\r", "led off\r"}));
     EXPECT_EQ(itemText(caller_, "Response"), "\r\nBrimlet 2.31 fw 7");
-    EXPECT_EQ(itemText(coll_, "CmdProc"), "=DP_Cmd");
+    EXPECT_EQ(itemText(dialog_, "CmdProc"), "=DP_Cmd");
     EXPECT_TRUE(view_->messages().empty());
 }
 
@@ -588,132 +507,24 @@ TEST_F(MaintJobs, IdentifyShowsEveryAnswerInItsTable)
     EXPECT_EQ(collGetType(caller_, "IdTable"), COLL_NONE);
 }
 
-TEST_F(MaintJobs, WriteCardPutsTheTestPatternOnAnErasedCard)
-{
-    card_.fill(0x3000, 0x300, 0x00);  // old data that the erase must clear
-    ASSERT_TRUE(press("Write040"));
-    auto sent = lines();
-    ASSERT_EQ(sent.size(), 27u);
-    EXPECT_EQ(sent[0], "led red\r");
-    EXPECT_EQ(sent[1], "erase40\r");
-    EXPECT_EQ(sent.back(), "led off\r");
-    auto blocks = vm::box::patternBlocks(0, 0x800);
-    ASSERT_EQ(blocks.size(), 12u);
-    for (std::size_t k = 0; k < blocks.size(); ++k) {
-        char head[20];
-        std::snprintf(head, sizeof head, "ws40 %02x %02x 00  ", blocks[k] >> 8, blocks[k] & 0xFF);
-        EXPECT_EQ(sent[2 + 2 * k].substr(0, 15), head) << k;
-        EXPECT_EQ(card_.block(blocks[k]), vm::box::patternBlock(static_cast<int>(k))) << "block " << blocks[k];
-    }
-    Block blank;
-    blank.fill(0xFF);
-    EXPECT_EQ(card_.block(0x30), blank);  // erased, and no pattern block
-    EXPECT_EQ(collGetNumeric(coll_, "CardIndex"), 0);
-    EXPECT_TRUE(view_->messages().empty());
-}
-
-TEST_F(MaintJobs, ReadBackFindsTheBlockThatDiffers)
-{
-    struct Case {
-        const char* name;
-        int spoilBlock;  // -1: none
-        std::vector<std::string> titles;
-    };
-    const Case cases[] = {
-        {"written card", -1, {}},
-        {"block at offset 4 differs", 4, {"Test 00 04 00 failed, data:"}},
-        {"block at offset 0x400 differs", 0x400, {"Test 04 00 00 failed, data:"}},
-    };
-    ASSERT_TRUE(press("Write040"));
-    auto written = card_.image();
-    for (const Case& c : cases) {
-        card_.setImage(written);
-        if (c.spoilBlock >= 0)
-            card_.fill(static_cast<std::size_t>(c.spoilBlock) * 256 + 17, 1, 0xEE);
-        auto before = view_->messages().size();
-        auto sentBefore = lines().size();
-        ASSERT_TRUE(press("ReadBack")) << c.name;
-        auto messages = view_->messages();
-        EXPECT_EQ(titles({messages.begin() + static_cast<std::ptrdiff_t>(before), messages.end()}), c.titles)
-            << c.name;
-        if (!c.titles.empty()) {
-            EXPECT_NE(messages.back().text.find("EE"), std::string::npos) << c.name;  // the reply is shown
-        }
-        EXPECT_EQ(lines().size() - sentBefore, 14u) << c.name;
-        EXPECT_EQ(collGetType(coll_, "TestRow"), COLL_NONE) << c.name;
-    }
-}
-
-TEST_F(MaintJobs, EraseReportsTheCardsState)
-{
-    struct Case {
-        const char* name;
-        bool present;
-        bool erases;
-        const char* verdict;
-    };
-    const Case cases[] = {
-        {"erased", true, true, "Card erase OK"},
-        {"no card", false, true, "No card in reader"},
-        {"erase without effect", true, false, "Card not erased"},
-    };
-    for (const Case& c : cases) {
-        card_.present = c.present;
-        card_.erases = c.erases;
-        card_.fill(0, 16, 0x12);
-        auto before = view_->messages().size();
-        ASSERT_TRUE(press("Erase")) << c.name;
-        auto messages = view_->messages();
-        ASSERT_EQ(messages.size(), before + 1) << c.name;
-        EXPECT_EQ(messages.back().text, c.verdict) << c.name;
-        EXPECT_EQ(messages.back().title, "Quillet Test") << c.name;
-        EXPECT_EQ(collGetType(caller_, "EraseResponse"), COLL_NONE) << c.name;
-    }
-    auto sent = lines();
-    ASSERT_EQ(sent.size(), 6u);
-    EXPECT_EQ(sent[0], "erase40\r");
-    EXPECT_EQ(sent[1], "read 00 00 00\r");
-}
-
 TEST_F(MaintJobs, EraseOfAChosenChipUsesItsEraseCommand)
 {
-    collSetString(coll_, "ChipType", "29F400AB");
+    collSetString(dialog_, "ChipType", "29F400AB");
     ASSERT_TRUE(press("EraseChip"));
     EXPECT_EQ(lines(), (std::vector<std::string>{"xrase4h\r", "read 00 00 00\r"}));
-    collSetString(coll_, "ChipType", "ram128");  // RAM: nothing to erase, only the check
+    collSetString(dialog_, "ChipType", "ram128");  // RAM: nothing to erase, only the check
     ASSERT_TRUE(press("EraseChip"));
     EXPECT_EQ(lines().size(), 3u);
     EXPECT_EQ(lines().back(), "read 00 00 00\r");
-    collSetString(coll_, "ChipType", "29f999");
+    collSetString(dialog_, "ChipType", "29f999");
     EXPECT_FALSE(press("EraseChip"));
     EXPECT_EQ(lines().size(), 3u);  // no job
-    EXPECT_EQ(collGetType(coll_, vm::box::kCommandTable), COLL_NONE);
-}
-
-TEST_F(MaintJobs, LoadReadsTheWholeCardIntoCardTmp)
-{
-    for (std::size_t at = 0; at < kImageSize; at += 256)
-        card_.fill(at, 256, static_cast<std::uint8_t>(at / 256 * 7 + 1));
-    collSetString(coll_, "ChipType", "28f010");
-    ASSERT_TRUE(press("Load"));
-    auto sent = lines();
-    ASSERT_EQ(sent.size(), 514u);
-    EXPECT_EQ(sent[1], "read 00 00 00\r");
-    EXPECT_EQ(sent[512], "read 01 ff 00\r");
-    std::ifstream in(root_ / "data" / "VelmoraII" / "card.tmp", std::ios::binary);
-    std::vector<std::uint8_t> saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_EQ(saved.size(), 131072u);
-    auto image = card_.image();
-    EXPECT_TRUE(std::equal(saved.begin(), saved.end(), image.begin()));
-    EXPECT_EQ(heldDuringJob_, 1u);
-    EXPECT_EQ(vm::box::heldLoadBuffers(), 0u);
-    for (const char* tag : {"card.tmp.ptr", "card.tmp.size", "card.tmp.offset"})
-        EXPECT_EQ(collGetType(coll_, tag), COLL_NONE) << tag;
+    EXPECT_EQ(collGetType(dialog_, vm::box::kCommandTable), COLL_NONE);
 }
 
 TEST_F(MaintJobs, LoadThatEndsEarlyFreesItsBuffer)
 {
-    collSetString(coll_, "ChipType", "28f010");
+    collSetString(dialog_, "ChipType", "28f010");
     // Cancelled: the reads behind the current one are skipped, "led off" still ends it.
     ASSERT_TRUE(press("Load", [this](Dialog& d) {
         pumpWhile([this] { return lines().size() < 20; }, 10s);
@@ -733,7 +544,7 @@ TEST_F(MaintJobs, LoadThatEndsEarlyFreesItsBuffer)
     ASSERT_EQ(view_->messages().size(), 1u);
     EXPECT_EQ(view_->messages()[0].text, *loadString(207));
     EXPECT_EQ(vm::box::heldLoadBuffers(), 0u);
-    EXPECT_EQ(collGetType(coll_, "card.tmp.ptr"), COLL_NONE);
+    EXPECT_EQ(collGetType(dialog_, "card.tmp.ptr"), COLL_NONE);
 }
 
 TEST_F(MaintJobs, CardTestOneWritesAndChecksABlankCard)
@@ -753,13 +564,13 @@ TEST_F(MaintJobs, CardTestOneWritesAndChecksABlankCard)
         {"GN card, second code wrong", "Quillet5", {{"id2", {"\r\n01A4", "\r\n0001"}}, {"id4", {"\r\n01A4"}}},
          false, {"Second ID2: expected FFFF, found 0001", "Card test1 failed"}},
     };
-    collSetString(coll_, "ID", "01A4");
+    collSetString(dialog_, "ID", "01A4");
     for (const Case& c : cases) {
         card_.fill(0, kImageSize, 0xFF);
         if (c.usedCard)
             card_.fill(0, 4, 0x00);
         card_.setIds(c.ids);
-        collSetString(coll_, "Product", c.product);
+        collSetString(dialog_, "Product", c.product);
         auto before = view_->messages().size();
         auto sentBefore = lines().size();
         ASSERT_TRUE(press("Test1")) << c.name;
@@ -785,8 +596,8 @@ TEST_F(MaintJobs, CardTestOneWritesAndChecksABlankCard)
 
 TEST_F(MaintJobs, CardTestTwoChecksTheFirstPatternAndErases)
 {
-    collSetString(coll_, "ID", "01A4");
-    collSetString(coll_, "Product", "Quillet4");
+    collSetString(dialog_, "ID", "01A4");
+    collSetString(dialog_, "Product", "Quillet4");
     card_.setIds({{"id2", {"\r\n01A4"}}});
     ASSERT_TRUE(press("Test1"));
     ASSERT_TRUE(press("Test2"));
@@ -820,13 +631,206 @@ TEST_F(MaintJobs, WaitCallbacksWaitTheirTimeAndSaySo)
     };
     for (const Case& c : {Case{"Sleep", "Sleeping...", "Slept for 1 seconds"},
                           Case{"Object", "Waiting...", "Waited for 1 seconds"}}) {
-        collSetString(coll_, "Millis", "1100");
+        collSetString(dialog_, "Millis", "1100");
         auto begin = Clock::now();
         ASSERT_TRUE(press(c.button)) << c.button;
         EXPECT_GE(Clock::now() - begin, 1100ms) << c.button;
-        EXPECT_EQ(itemText(coll_, "Activity"), c.activity) << c.button;
+        EXPECT_EQ(itemText(dialog_, "Activity"), c.activity) << c.button;
         EXPECT_EQ(itemText(caller_, "_Status"), c.status) << c.button;
     }
     EXPECT_TRUE(lines().empty());
     EXPECT_TRUE(view_->messages().empty());
+}
+
+// --- Jobs against the virtual box -------------------------------------------------------------
+
+namespace {
+
+// Pattern block k holds (k + j) mod 256 at byte j; the blocks sit at 0, 1, 2, 4 ... below 2048
+// on a 29F040.
+constexpr int kPatternOffsets[] = {0, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024};
+
+std::vector<std::uint8_t> cardBlock(const std::vector<std::uint8_t>& card, int block)
+{
+    auto from = card.begin() + static_cast<std::ptrdiff_t>(block) * 256;
+    return {from, from + 256};
+}
+
+std::vector<std::uint8_t> expectedPattern(int k)
+{
+    std::vector<std::uint8_t> bytes(256);
+    for (int j = 0; j < 256; ++j)
+        bytes[static_cast<std::size_t>(j)] = static_cast<std::uint8_t>((k + j) & 0xFF);
+    return bytes;
+}
+
+class MaintOnSim : public vm::testing::BoxLinkTest {
+protected:
+    void TearDown() override
+    {
+        BoxLinkTest::TearDown();  // the comm thread first, then the box it talks to
+        sim_.reset();
+    }
+
+    // A new box (the one before ends with its comm thread); `prepare` sets up its card.
+    vm::testing::SimOnPty& serve(vm::sim::BoxConfig config, const std::function<void(vm::sim::Box&)>& prepare = {})
+    {
+        stopComm();
+        sim_.reset();
+        sim_ = std::make_unique<vm::testing::SimOnPty>(std::move(config));
+        if (prepare)
+            prepare(sim_->box());
+        sim_->start();
+        EXPECT_TRUE(startComm(sim_->port()));
+        return *sim_;
+    }
+
+    bool press(const char* tag) { return BoxLinkTest::press("BRMRes|Maintenance", tag); }
+
+    // The command lines the box heard from the first one on.
+    std::vector<std::string> heardFrom(std::size_t first)
+    {
+        auto all = sim_->heard();
+        return {all.begin() + static_cast<std::ptrdiff_t>(std::min(first, all.size())), all.end()};
+    }
+
+    std::unique_ptr<vm::testing::SimOnPty> sim_;
+};
+
+}  // namespace
+
+TEST_F(MaintOnSim, PatternWrittenOnA29F040ReadsBackOrNamesTheBlockThatDiffers)
+{
+    struct Case {
+        const char* name;
+        const char* faults;
+        int badBlock;  // -1: none
+        const char* failure;  // title of the read-back's message, or nullptr
+    };
+    const Case cases[] = {
+        {"sound card", "", -1, nullptr},
+        {"block at offset 4 keeps its data", "badblock:4", 4, "Test 00 04 00 failed, data:"},
+        {"block at offset 1024 keeps its data", "badblock:1024", 1024, "Test 04 00 00 failed, data:"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        serve(vm::testing::SimOnPty::config("29f040", c.faults), [](vm::sim::Box& box) {
+            std::fill_n(box.card().begin() + 0x3000, 0x300, 0x00);  // old data that the erase must clear
+        });
+        ASSERT_TRUE(press("Write040"));
+        auto written = heardFrom(0);
+        ASSERT_EQ(written.size(), 27u);
+        EXPECT_EQ(written[0], "led red");
+        EXPECT_EQ(written[1], "erase40");
+        EXPECT_EQ(written[26], "led off");
+        for (std::size_t k = 0; k < std::size(kPatternOffsets); ++k) {
+            // Two write commands per block: its first and its second 128 bytes.
+            for (int half = 0; half < 2; ++half) {
+                char head[24];
+                std::snprintf(head, sizeof head, "ws40 %02x %02x %s  ", kPatternOffsets[k] >> 8,
+                              kPatternOffsets[k] & 0xFF, half ? "80" : "00");
+                const std::string& line = written[2 + 2 * k + static_cast<std::size_t>(half)];
+                EXPECT_EQ(line.substr(0, 15), head) << k;
+                EXPECT_EQ(line.size(), 14u + 128 * 3) << k;
+            }
+        }
+
+        auto before = view_->messages().size();
+        ASSERT_TRUE(press("ReadBack"));
+        auto readBack = heardFrom(27);
+        ASSERT_EQ(readBack.size(), 14u);  // lamp, 12 reads, lamp
+        EXPECT_EQ(readBack[4], "read 00 04 00");
+        auto messages = view_->messages();
+        messages.erase(messages.begin(), messages.begin() + static_cast<std::ptrdiff_t>(before));
+        if (c.failure) {
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_EQ(messages[0].title, c.failure);
+            // The box's reply is shown: the block as it is, erased.
+            char header[16];
+            std::snprintf(header, sizeof header, "Data %02X%02X00", c.badBlock >> 8, c.badBlock & 0xFF);
+            EXPECT_NE(messages[0].text.find(header), std::string::npos) << messages[0].text;
+            EXPECT_NE(messages[0].text.find(std::string(32, 'F')), std::string::npos);
+        } else {
+            EXPECT_TRUE(messages.empty());
+        }
+        EXPECT_EQ(collGetType(dialog_, "TestRow"), COLL_NONE);
+
+        // The card itself, once the box is no longer served.
+        stopComm();
+        sim_->stop();
+        const auto& card = sim_->box().card();
+        for (std::size_t k = 0; k < std::size(kPatternOffsets); ++k) {
+            auto expected = kPatternOffsets[k] == c.badBlock ? std::vector<std::uint8_t>(256, 0xFF) : expectedPattern(static_cast<int>(k));
+            EXPECT_EQ(cardBlock(card, kPatternOffsets[k]), expected) << "block " << kPatternOffsets[k];
+        }
+        EXPECT_EQ(cardBlock(card, 0x30), std::vector<std::uint8_t>(256, 0xFF));  // erased, no pattern block
+    }
+}
+
+TEST_F(MaintOnSim, EraseSaysWhatTheCardIsLike)
+{
+    struct Case {
+        const char* name;
+        vm::sim::Slot slot;
+        const char* sector0;  // bit 0: the first sector is protected and keeps its data
+        const char* verdict;
+    };
+    const Case cases[] = {
+        {"erased", vm::sim::Slot::Present, "00", "Card erase OK"},
+        {"no card", vm::sim::Slot::None, "00", "No card in reader"},
+        {"first sector protected", vm::sim::Slot::Present, "01", "Card not erased"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto config = vm::testing::SimOnPty::config("29f040");
+        config.slot = c.slot;
+        config.sector0 = c.sector0;
+        serve(config, [](vm::sim::Box& box) { std::fill_n(box.card().begin(), 16, 0x12); });
+        auto before = view_->messages().size();
+        ASSERT_TRUE(press("Erase"));
+        EXPECT_EQ(heardFrom(0), (std::vector<std::string>{"erase40", "read 00 00 00"}));
+        auto messages = view_->messages();
+        ASSERT_EQ(messages.size(), before + 1);
+        EXPECT_EQ(messages.back().text, c.verdict);
+        EXPECT_EQ(messages.back().title, "Quillet Test");
+        EXPECT_EQ(collGetType(caller_, "EraseResponse"), COLL_NONE);
+    }
+}
+
+TEST_F(MaintOnSim, LoadReadsA28F010IntoCardTmp)
+{
+    auto& sim = serve(vm::testing::SimOnPty::config("28f010"), [](vm::sim::Box& box) {
+        auto& card = box.card();
+        for (std::size_t at = 0; at < card.size(); ++at)
+            card[at] = static_cast<std::uint8_t>(at / 256 * 7 + at % 251);
+    });
+    collSetString(dialog_, "ChipType", "28f010");
+    ASSERT_TRUE(press("Load"));
+    auto heard = sim.heard();
+    ASSERT_EQ(heard.size(), 514u);  // lamp, 512 reads, lamp
+    EXPECT_EQ(heard[1], "read 00 00 00");
+    EXPECT_EQ(heard[512], "read 01 ff 00");
+    EXPECT_EQ(vm::box::heldLoadBuffers(), 0u);
+    for (const char* tag : {"card.tmp.ptr", "card.tmp.size", "card.tmp.offset"})
+        EXPECT_EQ(collGetType(dialog_, tag), COLL_NONE) << tag;
+
+    std::ifstream in(root_ / "data" / "VelmoraII" / "card.tmp", std::ios::binary);
+    std::vector<std::uint8_t> saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(saved.size(), 131072u);
+    stopComm();
+    sim.stop();
+    const auto& card = sim.box().card();
+    ASSERT_GE(card.size(), saved.size());
+    EXPECT_TRUE(std::equal(saved.begin(), saved.end(), card.begin()));
+}
+
+TEST_F(MaintOnSim, ALineErrorMakesTheJobAskAgain)
+{
+    serve(vm::testing::SimOnPty::config("29f040", "lineerror@1"));
+    ASSERT_TRUE(press("LedGreen"));
+    EXPECT_EQ(heardFrom(0), (std::vector<std::string>{"led green", "led green"}));
+    EXPECT_EQ(sim_->lineErrors(), 1u);
+    auto messages = view_->messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Green Led is now ON");
 }

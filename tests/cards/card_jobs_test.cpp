@@ -295,22 +295,10 @@ TEST_F(CardBox, CancelDropsTheReadRowsAndRunsNoAnalysis)
 {
     collSetNumeric(coll_, "Debug", 1);
     startBox("29F040", {}, randomImage(0x80000, 1));
-    view_->onDialog("CardJob", [&](vm::dia::Dialog& d) {
-        d.activate(d.indexOfTag("ReadCard"));
-        vm::platform::Message m;
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        bool cancelled = false;
-        while (collGetType(coll_, vm::box::kCommandTable) != COLL_NONE && std::chrono::steady_clock::now() < end) {
-            if (!cancelled && sent("binread").size() > 100) {
-                d.activate(d.indexOfTag("Stop"));
-                cancelled = true;
-            }
-            if (vm::platform::peekMessage(m, 10))
-                vm::platform::dispatchMessage(m);
-        }
-        d.end(DIA_OK);
-    });
-    _diaDoDialog(0, "BRMRes|CardJob", coll_, caller_);
+    ASSERT_TRUE(press("ReadCard", [&](vm::dia::Dialog& d) {
+        pumpWhile([&] { return sent("binread").size() <= 100; }, std::chrono::seconds(30));
+        d.activate(d.indexOfTag("Stop"));
+    }));
     EXPECT_LT(sent("binread").size(), 300u);
     EXPECT_EQ(sent().back(), "led off");
     EXPECT_FALSE(fs::exists(root_ / "read" / "card.tmp"));

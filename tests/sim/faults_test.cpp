@@ -54,7 +54,8 @@ TEST(FaultPlanText, ItemsWithValuesAndTargets)
 
 TEST(FaultPlanText, BadItemsAreRefusedWithTheirText)
 {
-    for (const char* bad : {"explode", "drop@", "drop@0", "cut:x", "cut:-4", "corrupt@read#0", "drop@read#two", "Drop"}) {
+    for (const char* bad : {"explode", "drop@", "drop@0", "cut:x", "cut:-4", "corrupt@read#0", "drop@read#two", "Drop",
+                            "badblock", "badblock:4@ws40"}) {
         std::string error;
         EXPECT_FALSE(FaultPlan::parse(std::string("qmark,") + bad, &error)) << bad;
         EXPECT_NE(error.find(bad), std::string::npos) << bad << ": " << error;
@@ -157,6 +158,28 @@ TEST(Faults, LineErrorReadsAsANulByte)
     EXPECT_EQ(reply[7], '\0');  // the first byte after the echo
     EXPECT_EQ(reply.substr(0, 7), "version");
     EXPECT_EQ(box.answer("cd"), std::string("c\0\r\nPresent\r\n?", 14));
+    // The line counts the error with the reply; other replies carry none.
+    EXPECT_TRUE(box.respond("version").lineError);
+    EXPECT_FALSE(box.respond("led off").lineError);
+}
+
+TEST(Faults, BadBlockKeepsItsDataAndItsWritesFail)
+{
+    Box box = boxWith("badblock:4");
+    auto writeLine = [](const char* address) {
+        std::string line = std::string("ws40 ") + address;
+        for (int i = 0; i < 128; ++i)
+            line += " 5a";
+        return line;
+    };
+    EXPECT_EQ(box.answer("erase40"), "erase40 OK\r\n?");
+    EXPECT_EQ(box.answer(writeLine("00 03 80")), writeLine("00 03 80") + "\r\n?");
+    EXPECT_EQ(box.answer(writeLine("00 04 80")), writeLine("00 04 80") + " FAILED\r\n?");
+    EXPECT_EQ(box.card()[0x3FF], 0x5A);
+    EXPECT_EQ(box.card()[0x480], 0xFF);  // erased, and left so
+    EXPECT_EQ(box.card()[0x4FF], 0xFF);
+    // Replies are not its business: it never counts towards a command number.
+    EXPECT_EQ(box.answer("led off"), "led off\r\n?");
 }
 
 TEST(Faults, FaultsDoNotUndoWhatTheCommandDid)

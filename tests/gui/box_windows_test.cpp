@@ -1,0 +1,342 @@
+// The card reader's windows in real Qt widgets on the offscreen platform, against the virtual
+// box served on pseudo-terminals: the maintenance window and the port finder open from the
+// main dialog, show their items as widgets, and one action of each works end to end. Also the
+// colour swatch of the Qt view.
+#include "box/comm.h"
+#include "coll/coll.h"
+#include "dia/dia.h"
+#include "dia/package.h"
+#include "frame/app.h"
+#include "frame/mailbox.h"
+#include "gui/qtview.h"
+#include "platform/profile.h"
+#include "tests/support/sim_on_pty.h"
+#include "tests/support/temp_dir.h"
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QDialog>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QDialog* visibleDialog(const QString& title)
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible() && dialog->windowTitle() == title)
+            return dialog;
+    return nullptr;
+}
+
+QPushButton* button(QWidget* window, const QString& text)
+{
+    for (QPushButton* candidate : window->findChildren<QPushButton*>())
+        if (candidate->text() == text)
+            return candidate;
+    return nullptr;
+}
+
+bool click(QWidget* window, const QString& text)
+{
+    QPushButton* found = window ? button(window, text) : nullptr;
+    if (found)
+        found->click();
+    return found != nullptr;
+}
+
+// Runs `action` once `ready` gives a window (looked for every 20 ms); a click that opens a
+// modal window returns only when it closes, so the steps inside it are arranged before.
+void when(std::function<QWidget*()> ready, std::function<void(QWidget*)> action, QStringList& missed,
+          const QString& what, int triesLeft = 1000)
+{
+    QTimer::singleShot(20, [=, &missed] {
+        if (QWidget* window = ready())
+            action(window);
+        else if (triesLeft > 0)
+            when(ready, action, missed, what, triesLeft - 1);
+        else
+            missed << what;
+    });
+}
+
+void whenShown(const QString& title, std::function<void(QWidget*)> action, QStringList& missed)
+{
+    when([title]() -> QWidget* { return visibleDialog(title); }, std::move(action), missed, title);
+}
+
+// Every visible dialog is rejected after a while, should a step not find its window.
+void safetyNet()
+{
+    QTimer::singleShot(60000, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible())
+                dialog->reject();
+    });
+}
+
+std::uint64_t commThreadOfMainDialog()
+{
+    CollHandle shared = collOpenShared(vm::frame::kSharedCollection);
+    auto handle = static_cast<std::uint64_t>(collGetNumeric(shared, "hCommThread"));
+    collClose(shared);
+    return handle;
+}
+
+}  // namespace
+
+class BoxWindowsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        root_ = std::make_unique<vm::testing::TempDir>("box-windows-test");
+        const fs::path& root = root_->path();
+        fs::create_directories(root / "dev");
+        fs::create_directories(root / "sys" / "class" / "tty");
+        fs::create_directories(root / "data" / "TestGui" / "dialogs");
+        ::setenv("VELMORA_CONFIG_DIR", root.c_str(), 1);
+        ::setenv("VELMORA_DATA_DIR", (root / "data").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (root / "user").c_str(), 1);
+        ::setenv("VELMORA_DEV_DIR", (root / "dev").c_str(), 1);
+        ::setenv("VELMORA_SYSFS_ROOT", (root / "sys").c_str(), 1);
+        ::setenv("VELMORA_COLL_NAMESPACE", ("box-windows-" + std::to_string(::getpid())).c_str(), 1);
+        view_ = std::make_shared<vm::gui::QtView>();
+        vm::dia::setView(view_);
+    }
+
+    void cleanupTestCase()
+    {
+        vm::dia::setView(nullptr);
+        view_.reset();
+        vm::dia::unloadPackages();
+        root_.reset();
+    }
+
+    // Main dialog -> "Card reader tests…" -> "Identify the chip": the chip's code in the
+    // identification table.
+    void maintenanceIdentifiesTheChip()
+    {
+        vm::testing::SimOnPty sim("01A4");  // AMD Am29F040B, answers "id2"
+        sim.start();
+        useBox(sim.port());
+        QStringList missed, maintenanceWidgets;
+        QString code;
+        std::uint64_t comm = 0;
+        safetyNet();
+        whenShown("Velmora II", [&](QWidget* main) {
+            whenShown("Card reader maintenance", [&](QWidget* maintenance) {
+                maintenanceWidgets = widgetSummary(maintenance);
+                whenShown("Chip identification", [&](QWidget* identify) {
+                    for (QTableWidget* table : identify->findChildren<QTableWidget*>())
+                        for (int row = 0; row < table->rowCount(); ++row)
+                            if (table->item(row, 0) && table->item(row, 0)->text() == "id2")
+                                code = table->item(row, 1)->text();
+                    click(identify, "OK");
+                }, missed);
+                click(maintenance, "Identify the chip");
+                // Closed once the job is over: its buttons are no longer greyed.
+                when([&code, maintenance]() -> QWidget* {
+                    QPushButton* lamp = button(maintenance, "Lamp green");
+                    return !code.isEmpty() && lamp && lamp->isEnabled() ? maintenance : nullptr;
+                }, [&](QWidget* window) { click(window, "Close"); }, missed, "the identify job's end");
+            }, missed);
+            if (!click(main, QString::fromUtf8("Card reader tests…")))
+                missed << "Card reader tests…";
+            comm = commThreadOfMainDialog();
+            click(main, "Exit");
+        }, missed);
+
+        QCOMPARE(runMainProcedure(), std::int64_t{1});
+        endCommThread(comm);
+        QVERIFY2(missed.isEmpty(), qPrintable(missed.join(", ")));
+        QCOMPARE(code, QString("01A400"));  // the code and the sector-0 status
+        // Items render as their widgets: edits, buttons, combos, the answer label.
+        for (const char* expected : {"QLineEdit:Command", "QPushButton:Identify the chip", "QComboBox:Chip",
+                                     "QComboBox:Blank card", "QPushButton:Write pattern 29F040"})
+            QVERIFY2(maintenanceWidgets.contains(expected), expected);
+        auto heard = sim.heard();
+        QVERIFY(std::find(heard.begin(), heard.end(), "id2") != heard.end());
+    }
+
+    // Main dialog -> "Settings…" -> "Find the card reader…" -> "Try every port" finds the box
+    // behind the device folder's ttyUSB0; "Use it" and OK make it the port.
+    void finderFindsTheBoxAndSettingsKeepIt()
+    {
+        vm::testing::SimOnPty first("01A4");
+        vm::testing::SimOnPty found("01A4");
+        first.start();
+        found.start();
+        useBox(first.port());
+        const fs::path& root = root_->path();
+        fs::path link = root / "dev" / "ttyUSB0";
+        fs::create_symlink(found.port(), link);
+        // The adapter's sysfs entry, as a USB serial adapter has one.
+        fs::create_directories(root / "sys" / "bus" / "usb-serial" / "devices" / "ttyUSB0");
+        QStringList missed, finderWidgets, ports;
+        QString status;
+        std::uint64_t comm = 0;
+        safetyNet();
+        whenShown("Velmora II", [&](QWidget* main) {
+            whenShown("Settings", [&](QWidget* settings) {
+                whenShown("Find the card reader", [&](QWidget* finder) {
+                    finderWidgets = widgetSummary(finder);
+                    for (QComboBox* combo : finder->findChildren<QComboBox*>())
+                        for (int i = 0; i < combo->count(); ++i)
+                            ports << combo->itemText(i);
+                    click(finder, "Try every port");  // probes on this thread, then returns
+                    for (QLabel* label : finder->findChildren<QLabel*>())
+                        if (label->text().contains(" on "))
+                            status = label->text();
+                    click(finder, "Use it");
+                }, missed);
+                if (!click(settings, QString::fromUtf8("Find the card reader…")))
+                    missed << "Find the card reader…";
+                click(settings, "OK");
+            }, missed);
+            click(main, QString::fromUtf8("Settings…"));
+            // The new comm thread asks the box it found for its version.
+            when([&found, main]() -> QWidget* {
+                auto heard = found.heard();
+                return std::find(heard.begin(), heard.end(), "rep 00 00 02") != heard.end() ? main : nullptr;
+            }, [&](QWidget* window) {
+                comm = commThreadOfMainDialog();
+                click(window, "Exit");
+            }, missed, "the version asked of the found box");
+        }, missed);
+
+        QCOMPARE(runMainProcedure(), std::int64_t{1});
+        endCommThread(comm);
+        fs::remove(link);
+        QVERIFY2(missed.isEmpty(), qPrintable(missed.join(", ")));
+        QVERIFY(ports.contains(QString::fromStdString(link.string())));
+        QCOMPARE(status, QString::fromStdString("Brimlet Firmware 7 on " + link.string() + ", RS232"));
+        QVERIFY(finderWidgets.contains("QPushButton:Try this port"));
+        QVERIFY(finderWidgets.contains("QComboBox:Connection"));
+        QCOMPARE(QString::fromStdString(vm::platform::getProfileString("VelmoraII.ini", "Options", "Port", "")),
+                 QString::fromStdString(link.string()));
+        QVERIFY(first.heard().empty() == false);  // the first box served until the settings
+    }
+
+    // A colour item is a swatch of its colour; choosing another colour changes the item.
+    void colourSwatchShowsAndChangesItsItem()
+    {
+        std::ofstream(root_->path() / "data" / "TestGui" / "strings.tsv") << "1\tTest\n";
+        std::ofstream(root_->path() / "data" / "TestGui" / "dialogs" / "Swatch.json") << R"({"title": "Swatch",
+            "items": [{"tag": "Thread", "kind": "colour", "text": "Thread colour"},
+                      {"tag": "OK", "kind": "button", "text": "OK", "close": 1}]})";
+        CollHandle coll = collOpen("swatch");
+        collSetNumeric(coll, "Thread", 0x0000FF);  // red: the low byte
+        QStringList missed;
+        QColor before, after, afterCancel;
+        auto swatchColour = [](QWidget* window) {
+            auto* swatch = window->findChild<QPushButton*>();
+            QImage picture = swatch ? swatch->icon().pixmap(swatch->iconSize()).toImage() : QImage();
+            return picture.isNull() ? QColor() : QColor(picture.pixel(picture.width() / 2, picture.height() / 2));
+        };
+        auto chooser = []() -> QWidget* {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* dialog = qobject_cast<QColorDialog*>(widget); dialog && dialog->isVisible())
+                    return dialog;
+            return nullptr;
+        };
+        std::int64_t chosenValue = -1;
+        safetyNet();
+        whenShown("Swatch", [&](QWidget* window) {
+            before = swatchColour(window);
+            auto* swatch = window->findChild<QPushButton*>();
+            when(chooser, [](QWidget* dialog) {
+                auto* colours = static_cast<QColorDialog*>(dialog);
+                colours->setCurrentColor(QColor(0x00, 0x80, 0xFF));
+                colours->accept();
+            }, missed, "the colour chooser");
+            swatch->click();
+            after = swatchColour(window);
+            chosenValue = collGetNumeric(coll, "Thread");
+            // Cancelled: nothing changes.
+            when(chooser, [](QWidget* dialog) {
+                static_cast<QColorDialog*>(dialog)->setCurrentColor(Qt::green);
+                static_cast<QColorDialog*>(dialog)->reject();
+            }, missed, "the colour chooser again");
+            swatch->click();
+            afterCancel = swatchColour(window);
+            click(window, "OK");
+        }, missed);
+        QCOMPARE(_diaDoDialog(0, "TestGui|Swatch", coll, coll), std::int64_t{DIA_OK});
+        std::int64_t finalValue = collGetNumeric(coll, "Thread");
+        collClose(coll);
+        QVERIFY2(missed.isEmpty(), qPrintable(missed.join(", ")));
+        QCOMPARE(before, QColor(0xFF, 0x00, 0x00));
+        QCOMPARE(after, QColor(0x00, 0x80, 0xFF));
+        QCOMPARE(chosenValue, std::int64_t{0xFF8000});  // blue high, green, red low
+        QCOMPARE(afterCancel, QColor(0x00, 0x80, 0xFF));
+        QCOMPARE(finalValue, std::int64_t{0xFF8000});
+    }
+
+private:
+    void useBox(const std::string& port)
+    {
+        vm::platform::writeProfileString("VelmoraII.ini", "Options", "PortType", "RS232");
+        vm::platform::writeProfileString("VelmoraII.ini", "Options", "BaudRate", "57600");
+        vm::platform::writeProfileString("VelmoraII.ini", "Options", "Port", port.c_str());
+    }
+
+    static std::int64_t runMainProcedure()
+    {
+        CollHandle pres = collOpen("PresMain:Pres");
+        const char* argv[] = {"=MainProcedure", nullptr};
+        std::int64_t result = vm::frame::MainProcedure(0, 1, argv, pres);
+        collClose(pres);
+        return result;
+    }
+
+    // The program leaves its comm thread to the process's end; a test ends it.
+    static void endCommThread(std::uint64_t handle)
+    {
+        QVERIFY(handle != 0);
+        msgPost(vm::box::kCommandMailbox, nullptr, "quit", 4);
+        QVERIFY(vm::box::waitCommThread(handle, 5000));
+        while (msgWait(vm::box::kCommandMailbox, 0, true, nullptr) == MSG_OK) {
+        }
+    }
+
+    // "Class:caption" of the window's edits, combos and buttons (a field's caption is its
+    // form label).
+    static QStringList widgetSummary(QWidget* window)
+    {
+        QStringList out;
+        for (QPushButton* b : window->findChildren<QPushButton*>())
+            out << "QPushButton:" + b->text();
+        for (QLabel* label : window->findChildren<QLabel*>())
+            if (QWidget* field = label->buddy()) {
+                QString caption = label->text();
+                caption.chop(caption.endsWith(':') ? 1 : 0);
+                out << QString(field->metaObject()->className()) + ":" + caption;
+            }
+        return out;
+    }
+
+    std::unique_ptr<vm::testing::TempDir> root_;
+    std::shared_ptr<vm::gui::QtView> view_;
+};
+
+QTEST_MAIN(BoxWindowsTest)
+#include "box_windows_test.moc"
