@@ -236,6 +236,66 @@ private slots:
         QVERIFY(first.heard().empty() == false);  // the first box served until the settings
     }
 
+    // Main dialog -> "Read card": the card check window shows while the card is identified,
+    // closes by itself, the read runs, and the main dialog shows the card and the result.
+    void mainDialogReadsTheCard()
+    {
+        // The first answer comes late, so the card check window is there to be seen.
+        vm::testing::SimOnPty sim("01A4", "slow:400@version");
+        std::vector<std::uint8_t> card(0x80000);
+        for (std::size_t i = 0; i < card.size(); ++i)
+            card[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+        std::copy(card.begin(), card.end(), sim.box().card().begin());
+        sim.start();
+        useBox(sim.port());
+        fs::path read = root_->path() / "read";
+        fs::create_directories(read);
+        vm::platform::writeProfileString("VelmoraII.ini", "Options", "ReadDirectory", read.c_str());
+        vm::platform::writeProfileString("VelmoraII.ini", "Options", "Debug", "1");
+        QStringList missed, checkWidgets;
+        QString cardType, status;
+        std::uint64_t comm = 0;
+        safetyNet();
+        whenShown("Velmora II", [&](QWidget* main) {
+            whenShown("Card Check", [&](QWidget* check) { checkWidgets = widgetSummary(check); }, missed);
+            when([&read, main]() -> QWidget* { return fs::exists(read / "card.tmp") ? main : nullptr; },
+                 [&](QWidget* window) {
+                     // The job has ended once "Read card" is no longer greyed.
+                     when([window]() -> QWidget* {
+                         QPushButton* again = button(window, "Read card");
+                         return again && again->isEnabled() ? window : nullptr;
+                     }, [&](QWidget* done) {
+                         for (QLabel* label : done->findChildren<QLabel*>()) {
+                             if (label->text() == "AMD Am29F040B")
+                                 cardType = label->text();
+                             if (label->text().contains("designs,"))
+                                 status = label->text();
+                         }
+                         comm = commThreadOfMainDialog();
+                         click(done, "Exit");
+                     }, missed, "the read's end");
+                 }, missed, "the card image");
+            if (!click(main, "Read card"))
+                missed << "Read card";
+        }, missed);
+
+        QCOMPARE(runMainProcedure(), std::int64_t{1});
+        endCommThread(comm);
+        vm::platform::writeProfileString("VelmoraII.ini", "Options", "Debug", "0");
+        QVERIFY2(missed.isEmpty(), qPrintable(missed.join(", ")));
+        QVERIFY(checkWidgets.contains("QPushButton:Continue"));
+        QVERIFY(checkWidgets.contains("QPushButton:Cancel"));
+        QCOMPARE(cardType, QString("AMD Am29F040B"));
+        QCOMPARE(status, QString("0 designs, 0 stitches"));
+        std::ifstream in(read / "card.tmp", std::ios::binary);
+        std::vector<std::uint8_t> handed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        QVERIFY(handed == card);
+        auto heard = sim.heard();
+        QCOMPARE(static_cast<int>(std::count_if(heard.begin(), heard.end(),
+                                                [](const std::string& line) { return line.rfind("binread", 0) == 0; })),
+                 2048);
+    }
+
     // A colour item is a swatch of its colour; choosing another colour changes the item.
     void colourSwatchShowsAndChangesItsItem()
     {
