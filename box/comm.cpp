@@ -120,7 +120,9 @@ void Comm::watch()
         platform::resetEvent(continue_);
         if (!connected_)
             break;
-        if (event == platform::SerialEvent::LineError)
+        // The error may have been reported (and acknowledged) by the comm thread while we
+        // waited for it: only one still pending is news.
+        if (event == platform::SerialEvent::LineError && serial_.lineErrorPending())
             msgPost(kNoticeMailbox, "Overrun", nullptr, 0);
         else
             msgPost(kNoticeMailbox, nullptr, nullptr, 0);
@@ -181,11 +183,19 @@ std::string Comm::collectReply(const std::string& command, int timeoutMs)
         if (notice->name) {
             std::string named = notice->name;  // the watcher's "Overrun"
             msgFree(notice);
+            serial_.acknowledgeLineErrors();
             platform::setEvent(continue_);
             return named;
         }
         msgFree(notice);
         std::size_t count = readArrived(scratch);
+        // A notice can come for bytes before the watcher has looked at the line's error
+        // count (it was still waiting for the last reply to be taken): look here too.
+        if (serial_.lineErrorPending()) {
+            serial_.acknowledgeLineErrors();
+            platform::setEvent(continue_);
+            return "Overrun";
+        }
         if (static_cast<long>(spaceLeft) - 8 > static_cast<long>(count)) {
             std::memcpy(reply_ + received, scratch, count);
             received += count;

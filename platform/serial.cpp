@@ -127,7 +127,7 @@ bool SerialPort::open(const std::string& device, std::uint32_t baud, ModemLines 
     lastError_ = 0;
     errorCount_ = 0;
     counter_ = standInCounter(device);
-    lineErrorSeen();  // start counting from what the driver has counted so far
+    acknowledgeLineErrors();  // start counting from what the driver has counted so far
     return true;
 }
 
@@ -212,14 +212,17 @@ bool SerialPort::lineErrorCount(std::uint64_t& total) const
 }
 
 // A growing count is a line error.
-bool SerialPort::lineErrorSeen()
+bool SerialPort::lineErrorPending() const
 {
     std::uint64_t total = 0;
-    if (!lineErrorCount(total))
-        return false;
-    bool grown = total > errorCount_;
-    errorCount_ = total;
-    return grown;
+    return lineErrorCount(total) && total > errorCount_.load();
+}
+
+void SerialPort::acknowledgeLineErrors()
+{
+    std::uint64_t total = 0;
+    if (lineErrorCount(total))
+        errorCount_.store(total);
 }
 
 SerialEvent SerialPort::waitEvent(int timeoutMs)
@@ -242,7 +245,7 @@ SerialEvent SerialPort::waitEvent(int timeoutMs)
     bool hungUp = (fds[0].revents & POLLHUP) != 0;
     if (hungUp && available() == 0)
         return SerialEvent::HungUp;
-    if (lineErrorSeen() || ((fds[0].revents & POLLERR) && !hungUp))
+    if (lineErrorPending() || ((fds[0].revents & POLLERR) && !hungUp))
         return SerialEvent::LineError;
     return SerialEvent::Received;
 }

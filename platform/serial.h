@@ -3,6 +3,7 @@
 // watcher waits here while the comm thread owns the reads and writes).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -60,15 +61,19 @@ public:
     // The termios speed constant for a rate, or 0 when the rate is not one termios knows.
     static unsigned speedFor(std::uint32_t baud);
 
+    // True when the line has had an error (the count grew) that has not been acknowledged.
+    // The watcher looks; the reader that reports the error acknowledges it.
+    bool lineErrorPending() const;
+    void acknowledgeLineErrors();
+
 private:
-    bool lineErrorSeen();
     bool lineErrorCount(std::uint64_t& total) const;  // false when nothing keeps a count
 
     int fd_ = -1;
     int cancelFd_ = -1;  // an eventfd that ends a wait
     int lastError_ = 0;
     std::uint32_t baud_ = 0;
-    std::uint64_t errorCount_ = 0;
+    std::atomic<std::uint64_t> errorCount_{0};  // the count last acknowledged
     LineErrorCounter counter_;  // set when a stand-in counts for the device
 };
 
