@@ -11,6 +11,7 @@
 
 namespace fs = std::filesystem;
 using vm::testing::CardBox;
+using namespace vm::dia;
 
 namespace {
 
@@ -319,6 +320,52 @@ TEST_F(CardBox, NoCardMeansTheReadIsNotConfirmed)
     EXPECT_FALSE(press("ReadCard"));
     EXPECT_TRUE(sent("binread").empty());
     EXPECT_EQ(messageTexts(), std::vector<std::string>{*vm::dia::loadString(105)});
+}
+
+}  // namespace
+
+namespace {
+
+// --- Splitting an image file ----------------------------------------------------------------
+
+class Split : public CardBox {
+protected:
+    std::int64_t split(std::size_t size, const std::string& prefix)
+    {
+        collSetString(coll_, "Prefix", prefix.c_str());
+        std::ofstream(root_ / "read" / (prefix + ".crd"), std::ios::binary) << std::string(size, '\xFF');
+        return _diaDoProcedureEx(0, "=CardSplit", 0, "", caller_, coll_);
+    }
+};
+
+TEST_F(Split, OddSizedFileAsksAndCancelStops)
+{
+    view_->answerNext(IDCANCEL);
+    EXPECT_EQ(split(0x90000, "card"), -1);
+    ASSERT_EQ(view_->messages().size(), 1u);
+    EXPECT_EQ(view_->messages()[0].style, unsigned{MB_OKCANCEL | MB_ICONEXCLAMATION});
+    EXPECT_EQ(view_->messages()[0].text, *vm::dia::loadString(302) + *vm::dia::loadString(113));
+    EXPECT_EQ(item("Prefix"), "card");  // nothing was split
+}
+
+TEST_F(Split, PrefixGetsItsHyphenOnce)
+{
+    EXPECT_EQ(split(0x80000, "rose"), -1);  // blank: no family
+    EXPECT_TRUE(view_->messages().empty());
+    EXPECT_EQ(item("Prefix"), "rose-");
+    EXPECT_EQ(split(0x20000, "tulip-"), -1);
+    EXPECT_EQ(item("Prefix"), "tulip-");
+}
+
+TEST_F(Split, FallsBackToCardTmpAndSaysWhenThereIsNoFile)
+{
+    collSetString(coll_, "Prefix", "none");
+    std::ofstream(root_ / "read" / "card.tmp", std::ios::binary) << std::string("HAPPY") + std::string(0x20000 - 5, '\xFF');
+    EXPECT_EQ(_diaDoProcedureEx(0, "=CardSplit", 0, "", caller_, coll_), -1);
+    EXPECT_NE(item("_Status", caller_).find("Happy"), std::string::npos);  // no extraction in this build yet
+    fs::remove(root_ / "read" / "card.tmp");
+    EXPECT_EQ(_diaDoProcedureEx(0, "=CardSplit", 0, "", caller_, coll_), -1);
+    EXPECT_EQ(view_->messages().back().text, *vm::dia::loadString(301));
 }
 
 }  // namespace
