@@ -8,6 +8,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -186,12 +187,12 @@ bool sendReadRow(DiaControl control, HandlerMemory* memory)
     return sendLine(control, memory, row, kReadCommandMs, kReadTitle);
 }
 
-// One page answer to a read command that echoed it. False when the page came incomplete
-// and must be asked for again.
-bool takePage(DiaControl control, HandlerMemory* memory, const std::string& reply)
+// One page answer to the read command (as we sent it) that it echoed. False when the page
+// came incomplete and must be asked for again.
+bool takePage(DiaControl control, HandlerMemory* memory, const std::string& command, const std::string& reply)
 {
     CollHandle coll = dialogColl(control);
-    bool raw = reply.starts_with("bin") || reply.starts_with("b16");
+    bool raw = command.starts_with("bin") || command.starts_with("b16");
     std::size_t addressAt = raw ? 8 : 5;
     std::size_t promptAt = raw ? 274 : 572;
     std::string address = reply.size() >= addressAt + 8 ? reply.substr(addressAt, 8) : std::string();
@@ -204,9 +205,13 @@ bool takePage(DiaControl control, HandlerMemory* memory, const std::string& repl
             return false;
         imageCapacity(memory) = static_cast<std::int32_t>(size);
         memory->stored = 0;
-        // A read that begins at block 8 takes the mask region from "mask.crd".
-        if (typeIs(type, {"28F010", "28F004"}) && address.starts_with("08") && readMaskFile(memory->image))
+        // A read that begins at block 8 takes the mask region from "mask.crd". Should the
+        // file have gone since the read was planned, the region stays blank but the pages
+        // still land at their own addresses.
+        if (typeIs(type, {"28F010", "28F004"}) && address.starts_with("08")) {
+            readMaskFile(memory->image);
             memory->stored = kMaskSize;
+        }
     }
     // A "?" anywhere else may be data of a raw page (the box sends the bytes as they are);
     // only the prompt at its own place ends a complete page.
@@ -352,7 +357,7 @@ std::int64_t CB_hReadCard(DiaControl control, int event, std::int64_t p1, std::i
     if (isReadLine(current)) {
         // A damaged, cut or missing page ("Timeout", "overrun", a garbled echo) is asked
         // for again: the repeat counter goes back by one.
-        bool complete = echoes(text, current) && takePage(control, memory, text);
+        bool complete = echoes(text, current) && takePage(control, memory, current, text);
         if (!complete)
             ++memory->counter;
     } else if (!echoes(text, current)) {
