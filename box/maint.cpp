@@ -43,16 +43,7 @@ constexpr MaintChip kChips[] = {
 };
 static_assert(std::size(kChips) == 28);
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+using platform::hexValue;
 
 std::string hexBlock(const Block& data)
 {
@@ -177,8 +168,8 @@ std::optional<Block> decodeTextRead(std::string_view response)
         if (response.size() < at + 32)
             return std::nullopt;
         for (std::size_t i = 0; i < 16; ++i) {
-            int high = hexDigit(response[at + 2 * i]);
-            int low = hexDigit(response[at + 2 * i + 1]);
+            int high = hexValue(response[at + 2 * i]);
+            int low = hexValue(response[at + 2 * i + 1]);
             if (high < 0 || low < 0)
                 return std::nullopt;
             data[line * 16 + i] = static_cast<std::uint8_t>(high * 16 + low);

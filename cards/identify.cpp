@@ -92,13 +92,8 @@ void walkPfaffCis(const Page& page, CardHeader& header)
 
 int hexDigit(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 15;
+    int value = platform::hexValue(c);
+    return value < 0 ? 15 : value;
 }
 
 bool typeIs(std::string_view type, std::initializer_list<std::string_view> names)

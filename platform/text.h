@@ -10,4 +10,7 @@ namespace vm::platform {
 std::string foldCase(std::string_view text);
 bool equalsNoCase(std::string_view a, std::string_view b);
 
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int hexValue(char c);
+
 }  // namespace vm::platform
