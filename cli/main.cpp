@@ -4,6 +4,7 @@
 //   velmora box find [--json]
 #include "box/comm.h"
 #include "box/find.h"
+#include "cli/design_cmds.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
 #include "frame/app.h"
@@ -184,7 +185,12 @@ int main(int argc, char** argv)
     CLI::App* find = box->add_subcommand("find", "look for the card reader on every serial port");
     find->add_flag("--json", findJson, "print the result as JSON");
 
+    int designCode = -1;
+    addDesignCommands(app, designCode);
+
     CLI11_PARSE(app, argc, argv);
+    if (designCode >= 0)
+        return designCode;
 
     if (!vm::frame::loadProgramResources()) {
         fail("the resource package is missing; please reinstall");
