@@ -42,9 +42,9 @@ void putJump(ByteWriter& out, int dx, int dy)
     } while (dx != 0 || dy != 0);
 }
 
-// Appends a block's stream without its end mark; its first stitch becomes a jump so that
-// the needle does not sew the way from the previous section.
-void appendStream(ByteWriter& out, ByteSpan block)
+// Appends a block's stream without its end mark; for a later design its first stitch becomes
+// a jump so that the needle does not sew the way from the previous section.
+void appendStream(ByteWriter& out, ByteSpan block, bool firstAsJump)
 {
     Point ignored;
     std::size_t first = pecFirstRecord(block);
@@ -52,7 +52,7 @@ void appendStream(ByteWriter& out, ByteSpan block)
     PecStreamReader reader(block, first);
     PecRecord opening = reader.next();
     std::size_t from = first;
-    if (opening.kind == PecRecord::Kind::Stitch) {
+    if (firstAsJump && opening.kind == PecRecord::Kind::Stitch) {
         putLongValue(out, opening.dx, 0x9);
         putLongValue(out, opening.dy, 0x9);
         from = reader.pos();
@@ -125,7 +125,7 @@ int joinPesDesigns(ByteSpan pesFile, Bytes& pecFile, bool merge)
         }
         Point end;
         streamEnd(block, end);
-        appendStream(out, block);
+        appendStream(out, block, d > 0);
         at = {origins[d].x + end.x, origins[d].y + end.y};
     }
     out.u8(0xFF);
