@@ -146,9 +146,7 @@ int huc2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     const int minusX = static_cast<std::int16_t>(u16beAt(huc, 23)), minusY = static_cast<std::int16_t>(u16beAt(huc, 25));
     Hoop hoop = chooseHoop(plusX, plusY, minusX, minusY);
 
-    ByteWriter out;
-    out.bytes().reserve(std::max(huc.size() + 2024, 2 * huc.size()));
-    out.text(kPecMagic);
+    ByteWriter out(Bytes(kPecMagic.begin(), kPecMagic.end()));
     writePecHeader(out, std::string_view(reinterpret_cast<const char*>(huc.data()) + 3, 16), colours,
                    std::clamp(hoop.width, 0, 0xFFFF), std::clamp(hoop.height, 0, 0xFFFF));
     out.bytes().resize(out.size() - 2);  // the first block's B0 01 is written with the block

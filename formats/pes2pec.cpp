@@ -141,8 +141,7 @@ int pes2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     ConverterInput in;
     if (int code = takeInput(in, inPath, input, inputSize, kTypePes); code < 0)
         return code;
-    if (pesVersion(in.bytes) < 0)
-        return kWrongContent;
+    // A version this program does not know is read as one design at the header's offset.
     std::vector<std::size_t> blocks = pesBlocks(in.bytes);
     if (blocks.empty())
         return kWrongContent;
