@@ -237,8 +237,8 @@ Ext kTmpExt[] = {"TMP"};
 
 const DesignFormat kFormats[] = {
     // type       name   extensions content    info        stitches      to PEC    to HUC
-    {kTypePes, "PES", kPesExt, checkPes, pesPecInfo, pesPecStitches, pes2pec, nullptr},
-    {kTypePec, "PEC", kPecExt, checkPec, pesPecInfo, pesPecStitches, pecAsPec, pecToHuc},
+    {kTypePes, "PES", kPesExt, checkPes, pesOrPecInfo, pesOrPecStitches, pes2pec, nullptr},
+    {kTypePec, "PEC", kPecExt, checkPec, pesOrPecInfo, pesOrPecStitches, pecCopy, pecToHuc},
     {kTypeHus, "HUS", kHusExt, checkHus, nullptr, nullptr, nullptr, nullptr},
     {kTypeHuc, "HUC", kHucExt, checkHuc, hucInfo, hucStitches, huc2pec, hucAsHuc},
     {kTypeSew, "SEW", kSewExt, checkSew, nullptr, nullptr, nullptr, nullptr},

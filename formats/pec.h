@@ -132,9 +132,9 @@ PesHoop pesHoop(ByteSpan file, int designs);
 // ---- The routines -------------------------------------------------------------------------
 
 // Design information for PES or PEC (image given, else the path loaded as type 3).
-int pesPecInfo(CollHandle coll, const char* path, ByteSpan image);
+int pesOrPecInfo(CollHandle coll, const char* path, ByteSpan image);
 // Stitches of design `design` of a PES or PEC image.
-int pesPecStitches(ByteSpan image, int design, StitchList& out);
+int pesOrPecStitches(ByteSpan image, int design, StitchList& out);
 // Decodes one block's stream from its first record.
 void decodePecStream(ByteSpan block, StitchList& out);
 
@@ -148,7 +148,7 @@ int pec2pes(const char* outPath, Bytes* result, std::size_t* resultSize, const c
 int any2pes(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
 // A PEC taken as it is (the PEC row's way to PEC).
-int pecAsPec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+int pecCopy(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
              const std::uint8_t* input, std::size_t inputSize);
 // The joined or merged PEC image of a PES's designs (several designs into one block).
 int joinPesDesigns(ByteSpan pesFile, Bytes& pecFile, bool merge);

@@ -179,7 +179,7 @@ int pes2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     return static_cast<int>(blocks.size());
 }
 
-int pecAsPec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+int pecCopy(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
              const std::uint8_t* input, std::size_t inputSize)
 {
     ConverterInput in;

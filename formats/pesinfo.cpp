@@ -114,7 +114,7 @@ PesHoop pesHoop(ByteSpan file, int designs)
     return hoop;
 }
 
-int pesPecInfo(CollHandle coll, const char* path, ByteSpan image)
+int pesOrPecInfo(CollHandle coll, const char* path, ByteSpan image)
 {
     ConverterInput in;
     if (image.empty()) {
@@ -250,7 +250,7 @@ int pesPecInfo(CollHandle coll, const char* path, ByteSpan image)
     return 0;
 }
 
-int pesPecStitches(ByteSpan image, int design, StitchList& out)
+int pesOrPecStitches(ByteSpan image, int design, StitchList& out)
 {
     std::size_t block = 0;
     if (startsWithNoCase(image, "#PEC")) {

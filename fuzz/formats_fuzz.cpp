@@ -14,9 +14,9 @@ namespace {
 
 void pecPaths(ByteSpan image, CollHandle coll)
 {
-    pesPecInfo(coll, "fuzz.pec", image);
+    pesOrPecInfo(coll, "fuzz.pec", image);
     StitchList list;
-    pesPecStitches(image, 0, list);
+    pesOrPecStitches(image, 0, list);
     Bytes out;
     if (pec2pes(nullptr, &out, nullptr, "fuzz.pec", image.data(), image.size()) >= 0)
         pes2pec(nullptr, &out, nullptr, nullptr, out.data(), out.size());
@@ -35,11 +35,11 @@ void pecPaths(ByteSpan image, CollHandle coll)
 
 void pesPaths(ByteSpan image, CollHandle coll)
 {
-    pesPecInfo(coll, "fuzz.pes", image);
+    pesOrPecInfo(coll, "fuzz.pes", image);
     peshdr(coll, image);
     StitchList list;
     for (int design = 0; design < 3; ++design)
-        pesPecStitches(image, design, list);
+        pesOrPecStitches(image, design, list);
     Bytes out;
     if (pes2pec(nullptr, &out, nullptr, nullptr, image.data(), image.size()) >= 0)
         pecPaths(out, coll);

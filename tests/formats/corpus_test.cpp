@@ -135,11 +135,11 @@ TEST(Corpus, DesignInformationMatchesTheIndependentExtents)
         std::size_t stitchesOnly = text.find("\"extents_stitches\"");
         ASSERT_NE(stitchesOnly, std::string::npos);
         CollHandle coll = collOpen("corpus-info");
-        ASSERT_EQ(pesPecInfo(coll, path.c_str(), {}), 0);
+        ASSERT_EQ(pesOrPecInfo(coll, path.c_str(), {}), 0);
         // The extents of where the needle comes down; moves outside them are jumps.
         StitchList list;
         Bytes bytes = readFile(path);
-        ASSERT_EQ(pesPecStitches(bytes, 0, list), 0);
+        ASSERT_EQ(pesOrPecStitches(bytes, 0, list), 0);
         int stitches = 0;
         for (const auto& p : list)
             stitches += p.kind == StitchKind::Stitch;

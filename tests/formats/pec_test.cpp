@@ -73,7 +73,7 @@ TEST(PecInfo, AStreamWithoutStitchesReportsZeroes)
 {
     Coll coll;
     Bytes pec = makePec({5}, 0, 0, {0xFF});
-    ASSERT_EQ(pesPecInfo(coll, "empty.pec", pec), 0);
+    ASSERT_EQ(pesOrPecInfo(coll, "empty.pec", pec), 0);
     for (const char* key : {"minx", "miny", "maxx", "maxy", "Stitches", "stops", "width", "height"})
         EXPECT_EQ(coll[key], 0) << key;
 }
@@ -83,7 +83,7 @@ TEST(PecInfo, TheOpeningB001IsNoStopButAMiddleChangeIs)
     Coll coll;
     // 10,10 | FE B0 02 change | 5,-3 | FF
     Bytes pec = makePec({5, 13}, 200, 200, {0x0A, 0x0A, 0xFE, 0xB0, 0x02, 0x05, 0x7D, 0xFF});
-    ASSERT_EQ(pesPecInfo(coll, "two.pec", pec), 0);
+    ASSERT_EQ(pesOrPecInfo(coll, "two.pec", pec), 0);
     EXPECT_EQ(coll["stops"], 1);
     EXPECT_EQ(coll["changes"], 1);
     EXPECT_EQ(coll["colors"], 2);
@@ -100,7 +100,7 @@ TEST(PecInfo, LetterCOnA100mmDesignStartsTwoSectionsDown)
     Coll coll;
     Bytes pec = makePec({5}, 1000, 1000, {0x0A, 0x0A, 0xFF}, Frame::LetterC);
     ASSERT_EQ(positionLetter(ByteSpan(pec).subspan(8)), 3);
-    ASSERT_EQ(pesPecInfo(coll, "c.pec", pec), 0);
+    ASSERT_EQ(pesOrPecInfo(coll, "c.pec", pec), 0);
     EXPECT_EQ(coll["starty"], 720 + 10);
     EXPECT_EQ(coll["height"], 1000 + 720);
 }
@@ -112,7 +112,7 @@ TEST(PecInfo, SeveralDesignsOfAPesCountAsOneWithStopsBetween)
     Bytes b = makePec({5}, 1000, 1000, {0x14, 0x00, 0xFF}, Frame::LetterB);
     Bytes pes = makePes30({a, b});
     ASSERT_EQ(pesBlocks(pes).size(), 2u);
-    ASSERT_EQ(pesPecInfo(coll, "/d/two.pes", pes), 0);
+    ASSERT_EQ(pesOrPecInfo(coll, "/d/two.pes", pes), 0);
     EXPECT_EQ(coll["Multi"], 1);
     EXPECT_EQ(coll["stops"], 1);    // the second design's first colour
     EXPECT_EQ(coll["changes"], 0);  // the same colour
@@ -127,7 +127,7 @@ TEST(PecInfo, RefusesWhatIsNeitherPesNorPec)
 {
     Coll coll;
     Bytes other(600, 0x20);
-    EXPECT_EQ(pesPecInfo(coll, "x.pec", other), kWrongContent);
+    EXPECT_EQ(pesOrPecInfo(coll, "x.pec", other), kWrongContent);
 }
 
 // ---- Thumbnails ------------------------------------------------------------------------------
@@ -380,7 +380,7 @@ TEST(PesToPec, SeveralDesignsGoToNumberedFilesOrOneJoinedBlock)
     // became a jump.
     EXPECT_EQ(stitches, (std::vector<std::pair<int, int>>{{10, 10}, {21, 361}}));
     Coll coll;
-    ASSERT_EQ(pesPecInfo(coll, "joined.pec", joined), 0);
+    ASSERT_EQ(pesOrPecInfo(coll, "joined.pec", joined), 0);
     EXPECT_EQ(coll["stops"], 2);
 }
 
