@@ -223,7 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HoopFitCase{"100*100", 1000, 1000, 1, 0}, HoopFitCase{"100*100", 1001, 1000, IDCANCEL, 122},
                       HoopFitCase{"100*180", 1800, 900, IDNO, 148}, HoopFitCase{"100*180 Brother", 1000, 1800, 1, 0},
                       HoopFitCase{"100*100", 1000, 1001, IDCANCEL, 122}, HoopFitCase{"130*180", 1805, 1300, IDCANCEL, 122},
-                      HoopFitCase{nullptr, 9000, 9000, 1, 0}, HoopFitCase{"123*456", 9000, 9000, 1, 0}));
+                      HoopFitCase{nullptr, 9000, 9000, 1, 0}, HoopFitCase{"123*456", 9000, 9000, 1, 0}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST_F(Files, TheKnownHoopListIsComplete)
 {

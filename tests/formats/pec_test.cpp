@@ -229,7 +229,8 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionCase{2500, 1500, "#PES0040", true}, VersionCase{1700, 2900, "#PES0060", false},
                       VersionCase{2900, 1700, "#PES0060", true}, VersionCase{2900, 1900, "#PES0055", false},
                       VersionCase{1900, 2900, "#PES0055", true}, VersionCase{3100, 1000, nullptr, false},
-                      VersionCase{2100, 2100, nullptr, false}));
+                      VersionCase{2100, 2100, nullptr, false}),
+    [](const auto& info) { return std::to_string(info.param.width) + "x" + std::to_string(info.param.height); });
 
 TEST(PecToPes, RefusesAnImageWithoutThePecMagic)
 {
