@@ -22,14 +22,6 @@ constexpr std::size_t kLargestDesign = 256u << 20;  // more than any machine can
 CheckResult pass(std::uint32_t type) { return {type, 0}; }
 CheckResult failWith(std::uint32_t error) { return {0, error}; }
 
-// The PEC block's "LA" label and its thumbnail offset inside the file.
-bool pecBlockPlausible(ByteSpan b, std::size_t block)
-{
-    if (!startsWith(b, "LA", block))
-        return false;
-    return true;
-}
-
 CheckResult checkPes(ByteSpan b)
 {
     if (!startsWithNoCase(b, "#pes"))
@@ -37,7 +29,7 @@ CheckResult checkPes(ByteSpan b)
     std::size_t block = u32leAt(b, 8) & 0x3FFFFF;
     if (!fits(b.size(), block, 2))
         return failWith(kErrOffset);
-    if (!pecBlockPlausible(b, block))
+    if (!startsWith(b, "LA", block))
         return failWith(kErrNoLabel);
     if (!fits(b.size(), block, 517))
         return failWith(kErrOffset);
@@ -51,7 +43,7 @@ CheckResult checkPec(ByteSpan b)
 {
     if (!startsWithNoCase(b, "#pec"))
         return failWith(kErrNotPec);
-    if (!pecBlockPlausible(b, 8))
+    if (!startsWith(b, "LA", 8))
         return failWith(kErrNoLabel);
     if (b.size() < 525)
         return failWith(kErrOffset);
@@ -373,8 +365,8 @@ bool isArtOrEmb(std::string_view path)
 
 CheckResult checkContent(ByteSpan bytes, std::uint32_t type)
 {
-    if (type != kTypeExp && bytes.size() < 16 && type != kTypeDetect)
-        return failWith(kErrShort);
+    if (bytes.size() < 16)
+        return failWith(kErrShort);  // every check reads within the first 16 bytes
     if (type == kTypePesOrPec) {
         CheckResult pes = checkPes(bytes);
         return pes.type ? pes : checkPec(bytes);
@@ -386,8 +378,6 @@ CheckResult checkContent(ByteSpan bytes, std::uint32_t type)
     const DesignFormat* format = formatOfType(type);
     if (!format || type == kTypeDetect)
         return failWith(kErrBadType);
-    if (bytes.size() < 16)
-        return failWith(kErrShort);
     return format->check(bytes);
 }
 

@@ -14,8 +14,7 @@ constexpr int kLongestJump = 1792;
 
 struct Hoop {
     int width = 0, height = 0;  // the size fields; 0: no hoop
-    int shiftX = 0, shiftY = 0;
-    bool centred = false;  // the symmetric size fits: the centre goes to the hoop's centre
+    int shiftX = 0, shiftY = 0;  // added to the first point, counted from the centre
 };
 
 Hoop chooseHoop(int plusX, int plusY, int minusX, int minusY)
@@ -29,10 +28,10 @@ Hoop chooseHoop(int plusX, int plusY, int minusX, int minusY)
     static const Size kHoops[] = {{1000, 1000}, {1300, 1800}, {1800, 1300}, {1600, 2600}, {2600, 1600}};
     for (const Size& hoop : kHoops) {
         if (w <= hoop.width && h <= hoop.height && sw <= hoop.width && sh <= hoop.height)
-            return {hoop.width, hoop.height, hoop.width / 2, hoop.height / 2, true};
+            return {hoop.width, hoop.height, hoop.width / 2, hoop.height / 2};
     }
     // No hoop holds it: the size fields get the design's size, its corner goes to 0, 0.
-    return {w, h, -minusX, -minusY, false};
+    return {w, h, -minusX, -minusY};
 }
 
 // A HUC byte as a PEC value: short form for -64..63, else a 12-bit long form.
