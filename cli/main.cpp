@@ -3,10 +3,12 @@
 //   velmora box cmd --port DEV [--port-type T] "TEXT"
 //   velmora box find [--json]
 //   velmora card info|read|split ..., velmora demo
+//   velmora info|stitches|convert ...
 #include "box/comm.h"
 #include "cli/card_cmds.h"
 #include "cli/session.h"
 #include "box/find.h"
+#include "cli/design_cmds.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
 #include "frame/app.h"
@@ -140,8 +142,12 @@ int main(int argc, char** argv)
 
     int cardCode = 1;
     vm::cli::addCardCommands(app, cardCode);
+    int designCode = -1;
+    addDesignCommands(app, designCode);
 
     CLI11_PARSE(app, argc, argv);
+    if (designCode >= 0)
+        return designCode;
 
     // The card commands have run in their callbacks.
     int code = cardCode;

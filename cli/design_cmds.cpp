@@ -1,0 +1,195 @@
+// The design subcommands over the format table of formats/.
+#include "cli/design_cmds.h"
+
+#include "dia/headless.h"
+#include "formats/design_types.h"
+#include "formats/huc.h"
+#include "formats/pec.h"
+#include "frame/app.h"
+#include "platform/lasterror.h"
+#include "platform/text.h"
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+using namespace vm::formats;
+
+constexpr const char* kInfoKeys[] = {"minx",   "miny", "maxx",     "maxy",   "width", "height",  "startx", "starty",
+                                     "endx",   "endy", "Stitches", "colors", "stops", "changes", "Multi"};
+
+void fail(const std::string& text) { std::cerr << "velmora: " << text << "\n"; }
+
+std::string hex(std::uint32_t v)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", v);
+    return text;
+}
+
+// Loads a design by its extension; prints the reason when it cannot.
+bool load(const std::string& path, Bytes& bytes, const DesignFormat*& format)
+{
+    std::size_t size = 0;
+    std::uint32_t type = 0;
+    if (loadDesign(path.c_str(), &bytes, &size, kTypeDetect, &type) < 0) {
+        fail(path + " cannot be loaded (error " + hex(vm::platform::getLastError()) + ")");
+        return false;
+    }
+    format = formatOfType(type);
+    return format != nullptr;
+}
+
+// Messages the converters show go to standard error, one line each.
+class MessageView {
+public:
+    MessageView() : view_(std::make_shared<vm::dia::HeadlessView>()) { vm::dia::setView(view_); }
+    ~MessageView()
+    {
+        for (const auto& message : view_->messages()) {
+            std::string text = message.text;
+            for (char& c : text)
+                if (c == '\n')
+                    c = ' ';
+            std::cerr << "velmora: " << text << "\n";
+        }
+        vm::dia::setView(nullptr);
+    }
+
+private:
+    std::shared_ptr<vm::dia::HeadlessView> view_;
+};
+
+int info(const std::string& path, bool json)
+{
+    Bytes bytes;
+    const DesignFormat* format = nullptr;
+    if (!load(path, bytes, format))
+        return 1;
+    if (!format->info) {
+        fail(std::string(format->name) + " designs cannot be read yet");
+        return 1;
+    }
+    CollHandle coll = collOpen("info");
+    int code = format->info(coll, path.c_str(), bytes);
+    if (code < 0) {
+        fail(path + ": the " + format->name + " design cannot be read (" + std::to_string(code) + ")");
+        collClose(coll);
+        return 1;
+    }
+    std::ostringstream out;
+    if (json) {
+        out << "{\"file\": \"" << path << "\", \"format\": \"" << format->name << "\"";
+        for (const char* key : kInfoKeys)
+            out << ", \"" << key << "\": " << collGetNumeric(coll, key);
+        out << "}\n";
+    } else {
+        for (const char* key : kInfoKeys)
+            out << key << " " << collGetNumeric(coll, key) << "\n";
+    }
+    std::cout << out.str();
+    collClose(coll);
+    return 0;
+}
+
+int stitches(const std::string& path, int design)
+{
+    Bytes bytes;
+    const DesignFormat* format = nullptr;
+    if (!load(path, bytes, format))
+        return 1;
+    if (!format->stitches) {
+        fail(std::string(format->name) + " designs cannot be read yet");
+        return 1;
+    }
+    StitchList list;
+    if (format->stitches(bytes, design, list) < 0) {
+        fail(path + " has no design " + std::to_string(design));
+        return 1;
+    }
+    std::ostringstream out;
+    out << "x,y,kind,colour\n";
+    for (const auto& point : list)
+        out << point.x << ',' << point.y << ',' << kindName(point.kind) << ',' << point.colour << '\n';
+    std::cout << out.str();
+    return 0;
+}
+
+int convert(const std::string& in, const std::string& out, const std::string& hoop)
+{
+    Bytes bytes;
+    const DesignFormat* format = nullptr;
+    if (!load(in, bytes, format))
+        return 1;
+    MessageView messages;
+    std::string target = vm::platform::foldCase(extensionOf(out));
+    int code = kWrongContent;
+    if (target == "pec") {
+        code = format->toPec ? format->toPec(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size())
+                             : kWrongContent;
+    } else if (target == "pes") {
+        CollHandle coll = collOpen("convert");
+        collSetString(coll, "Size", hoop.c_str());
+        collSetNumeric(coll, "DesignType", format->type);
+        code = any2pes(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size(), coll);
+        collClose(coll);
+    } else if (target == "huc") {
+        code = any2huc(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size(), format->type);
+    } else {
+        fail("no converter writes ." + target + " files yet");
+        return 1;
+    }
+    if (code < 0) {
+        const char* why = code == kNotCreated      ? "the output cannot be written"
+                          : code == kNoMemory      ? "out of memory"
+                          : code == kDoesNotFit    ? "the design does not fit the hoop"
+                          : code == kLoadFailed    ? "the input cannot be loaded"
+                                                   : "this design cannot be converted to that format";
+        fail(in + " -> " + out + ": " + why + " (" + std::to_string(code) + ")");
+        return 1;
+    }
+    return 0;
+}
+
+bool resourcesLoaded()
+{
+    if (vm::frame::loadProgramResources())
+        return true;
+    fail("the resource package is missing; please reinstall");
+    return false;
+}
+
+}  // namespace
+
+void addDesignCommands(CLI::App& app, int& exitCode)
+{
+    struct Options {
+        std::string file, out, hoop;
+        bool json = false;
+        int design = 0;
+    };
+    auto options = std::make_shared<Options>();
+
+    CLI::App* infoCmd = app.add_subcommand("info", "design information of a design file");
+    infoCmd->add_option("file", options->file, "the design file")->required();
+    infoCmd->add_flag("--json", options->json, "print the result as JSON");
+    infoCmd->callback([options, &exitCode] { exitCode = resourcesLoaded() ? info(options->file, options->json) : 1; });
+
+    CLI::App* stitchCmd = app.add_subcommand("stitches", "the stitches of a design as CSV");
+    stitchCmd->add_option("file", options->file, "the design file")->required();
+    stitchCmd->add_option("--design", options->design, "design number of a file with several (from 0)");
+    stitchCmd->callback([options, &exitCode] {
+        exitCode = resourcesLoaded() ? stitches(options->file, options->design) : 1;
+    });
+
+    CLI::App* convertCmd = app.add_subcommand("convert", "convert a design by the output's extension");
+    convertCmd->add_option("in", options->file, "the design file")->required();
+    convertCmd->add_option("out", options->out, "the file to write (.pec, .pes, .huc)")->required();
+    convertCmd->add_option("--hoop", options->hoop, "the hoop, W*H in millimetres");
+    convertCmd->callback([options, &exitCode] {
+        exitCode = resourcesLoaded() ? convert(options->file, options->out, options->hoop) : 1;
+    });
+}

@@ -1,0 +1,458 @@
+// The format table, the content checks, the loader and the automatic detection.
+#include "formats/design_types.h"
+#include "formats/huc.h"
+#include "formats/pec.h"
+
+#include "dia/dia.h"
+#include "platform/lasterror.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+#include <array>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+
+namespace vm::formats {
+
+namespace {
+
+constexpr std::size_t kLargestDesign = 256u << 20;  // more than any machine can sew
+
+CheckResult pass(std::uint32_t type) { return {type, 0}; }
+CheckResult failWith(std::uint32_t error) { return {0, error}; }
+
+CheckResult checkPes(ByteSpan b)
+{
+    if (!startsWithNoCase(b, "#pes"))
+        return failWith(kErrNotPes);
+    std::size_t block = u32leAt(b, 8) & 0x3FFFFF;
+    if (!fits(b.size(), block, 2))
+        return failWith(kErrOffset);
+    if (!startsWith(b, "LA", block))
+        return failWith(kErrNoLabel);
+    if (!fits(b.size(), block, 517))
+        return failWith(kErrOffset);
+    std::size_t thumbnails = block + 512 + u24leAt(b, block + 514);
+    if (thumbnails > b.size())
+        return failWith(kErrOffset);
+    return pass(kTypePes);
+}
+
+CheckResult checkPec(ByteSpan b)
+{
+    if (!startsWithNoCase(b, "#pec"))
+        return failWith(kErrNotPec);
+    if (!startsWith(b, "LA", 8))
+        return failWith(kErrNoLabel);
+    if (b.size() < 525)
+        return failWith(kErrOffset);
+    if (520 + std::size_t{u24leAt(b, 522)} > b.size())
+        return failWith(kErrOffset);
+    return pass(kTypePec);
+}
+
+CheckResult checkPhc(ByteSpan b)
+{
+    bool known = false;
+    for (std::string_view magic : {"#phc0001", "#phc0002", "#phc0003", "#phc0004", "#phc0005", "#phc0006",
+                                   "#phc0007", "#phc0008", "#phd0001", "#phd0002", "#phb0003"})
+        known = known || startsWithNoCase(b, magic);
+    if (!known && !(startsWithNoCase(b, "#phc") && u32leAt(b, 4) == 0xE59FF018u))
+        return failWith(kErrNotPhc);
+    int letter = std::toupper(byteAt(b, 3));
+    if (letter == 'D')
+        letter = 'C';
+    std::size_t at = static_cast<std::size_t>(116 - 36 * (letter - 'A'));
+    if (!fits(b.size(), at, 4) || u32leAt(b, at) > b.size())
+        return failWith(kErrNotPhc);
+    return pass(kTypePhc);
+}
+
+CheckResult checkHus(ByteSpan b) { return byteAt(b, 2) == 0xC8 && b.size() > 2 ? pass(kTypeHus) : failWith(kErrNotHus); }
+
+CheckResult checkHuc(ByteSpan b)
+{
+    std::uint8_t letter = byteAt(b, 2);
+    return b.size() > 2 && letter >= 0x40 && letter <= 0x48 ? pass(kTypeHuc) : failWith(kErrNotHuc);
+}
+
+CheckResult checkShv(ByteSpan b)
+{
+    for (std::string_view magic : {"Embroidery disk ", "Embroidery file ", "This is an SHV f"})
+        if (startsWith(b, magic))
+            return pass(kTypeShv);
+    return failWith(kErrNotShv);
+}
+
+bool dstHeader(ByteSpan b) { return startsWith(b, "LA:") || startsWith(b, "ST:") || startsWith(b, std::string(16, ' ')); }
+CheckResult checkDst(ByteSpan b) { return dstHeader(b) ? pass(kTypeDst) : failWith(kErrNoLabel); }
+CheckResult checkDsb(ByteSpan b) { return dstHeader(b) ? pass(kTypeDsb) : failWith(kErrNoLabel); }
+CheckResult checkDsz(ByteSpan b) { return dstHeader(b) ? pass(kTypeDsz) : failWith(kErrNoLabel); }
+
+CheckResult checkExp(ByteSpan b)
+{
+    if (byteAt(b, 0) == 0x80)
+        return pass(kTypeExp);
+    for (std::size_t i = 0; i < 8; ++i)
+        if (u16leAt(b, 2 * i) == 0)
+            return failWith(kErrBadType);
+    return pass(kTypeExp);
+}
+
+CheckResult checkSew(ByteSpan b)
+{
+    return byteAt(b, 7544) == 0x80 && byteAt(b, 7545) == 0x02 && b.size() > 7545 ? pass(kTypeSew)
+                                                                                    : failWith(kErrNotSewJef);
+}
+
+CheckResult checkJef(ByteSpan b)
+{
+    auto marker = [&](std::uint64_t at) {
+        return at + 2 <= b.size() && b[static_cast<std::size_t>(at)] == 0x80 && b[static_cast<std::size_t>(at) + 1] == 0x02;
+    };
+    std::uint64_t o = u32leAt(b, 0);
+    std::uint64_t expected = 116 + 8 * std::uint64_t{u32leAt(b, 24)};
+    if (b.size() >= 28 && (marker(expected) || (o != expected && marker(o))))
+        return pass(kTypeJef);
+    return failWith(kErrNotSewJef);
+}
+
+// PCS and its relatives all start with '2'; bytes 1 to 3 tell them apart.
+CheckResult checkPcs(ByteSpan b)
+{
+    if (b.size() < 4 || b[0] != '2')
+        return failWith(kErrBadType);
+    if ((b[2] >= 1 && b[3] == 0) || (b[2] == 15 && b[3] == 0))
+        return pass(kTypePcs);
+    if (b[2] == 0 && (b[3] == 0 || b[3] == 16))
+        return pass(kTypePcm);
+    return failWith(kErrBadType);
+}
+CheckResult checkPcm(ByteSpan b)
+{
+    return b.size() >= 4 && b[0] == '2' && b[2] == 0 && b[3] == 16 ? pass(kTypePcm) : failWith(kErrBadType);
+}
+CheckResult checkPcd(ByteSpan b)
+{
+    return b.size() >= 4 && b[0] == '2' && b[1] == 0 && b[2] == 0 ? pass(kTypePcd) : failWith(kErrBadType);
+}
+CheckResult checkPcq(ByteSpan b)
+{
+    return b.size() >= 4 && b[0] == '2' && b[1] == 1 && b[2] == 0 ? pass(kTypePcq) : failWith(kErrBadType);
+}
+
+CheckResult checkXxx(ByteSpan b)
+{
+    std::size_t at = u32leAt(b, 252);
+    return b.size() >= 256 && fits(b.size(), at, 2) && b[at] == 0x7F && b[at + 1] == 0x7F ? pass(kTypeXxx)
+                                                                                          : failWith(kErrNotOther);
+}
+
+CheckResult checkFdr(ByteSpan b) { return startsWith(b, std::string(16, '0')) ? pass(kTypeFdr) : failWith(kErrNotOther); }
+CheckResult checkUxx(ByteSpan b) { return startsWith(b, std::string(16, '0')) ? pass(kTypeUxx) : failWith(kErrNotOther); }
+CheckResult checkFmc(ByteSpan b) { return startsWith(b, "FMC 01", 32) ? pass(kTypeFmc) : failWith(kErrNotOther); }
+
+CheckResult checkDat(ByteSpan b)
+{
+    bool allHigh = b.size() >= 16;
+    for (std::size_t i = 0; i <= 15 && allHigh; i += 3)
+        allHigh = (b[i] & 0x80) != 0;
+    if (allHigh)
+        return pass(kTypeDat);
+    return checkFmc(b);
+}
+
+CheckResult checkVip(ByteSpan b)
+{
+    return startsWith(b, "\x5D\xFC") || startsWith(b, "\x5B\xAF") ? pass(kTypeVip) : failWith(kErrNotVipVp3);
+}
+CheckResult checkVp3(ByteSpan b) { return startsWith(b, "%vsm%") ? pass(kTypeVp3) : failWith(kErrNotVipVp3); }
+CheckResult checkBac(ByteSpan b) { return !b.empty() && b[0] == 0 ? pass(kTypeBac) : failWith(kErrNotOther); }
+CheckResult checkEmd(ByteSpan b) { return startsWith(b, "JEMD") ? pass(kTypeEmd) : failWith(kErrNotOther); }
+CheckResult checkPsf(ByteSpan b) { return startsWith(b, "V9.00") ? pass(kTypePsf) : failWith(kErrNotOther); }
+CheckResult checkThr(ByteSpan b) { return startsWith(b, "rht") ? pass(kTypeThr) : failWith(kErrNotOther); }
+CheckResult checkTmp(ByteSpan b) { return startsWith(b, "mbrd", 1024) ? pass(kTypeTmp) : failWith(kErrNotOther); }
+
+CheckResult checkTap(ByteSpan b)
+{
+    if (b.size() < 15)
+        return failWith(kErrBadType);
+    for (std::size_t i = 2; i <= 14; i += 3)
+        if ((b[i] & 3) != 3)
+            return failWith(kErrBadType);
+    return pass(kTypeTap);
+}
+
+CheckResult checkEpl(ByteSpan b)
+{
+    if (b.size() < 16)
+        return failWith(kErrBadType);
+    for (std::size_t i = 0; i < 16; i += 4)
+        if (u32leAt(b, i) == 0)
+            return failWith(kErrBadType);
+    return pass(kTypeEpl);
+}
+
+// ---- The table ----------------------------------------------------------------------------
+
+using Ext = const std::string_view;
+Ext kPesExt[] = {"PES"};
+Ext kPecExt[] = {"PEC"};
+Ext kHusExt[] = {"HUS"};
+Ext kHucExt[] = {"HUC"};
+Ext kSewExt[] = {"SEW"};
+Ext kDstExt[] = {"DST"};
+Ext kExpExt[] = {"EXP"};
+Ext kPcsExt[] = {"PCS"};
+Ext kXxxExt[] = {"XXX"};
+Ext kShvExt[] = {"SHV"};
+Ext kPhcExt[] = {"PHC", "PHB", "PHD"};
+Ext kJefExt[] = {"JEF", "JEF+", "PTN"};
+Ext kPcmExt[] = {"PCM"};
+Ext kDsbExt[] = {"DSB"};
+Ext kFdrExt[] = {"FDR"};
+Ext kFmcExt[] = {"FMC"};
+Ext kDatExt[] = {"DAT"};
+Ext kVipExt[] = {"VIP"};
+Ext kBacExt[] = {"BAC"};
+Ext kEmdExt[] = {"EMD"};
+Ext kPsfExt[] = {"PSF"};
+Ext kPcdExt[] = {"PCD"};
+Ext kPcqExt[] = {"PCQ"};
+Ext kThrExt[] = {"THR"};
+Ext kTapExt[] = {"TAP"};
+Ext kEplExt[] = {"EPL"};
+Ext kDszExt[] = {"DSZ"};
+Ext kVp3Ext[] = {"VP3"};
+Ext kTmpExt[] = {"TMP"};
+
+const DesignFormat kFormats[] = {
+    // type       name   extensions content    info        stitches      to PEC    to HUC
+    {kTypePes, "PES", kPesExt, checkPes, pesOrPecInfo, pesOrPecStitches, pes2pec, nullptr},
+    {kTypePec, "PEC", kPecExt, checkPec, pesOrPecInfo, pesOrPecStitches, pecCopy, pecToHuc},
+    {kTypeHus, "HUS", kHusExt, checkHus, nullptr, nullptr, nullptr, nullptr},
+    {kTypeHuc, "HUC", kHucExt, checkHuc, hucInfo, hucStitches, huc2pec, hucAsHuc},
+    {kTypeSew, "SEW", kSewExt, checkSew, nullptr, nullptr, nullptr, nullptr},
+    {kTypeDst, "DST", kDstExt, checkDst, nullptr, nullptr, nullptr, nullptr},
+    {kTypeExp, "EXP", kExpExt, checkExp, nullptr, nullptr, nullptr, nullptr},
+    {kTypePcs, "PCS", kPcsExt, checkPcs, nullptr, nullptr, nullptr, nullptr},
+    {kTypeXxx, "XXX", kXxxExt, checkXxx, nullptr, nullptr, nullptr, nullptr},
+    {kTypeShv, "SHV", kShvExt, checkShv, nullptr, nullptr, nullptr, nullptr},
+    {kTypePhc, "PHC", kPhcExt, checkPhc, nullptr, nullptr, nullptr, nullptr},
+    {kTypeJef, "JEF", kJefExt, checkJef, nullptr, nullptr, nullptr, nullptr},
+    {kTypePcm, "PCM", kPcmExt, checkPcm, nullptr, nullptr, nullptr, nullptr},
+    {kTypeDsb, "DSB", kDsbExt, checkDsb, nullptr, nullptr, nullptr, nullptr},
+    {kTypeFdr, "FDR", kFdrExt, checkFdr, nullptr, nullptr, nullptr, nullptr},
+    {kTypeFmc, "FMC", kFmcExt, checkFmc, nullptr, nullptr, nullptr, nullptr},
+    {kTypeDat, "DAT", kDatExt, checkDat, nullptr, nullptr, nullptr, nullptr},
+    {kTypeVip, "VIP", kVipExt, checkVip, nullptr, nullptr, nullptr, nullptr},
+    {kTypeBac, "BAC", kBacExt, checkBac, nullptr, nullptr, nullptr, nullptr},
+    {kTypeEmd, "EMD", kEmdExt, checkEmd, nullptr, nullptr, nullptr, nullptr},
+    {kTypePsf, "PSF", kPsfExt, checkPsf, nullptr, nullptr, nullptr, nullptr},
+    {kTypePcd, "PCD", kPcdExt, checkPcd, nullptr, nullptr, nullptr, nullptr},
+    {kTypePcq, "PCQ", kPcqExt, checkPcq, nullptr, nullptr, nullptr, nullptr},
+    {kTypeThr, "THR", kThrExt, checkThr, nullptr, nullptr, nullptr, nullptr},
+    {kTypeTap, "TAP", kTapExt, checkTap, nullptr, nullptr, nullptr, nullptr},
+    {kTypeEpl, "EPL", kEplExt, checkEpl, nullptr, nullptr, nullptr, nullptr},
+    {kTypeDsz, "DSZ", kDszExt, checkDsz, nullptr, nullptr, nullptr, nullptr},
+    {kTypeVp3, "VP3", kVp3Ext, checkVp3, nullptr, nullptr, nullptr, nullptr},
+    {kTypeUxx, "Uxx", {}, checkUxx, nullptr, nullptr, nullptr, nullptr},
+    {kTypeTmp, "TMP", kTmpExt, checkTmp, nullptr, nullptr, nullptr, nullptr},
+};
+
+// "U" and two digits, 01 to 36.
+bool isUxxExtension(std::string_view ext)
+{
+    if (ext.size() != 3 || (ext[0] != 'U' && ext[0] != 'u') || !std::isdigit(static_cast<unsigned char>(ext[1])) ||
+        !std::isdigit(static_cast<unsigned char>(ext[2])))
+        return false;
+    int value = (ext[1] - '0') * 10 + (ext[2] - '0');
+    return value >= 1 && value <= 36;
+}
+
+// The EXP export of an "art" or "emb" file, when it is there and not older than the file.
+std::string artExport(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::string exported = replaceExtension(path, "exp");
+    std::error_code ec;
+    auto source = fs::last_write_time(path, ec);
+    if (ec)
+        return {};
+    auto made = fs::last_write_time(exported, ec);
+    if (ec || made < source)
+        return {};
+    return exported;
+}
+
+int failLoad(std::uint32_t error, Bytes* buffer, std::size_t* size, std::uint32_t* detected)
+{
+    if (buffer)
+        Bytes().swap(*buffer);
+    if (size)
+        *size = 0;
+    if (detected)
+        *detected = 0;
+    platform::setLastError(error);
+    return kLoadFailed;
+}
+
+// Reads the whole file; 0 or one of the loader's reasons.
+std::uint32_t readWhole(const std::string& path, Bytes& out)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return kErrOpen;
+    if (!file.seekg(0, std::ios::end))
+        return kErrEnd;
+    auto length = file.tellg();
+    if (length < 0)
+        return kErrEnd;
+    if (static_cast<std::uint64_t>(length) > kLargestDesign)
+        return kErrMemory;
+    if (!file.seekg(0, std::ios::beg))
+        return kErrSeek;
+    try {
+        out.resize(static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+        return kErrMemory;
+    }
+    if (!file.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size())))
+        return kErrRead;
+    return 0;
+}
+
+}  // namespace
+
+bool startsWithNoCase(ByteSpan b, std::string_view text, std::size_t offset)
+{
+    if (!fits(b.size(), offset, text.size()))
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (std::tolower(b[offset + i]) != std::tolower(static_cast<unsigned char>(text[i])))
+            return false;
+    return true;
+}
+
+std::span<const DesignFormat> designFormats() { return kFormats; }
+
+const DesignFormat* formatOfType(std::uint32_t type)
+{
+    for (const auto& format : kFormats)
+        if (format.type == type)
+            return &format;
+    return nullptr;
+}
+
+std::uint32_t typeFromExtension(std::string_view path)
+{
+    std::string ext = extensionOf(path);
+    if (isUxxExtension(ext))
+        return kTypeUxx;
+    for (const auto& format : kFormats)
+        for (auto known : format.extensions)
+            if (platform::equalsNoCase(ext, known))
+                return format.type;
+    return 0;
+}
+
+bool isArtOrEmb(std::string_view path)
+{
+    std::string ext = extensionOf(path);
+    return platform::equalsNoCase(ext, "art") || platform::equalsNoCase(ext, "emb");
+}
+
+CheckResult checkContent(ByteSpan bytes, std::uint32_t type)
+{
+    if (bytes.size() < 16)
+        return failWith(kErrShort);  // every check reads within the first 16 bytes
+    if (type == kTypePesOrPec) {
+        CheckResult pes = checkPes(bytes);
+        return pes.type ? pes : checkPec(bytes);
+    }
+    if (type == kTypeSewOrJef) {
+        CheckResult sew = checkSew(bytes);
+        return sew.type ? sew : checkJef(bytes);
+    }
+    const DesignFormat* format = formatOfType(type);
+    if (!format || type == kTypeDetect)
+        return failWith(kErrBadType);
+    return format->check(bytes);
+}
+
+int loadDesign(const char* path, Bytes* buffer, std::size_t* size, std::uint32_t type, std::uint32_t* detected)
+{
+    if (!path || !*path)
+        return failLoad(kErrNoName, buffer, size, detected);
+    std::string name = path;
+    if (isArtOrEmb(name)) {
+        // Read through the EXP export beside it; this program has no exporter of its own.
+        name = artExport(name);
+        if (name.empty())
+            return failLoad(kErrOpen, buffer, size, detected);
+        if (type == kTypeDetect)
+            type = kTypeExp;
+    }
+    if (type == kTypeDetect) {
+        if (!detected)
+            return failLoad(kErrNoTypePlace, buffer, size, detected);
+        type = typeFromExtension(name);
+        if (type == 0)
+            return failLoad(kErrBadType, buffer, size, detected);
+    }
+    Bytes bytes;
+    if (std::uint32_t error = readWhole(name, bytes))
+        return failLoad(error, buffer, size, detected);
+    CheckResult found = checkContent(bytes, type);
+    if (!found.type)
+        return failLoad(found.error, buffer, size, detected);
+    if (type == kTypePcs && found.type == kTypePcm) {
+        // A PCS that holds PCM content is made PCS by the PCM row's converter; until that
+        // converter exists such a file cannot be loaded as PCS.
+        const DesignFormat* pcm = formatOfType(kTypePcm);
+        if (!pcm || !pcm->toPcs)
+            return failLoad(kErrBadType, buffer, size, detected);
+        Bytes converted;
+        std::size_t convertedSize = 0;
+        if (pcm->toPcs(nullptr, &converted, &convertedSize, name.c_str(), bytes.data(), bytes.size()) < 0)
+            return failLoad(kErrBadType, buffer, size, detected);
+        bytes = std::move(converted);
+    }
+    if (size)
+        *size = bytes.size();
+    if (detected)
+        *detected = found.type;
+    if (buffer)
+        *buffer = std::move(bytes);
+    return 0;
+}
+
+std::int64_t detectDesignType(platform::WindowHandle window, const char* path)
+{
+    if (!path || isArtOrEmb(path))
+        return -1;
+    std::uint32_t type = typeFromExtension(path);
+    if (type == 0)
+        return -1;
+    std::string base = platform::baseName(path);
+    Bytes bytes;
+    if (std::uint32_t error = readWhole(path, bytes)) {
+        if (error == kErrOpen) {
+            diaDoMessageFmtEx(window, MB_ICONEXCLAMATION, 1, 101, base.c_str());
+            return -1;
+        }
+        int message = error == kErrMemory ? 142 : 141;
+        diaDoMessageFmtEx(window, MB_ICONEXCLAMATION, 1, message, base.c_str());
+        return type;
+    }
+    CheckResult found = checkContent(bytes, type);
+    if (!found.type) {
+        int message = found.error == kErrShort || found.error == kErrOffset ? 143 : 140;
+        diaDoMessageFmtEx(window, MB_ICONEXCLAMATION, 1, message, base.c_str());
+        return type;
+    }
+    return found.type;
+}
+
+}  // namespace vm::formats

@@ -1,0 +1,24 @@
+// A design as a list of needle positions, the common ground of the stitch readers and the
+// command line: absolute positions in 0.1 mm, X to the right and Y growing downward.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+namespace vm::formats {
+
+enum class StitchKind { Stitch, Jump, Trim, Colour, End };
+
+struct StitchPoint {
+    int x = 0;
+    int y = 0;
+    StitchKind kind = StitchKind::Stitch;
+    int colour = 0;  // index of the colour block
+    bool operator==(const StitchPoint&) const = default;
+};
+
+using StitchList = std::vector<StitchPoint>;
+
+std::string_view kindName(StitchKind kind);
+
+}  // namespace vm::formats

@@ -1,0 +1,85 @@
+// libFuzzer target for the design readers and converters: every content check, and the
+// PES, PEC and HUC routines on whatever the bytes claim to be.
+#include "formats/design_types.h"
+#include "formats/huc.h"
+#include "formats/pec.h"
+#include "formats/rotate.h"
+
+#include <cstddef>
+#include <cstdint>
+
+using namespace vm::formats;
+
+namespace {
+
+void pecPaths(ByteSpan image, CollHandle coll)
+{
+    pesOrPecInfo(coll, "fuzz.pec", image);
+    StitchList list;
+    pesOrPecStitches(image, 0, list);
+    Bytes out;
+    if (pec2pes(nullptr, &out, nullptr, "fuzz.pec", image.data(), image.size()) >= 0)
+        pes2pec(nullptr, &out, nullptr, nullptr, out.data(), out.size());
+    Bytes huc;
+    if (pec2huc("/fuzz.huc", &huc, nullptr, nullptr, image.data(), image.size(), 1, 3, 4) >= 0)
+        huc2pec(nullptr, &out, nullptr, nullptr, huc.data(), huc.size());
+    if (image.size() > 8) {
+        Thumbnail t;
+        drawThumbnail(t.data(), frameTemplate(Frame::LetterB), image, -1);
+        drawThumbnail(t.data(), frameTemplate(Frame::Plain), image, 1);
+        positionLetter(image.subspan(8));
+    }
+    Bytes turned;
+    rotateImage(image, turned);
+}
+
+void pesPaths(ByteSpan image, CollHandle coll)
+{
+    pesOrPecInfo(coll, "fuzz.pes", image);
+    peshdr(coll, image);
+    StitchList list;
+    for (int design = 0; design < 3; ++design)
+        pesOrPecStitches(image, design, list);
+    Bytes out;
+    if (pes2pec(nullptr, &out, nullptr, nullptr, image.data(), image.size()) >= 0)
+        pecPaths(out, coll);
+    joinPesDesigns(image, out, true);
+    collSetNumeric(coll, "DesignType", kTypePes);
+    any2pes(nullptr, &out, nullptr, nullptr, image.data(), image.size(), coll);
+    any2huc("/fuzz.huc", &out, nullptr, nullptr, image.data(), image.size(), kTypePes);
+}
+
+void hucPaths(ByteSpan image, CollHandle coll)
+{
+    hucInfo(coll, "fuzz.huc", image);
+    StitchList list;
+    hucStitches(image, 0, list);
+    Bytes pec;
+    if (huc2pec(nullptr, &pec, nullptr, nullptr, image.data(), image.size()) >= 0) {
+        Bytes back;
+        pec2huc("/fuzz.huc", &back, nullptr, nullptr, pec.data(), pec.size(), 0, -1, 0);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    // An empty span still needs an address the converters may take as "a buffer".
+    static const std::uint8_t kNothing = 0;
+    ByteSpan image(size ? data : &kNothing, size);
+    for (const auto& format : designFormats())
+        checkContent(image, format.type);
+    checkContent(image, kTypePesOrPec);
+    checkContent(image, kTypeSewOrJef);
+
+    CollHandle coll = collOpen("fuzz");
+    if (startsWithNoCase(image, "#PES"))
+        pesPaths(image, coll);
+    else if (startsWithNoCase(image, "#PEC"))
+        pecPaths(image, coll);
+    else
+        hucPaths(image, coll);
+    collClose(coll);
+    return 0;
+}

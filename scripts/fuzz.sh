@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
+# and runs each over its seeds: the design corpus beside the checkout and fuzz/seeds.
+#   scripts/fuzz.sh [SECONDS]      default 30 seconds per target
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-30}"
+
+if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-dev >/dev/null
+fi
+
+export CCACHE_BASEDIR="$(cd .. && pwd)" CCACHE_NOHASHDIR=1
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+seeds=(fuzz/seeds)
+[ -d ../shared/corpus ] && seeds+=(../shared/corpus/synthetic/pes ../shared/corpus/synthetic/pes_v6
+                                  ../shared/corpus/synthetic/pec ../shared/corpus/real/pes ../shared/corpus/real/pec)
+for target in formats_fuzz; do
+  mkdir -p "$work/$target"
+  echo "fuzzing $target for $seconds s"
+  "build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$work/" "$work/$target" "${seeds[@]}" 2>&1 | tail -n 25
+done

@@ -1,0 +1,88 @@
+// `velmora info | stitches | convert` as a process, on corpus designs.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// Runs velmora with the words (quoted for the shell), collecting both outputs.
+CliRun velmora(const std::string& words)
+{
+    fs::path dir = fs::temp_directory_path() / ("design-cli-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::string command = std::string("'") + VELMORA_PATH + "' " + words + " >'" + (dir / "out").string() + "' 2>'" +
+                          (dir / "err").string() + "'";
+    int status = std::system(command.c_str());
+    auto slurp = [](const fs::path& p) {
+        std::ifstream in(p);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    CliRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "out"), slurp(dir / "err")};
+    fs::remove_all(dir);
+    return run;
+}
+
+const std::string kCorpus = VELMORA_CORPUS_DIR;
+
+}  // namespace
+
+TEST(DesignCli, StitchesPrintsTheCsvOfTheDesign)
+{
+    CliRun run = velmora("stitches '" + kCorpus + "/synthetic/pec/p02_three_colors_jumps_trims.pec'");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "x,y,kind,colour");
+    int stitches = 0, colours = 0, ends = 0;
+    while (std::getline(lines, line)) {
+        stitches += line.find(",stitch,") != std::string::npos;
+        colours += line.find(",colour,") != std::string::npos;
+        ends += line.find(",end,") != std::string::npos;
+    }
+    EXPECT_EQ(stitches, 79);  // as the corpus's own decoding counts them
+    EXPECT_EQ(colours, 2);
+    EXPECT_EQ(ends, 1);
+}
+
+TEST(DesignCli, InfoAndConvertRoundTrip)
+{
+    fs::path dir = fs::temp_directory_path() / ("design-cli-files-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::string pes = kCorpus + "/synthetic/pes/p06_many_colors.pes";
+    CliRun info = velmora("info --json '" + pes + "'");
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("\"Stitches\": 322"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("\"colors\": 15"), std::string::npos);
+
+    std::string pec = (dir / "a.pec").string(), huc = (dir / "a.huc").string(), back = (dir / "b.pec").string();
+    ASSERT_EQ(velmora("convert '" + pes + "' '" + pec + "'").exitCode, 0);
+    ASSERT_EQ(velmora("convert '" + pec + "' '" + huc + "'").exitCode, 0);
+    ASSERT_EQ(velmora("convert '" + huc + "' '" + back + "'").exitCode, 0);
+    // Through HUC the design keeps its extents and its colour blocks (records 00 00 are
+    // dropped on the way, so the stitch count shrinks).
+    CliRun again = velmora("info '" + back + "'");
+    EXPECT_NE(again.out.find("maxx 680\nmaxy 320\n"), std::string::npos) << again.out;
+    EXPECT_NE(again.out.find("stops 16\n"), std::string::npos) << again.out;
+
+    CliRun refused = velmora("convert '" + pes + "' '" + (dir / "c.pes").string() + "' --hoop '40*40'");
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_NE(refused.err.find("does not fit"), std::string::npos) << refused.err;
+    CliRun missing = velmora("info '" + (dir / "none.pes").string() + "'");
+    EXPECT_NE(missing.exitCode, 0);
+    EXPECT_NE(missing.err.find("0x4000009A"), std::string::npos) << missing.err;
+    fs::remove_all(dir);
+}

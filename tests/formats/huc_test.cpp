@@ -1,0 +1,268 @@
+// HUC: the converters to and from PEC, design information, labels and the routes of any2huc.
+#include "design_builder.h"
+#include "formats/design_types.h"
+#include "formats/huc.h"
+#include "formats/pec.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace vm::formats;
+using vm::formats::testing::makePec;
+
+namespace {
+
+// A HUC of one colour block of the given units, with its extents.
+Bytes makeHuc(int plusX, int plusY, int minusX, int minusY, std::vector<std::uint8_t> units, int colour = 3,
+              char letter = '@')
+{
+    ByteWriter out;
+    out.u8(1);
+    out.u8(0xC4);
+    out.u8(static_cast<unsigned>(letter));
+    out.text("test            ");
+    for (int v : {plusX, plusY, minusX, minusY})
+        out.u16be(static_cast<unsigned>(v) & 0xFFFF);
+    out.u16be(static_cast<unsigned>(units.size() / 2));
+    out.u16be(static_cast<unsigned>(units.size() / 2));
+    out.u8(static_cast<unsigned>(colour));
+    out.u16be(0);
+    out.u16be(0);
+    out.raw(units);
+    return out.take();
+}
+
+Bytes readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+StitchList decode(ByteSpan pecFile)
+{
+    StitchList list;
+    decodePecStream(pecFile.subspan(8), list);
+    return list;
+}
+
+}  // namespace
+
+// ---- huc2pec: the hoop and the first stitch ----------------------------------------------------
+
+struct HucHoopCase {
+    const char* what;
+    int plusX, plusY, minusX, minusY;
+    int width, height;  // size fields
+    int shiftX, shiftY;  // where the first stitch (0, 0 from the centre) lands
+};
+
+class HucHoop : public ::testing::TestWithParam<HucHoopCase> {};
+
+TEST_P(HucHoop, ChoosesTheHoopAndPlacesTheFirstStitch)
+{
+    const HucHoopCase& c = GetParam();
+    Bytes huc = makeHuc(c.plusX, c.plusY, c.minusX, c.minusY, {0x00, 0x00, 0x05, 0x05});
+    Bytes pec;
+    ASSERT_GE(huc2pec(nullptr, &pec, nullptr, nullptr, huc.data(), huc.size()), 0);
+    ByteSpan block = ByteSpan(pec).subspan(8);
+    EXPECT_EQ(u16leAt(block, kPecWidth), c.width);
+    EXPECT_EQ(u16leAt(block, kPecHeight), c.height);
+    StitchList list = decode(pec);
+    ASSERT_GE(list.size(), 2u);
+    EXPECT_EQ(list[0].kind, StitchKind::Jump);
+    EXPECT_EQ(list[0].x, c.shiftX);
+    EXPECT_EQ(list[0].y, c.shiftY);
+    EXPECT_EQ(list[1].x, c.shiftX + 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Extents, HucHoop,
+    ::testing::Values(HucHoopCase{"500 each way: hoop 1", 500, 500, -500, -500, 1000, 1000, 500, 500},
+                      HucHoopCase{"1200 x 1700 centred", 600, 850, -600, -850, 1300, 1800, 650, 900},
+                      HucHoopCase{"1700 x 1200 centred", 850, 600, -850, -600, 1800, 1300, 900, 650},
+                      HucHoopCase{"1200 x 1700 off-centre, SW 1500", 750, 850, -450, -850, 1600, 2600, 800, 1300},
+                      HucHoopCase{"no hoop holds it", 1600, 300, -1600, -300, 3200, 600, 1600, 300}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
+
+TEST(HucToPec, ALongMoveOf3000AtABlockStartIsAJumpOf1792AndATrimOf1208)
+{
+    // Two blocks; the second opens with the long move 80 01 0BB8 0000 80 02.
+    ByteWriter out;
+    out.u8(2);
+    out.u8(0xC4);
+    out.u8('@');
+    out.text("long            ");
+    for (int v : {2000, 100, -2000, -100})
+        out.u16be(static_cast<unsigned>(v) & 0xFFFF);
+    out.u16be(1 + 4 + 1);
+    for (int block = 0; block < 2; ++block) {
+        out.u16be(block == 0 ? 1 : 5);
+        out.u8(3);
+        out.u16be(0);
+        out.u16be(0);
+    }
+    out.raw(std::vector<std::uint8_t>{0x00, 0x00, 0x80, 0x01, 0x0B, 0xB8, 0x00, 0x00, 0x80, 0x02, 0x01, 0x01});
+    Bytes huc = out.take();
+    Bytes pec;
+    ASSERT_GE(huc2pec(nullptr, &pec, nullptr, nullptr, huc.data(), huc.size()), 0);
+    std::size_t change = std::string(pec.begin(), pec.end()).find("\xFE\xB0\x02");
+    ASSERT_NE(change, std::string::npos);
+    std::vector<std::uint8_t> after(pec.begin() + static_cast<std::ptrdiff_t>(change) + 3,
+                                    pec.begin() + static_cast<std::ptrdiff_t>(change) + 13);
+    EXPECT_EQ(after, (std::vector<std::uint8_t>{0x97, 0x00, 0x90, 0x00,    // jump 1792, 0
+                                                0xA4, 0xB8, 0xA0, 0x00,    // trim 1208, 0
+                                                0x01, 0x01}));             // the stitch
+}
+
+TEST(HucToPec, UnitBytesBecomeTheirPecForms)
+{
+    // Units after the opening: -100 (0x9C) | 100 (0x64) | -5 (0xFB) | Y -128 | 80 00 | 80 03
+    // | long move 500, -300 | long move 3000, 10 (halves as trims and 00 00) | 80 07 (left out)
+    Bytes huc = makeHuc(100, 100, -100, -100,
+                        {0x00, 0x00, 0x9C, 0x64, 0xFB, 0x80, 0x80, 0x00, 0x80, 0x03, 0x80, 0x01, 0x01, 0xF4, 0xFE,
+                         0xD4, 0x80, 0x02, 0x80, 0x01, 0x0B, 0xB8, 0x00, 0x0A, 0x80, 0x02, 0x80, 0x07});
+    Bytes pec;
+    int stitches = huc2pec(nullptr, &pec, nullptr, nullptr, huc.data(), huc.size());
+    ByteSpan block = ByteSpan(pec).subspan(8);
+    std::vector<std::uint8_t> stream(block.begin() + 532, block.begin() + 532 + 26);
+    EXPECT_EQ(stream, (std::vector<std::uint8_t>{0x8F, 0x9C, 0x80, 0x64,        // -100, 100
+                                                 0x7B, 0x8F, 0x80,              // -5, -128
+                                                 0x00, 0x00, 0x00, 0x00,        // 80 00, 80 03
+                                                 0x81, 0xF4, 0x8E, 0xD4,        // 500, -300
+                                                 0xA5, 0xDC, 0xA0, 0x05,        // 1500, 5 trim
+                                                 0xA5, 0xDC, 0xA0, 0x05,        // 1500, 5 trim
+                                                 0x00, 0x00, 0xFF}));
+    EXPECT_EQ(stitches, 8);
+}
+
+// ---- pec2huc -----------------------------------------------------------------------------------
+
+TEST(PecToHuc, DropsA0000RecordAndWritesMinus128AsALongMove)
+{
+    // 10,10 | 00 00 | -128 (8F 80), 0 | FF, on a 200 x 100 design
+    Bytes pec = makePec({5}, 200, 100, {0x0A, 0x0A, 0x00, 0x00, 0x8F, 0x80, 0x00, 0xFF});
+    Bytes huc;
+    int units = pec2huc("/tmp/rose.huc", &huc, nullptr, nullptr, pec.data(), pec.size(), 2, 0, 4);
+    EXPECT_EQ(units, 1 + 4);
+    EXPECT_EQ(u16beAt(huc, 27), 5);
+    EXPECT_EQ(huc[0], 1);
+    EXPECT_EQ(huc[2], 'B');
+    EXPECT_EQ(std::string(huc.begin() + 3, huc.begin() + 19), "rose105         ");
+    EXPECT_EQ(static_cast<std::int16_t>(u16beAt(huc, 19)), 100);
+    EXPECT_EQ(static_cast<std::int16_t>(u16beAt(huc, 25)), -50);
+    EXPECT_EQ(huc[29 + 2], pecToHucColour(5));
+    std::vector<std::uint8_t> records(huc.begin() + 36, huc.end());
+    EXPECT_EQ(records, (std::vector<std::uint8_t>{0xA6, 0xD8,  // 10 - 100, 10 - 50 from the centre
+                                                  0x80, 0x01, 0xFF, 0x80, 0x00, 0x00, 0x80, 0x02}));
+}
+
+TEST(PecToHuc, ColourEntriesStartWhereTheBlockBefore)
+{
+    Bytes pec = makePec({5, 13}, 100, 100, {0x0A, 0x0A, 0xFE, 0xB0, 0x02, 0x05, 0x00, 0xFF});
+    Bytes huc;
+    ASSERT_EQ(pec2huc("/tmp/a.huc", &huc, nullptr, nullptr, pec.data(), pec.size(), 0, -1, 0), 2);
+    EXPECT_EQ(u16beAt(huc, 29), 1);
+    EXPECT_EQ(u16beAt(huc, 36), 1);
+    EXPECT_EQ(static_cast<std::int16_t>(u16beAt(huc, 36 + 3)), 10 - 50);
+    EXPECT_EQ(static_cast<std::int16_t>(u16beAt(huc, 36 + 5)), 10 - 50);
+}
+
+// PEC -> HUC -> PEC over the corpus: every needle position, every colour change.
+TEST(PecHucRoundTrip, KeepsEveryPositionAndEveryColourBlock)
+{
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(VELMORA_CORPUS_DIR) + "/synthetic/pec")) {
+        if (entry.path().extension() != ".pec")
+            continue;
+        SCOPED_TRACE(entry.path().string());
+        Bytes pec = readFile(entry.path());
+        Bytes huc, back;
+        ASSERT_GE(pec2huc("/tmp/round.huc", &huc, nullptr, nullptr, pec.data(), pec.size(), 0, -1, 0), 0);
+        ASSERT_GE(huc2pec(nullptr, &back, nullptr, nullptr, huc.data(), huc.size()), 0);
+        auto points = [](const StitchList& list) {
+            std::vector<std::tuple<bool, int, int>> out;
+            for (const auto& p : list) {
+                if (p.kind == StitchKind::End)
+                    continue;
+                std::tuple<bool, int, int> point{p.kind == StitchKind::Colour, p.x, p.y};
+                if (out.empty() || out.back() != point)  // 00 00 records are dropped on the way
+                    out.push_back(point);
+            }
+            return out;
+        };
+        auto before = points(decode(pec)), after = points(decode(back));
+        ASSERT_EQ(before.size(), after.size());
+        int dx = std::get<1>(after[0]) - std::get<1>(before[0]);
+        int dy = std::get<2>(after[0]) - std::get<2>(before[0]);
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            auto [change, x, y] = before[i];
+            EXPECT_EQ(after[i], std::make_tuple(change, x + dx, y + dy)) << i;
+        }
+        ByteSpan a = ByteSpan(pec).subspan(8), b = ByteSpan(back).subspan(8);
+        ASSERT_EQ(a[kPecColourCount], b[kPecColourCount]);
+        for (std::size_t i = 0; i <= a[kPecColourCount]; ++i)
+            EXPECT_EQ(b[kPecColours + i], hucColourToPec(pecToHucColour(a[kPecColours + i])));
+    }
+}
+
+TEST(PecHucRoundTrip, ColoursThatVikingThreadsCarryComeBackExactly)
+{
+    for (int pecIndex : {1, 5, 13, 14, 20, 22, 23, 24, 25, 29, 33, 36, 37, 39, 43, 44, 55, 57, 59}) {
+        Bytes pec = makePec({static_cast<std::uint8_t>(pecIndex)}, 100, 100, {0x0A, 0x0A, 0xFF});
+        Bytes huc, back;
+        ASSERT_GE(pec2huc("/tmp/c.huc", &huc, nullptr, nullptr, pec.data(), pec.size(), 0, -1, 0), 0);
+        ASSERT_GE(huc2pec(nullptr, &back, nullptr, nullptr, huc.data(), huc.size()), 0);
+        EXPECT_EQ(back[8 + kPecColours], pecIndex);
+    }
+}
+
+// ---- Labels, information, any2huc ---------------------------------------------------------------
+
+TEST(HucLabel, TakesFiveCharactersTheSlotAndTheDesignNumber)
+{
+    EXPECT_EQ(hucLabel("C:\\designs\\rosebud.pec", -1, 0), "roseb           ");
+    EXPECT_EQ(hucLabel("/home/u/ab.c.pec", -1, 0), "ab              ");
+    EXPECT_EQ(hucLabel("rosebud.pec", 0, 0), "roseb101        ");
+    EXPECT_EQ(hucLabel("rosebud.pec", 9, 11), "roseb?12        ");
+    EXPECT_EQ(hucLabel("rosebud.pec", 35, 1), "roseba02        ");
+}
+
+TEST(HucInfo, CountsFromTheDesignCorner)
+{
+    Bytes huc = makeHuc(100, 50, -100, -50, {0x9C, 0xCE, 0x0A, 0x00, 0x80, 0x00, 0x80, 0x01, 0x00, 0x64, 0x00, 0x0A, 0x80, 0x02});
+    CollHandle coll = collOpen("huc-info");
+    ASSERT_EQ(hucInfo(coll, "x.huc", huc), 0);
+    EXPECT_EQ(collGetNumeric(coll, "startx"), 0);
+    EXPECT_EQ(collGetNumeric(coll, "starty"), 0);
+    EXPECT_EQ(collGetNumeric(coll, "endx"), 110);
+    EXPECT_EQ(collGetNumeric(coll, "endy"), 10);
+    EXPECT_EQ(collGetNumeric(coll, "maxx"), 110);
+    EXPECT_EQ(collGetNumeric(coll, "width"), 200);
+    EXPECT_EQ(collGetNumeric(coll, "height"), 100);
+    EXPECT_EQ(collGetNumeric(coll, "Stitches"), 7);
+    EXPECT_EQ(collGetNumeric(coll, "stops"), 1);
+    collClose(coll);
+}
+
+TEST(AnyToHuc, FollowsTheRoutesOfTheFormatTable)
+{
+    Bytes pec = makePec({5}, 100, 100, {0x0A, 0x0A, 0xFF});
+    pec[8 + 36] = 2;  // letter C in byte 36
+    Bytes viaPec;
+    ASSERT_GE(any2huc("/tmp/x.huc", &viaPec, nullptr, nullptr, pec.data(), pec.size(), kTypePec), 0);
+    EXPECT_EQ(viaPec[2], 'C');
+
+    Bytes pes;
+    ASSERT_EQ(pec2pes(nullptr, &pes, nullptr, "x.pec", pec.data(), pec.size()), 1);
+    Bytes viaPes;
+    ASSERT_GE(any2huc("/tmp/x.huc", &viaPes, nullptr, nullptr, pes.data(), pes.size(), kTypePes), 0);
+    EXPECT_EQ(viaPes[2], '@');  // letter 0
+    EXPECT_EQ(std::string(viaPes.begin() + 3, viaPes.begin() + 11), "x202    ");  // slot 1 ('2'), design 1 (02)
+
+    Bytes copy;
+    EXPECT_EQ(any2huc(nullptr, &copy, nullptr, nullptr, viaPes.data(), viaPes.size(), kTypeHuc), u16beAt(viaPes, 27));
+    EXPECT_EQ(copy, viaPes);
+    Bytes none;
+    EXPECT_EQ(any2huc(nullptr, &none, nullptr, nullptr, pec.data(), pec.size(), kTypeDst), kWrongContent);
+}
