@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -578,7 +579,11 @@ private:
 class MatchFinder {
 public:
     MatchFinder(ByteSpan data, int level)
-        : data_(data), window_(std::size_t{1} << (level + 10)), head_(kHashSize, -1), prev_(window_, -1)
+        : data_(data),
+          window_(std::size_t{1} << (level + 10)),
+          hashBits_(std::clamp(static_cast<int>(std::bit_width(data.size())) - 1, 8, kMaxHashBits)),
+          head_(std::size_t{1} << hashBits_, -1),
+          prev_(std::min(window_, std::bit_ceil(std::max<std::size_t>(data.size(), 1))), -1)
     {
     }
 
@@ -598,8 +603,8 @@ public:
             return {};
         int chain = atLeast >= kGoodLength ? kMaxChain / 4 : kMaxChain;
         const std::uint8_t* here = data_.data() + pos;
-        for (long candidate = head_[hash(pos)]; candidate >= 0 && chain-- > 0;
-             candidate = prev_[static_cast<std::size_t>(candidate) & (window_ - 1)]) {
+        for (std::int32_t candidate = head_[hash(pos)]; candidate >= 0 && chain-- > 0;
+             candidate = prev_[static_cast<std::size_t>(candidate) & (prev_.size() - 1)]) {
             std::size_t distance = pos - static_cast<std::size_t>(candidate);
             if (distance > window_)
                 break;
@@ -611,7 +616,7 @@ public:
                 ++length;
             if (length > best.length) {
                 best = {length, distance};
-                if (length == maxLength)
+                if (length >= std::min(maxLength, kNiceLength))
                     break;
             }
         }
@@ -623,29 +628,33 @@ public:
         if (pos + kMinMatch > data_.size())
             return;
         std::uint32_t h = hash(pos);
-        prev_[pos & (window_ - 1)] = head_[h];
-        head_[h] = static_cast<long>(pos);
+        prev_[pos & (prev_.size() - 1)] = head_[h];
+        head_[h] = static_cast<std::int32_t>(pos);
     }
 
     static constexpr int kMaxChain = 128;
     static constexpr std::size_t kGoodLength = 32;  // a match this long halves the search
     static constexpr std::size_t kMaxLazy = 64;     // no second look after a match this long
+    static constexpr std::size_t kNiceLength = 256;  // a match this long ends the search
 
 private:
-    static constexpr int kHashBits = 14;
-    static constexpr std::size_t kHashSize = std::size_t{1} << kHashBits;
+    static constexpr int kMaxHashBits = 15;
 
     std::uint32_t hash(std::size_t pos) const
     {
         std::uint32_t v = data_[pos] | (data_[pos + 1] << 8) | (static_cast<std::uint32_t>(data_[pos + 2]) << 16);
-        return (v * 2654435761u) >> (32 - kHashBits);
+        return (v * 2654435761u) >> (32 - hashBits_);
     }
 
     ByteSpan data_;
     std::size_t window_;
-    std::vector<long> head_;
-    std::vector<long> prev_;
+    int hashBits_;  // fewer for small inputs: clearing the heads is part of every call
+    std::vector<std::int32_t> head_;
+    std::vector<std::int32_t> prev_;  // by position modulo its size (the window or less)
 };
+
+// The match finder keeps positions in 32 bits.
+constexpr std::size_t kMaxCompressInput = 0x7FFFFFFF;
 
 // Codes per block: within the 16-bit count, and small enough for the codes to follow
 // changes in the data.
@@ -656,7 +665,7 @@ Bytes squeeze(ByteSpan input, int level)
     BitWriter bits;
     BlockWriter blocks(bits);
     std::vector<Token> tokens;
-    tokens.reserve(kBlockTokens + 1);
+    tokens.reserve(std::min(kBlockTokens, input.size()) + 1);
     auto emit = [&](Token t) {
         tokens.push_back(t);
         if (tokens.size() == kBlockTokens) {
@@ -741,6 +750,8 @@ std::optional<Bytes> compress(ByteSpan input, int level, CompressError* error)
     if (level < kMinCompressLevel || level > kMaxCompressLevel) {
         problem.fault = CompressFault::BadLevel;
         problem.level = level;
+    } else if (input.size() > kMaxCompressInput) {
+        problem.fault = CompressFault::NoMemoryCompress;
     } else {
         try {
             return squeeze(input, level);
