@@ -306,9 +306,10 @@ CompressFault expand(ExpandState& state, std::size_t limit, Bytes& out)
         if (length > limit - out.size())
             return CompressFault::TooLong;
         // Byte by byte: a match may overlap the bytes it writes.
-        std::size_t from = out.size() - distance;
+        std::size_t start = out.size();
+        out.resize(start + length);
         for (std::size_t k = 0; k < length; ++k)
-            out.push_back(out[from + k]);
+            out[start + k] = out[start - distance + k];
     }
 }
 
@@ -437,7 +438,7 @@ std::size_t trimmedCount(std::span<const std::uint8_t> lengths)
     return n;
 }
 
-// Position code j for a distance minus one, and how many extra bits follow it.
+// Position code j for a distance minus one: its bit width; j - 1 extra bits follow the code.
 int positionCode(std::uint32_t back)
 {
     int j = 0;

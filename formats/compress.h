@@ -44,7 +44,7 @@ struct CompressError {
 };
 
 // The compressed stream of `input` at `level` (0 to 4), or nothing with the reason in
-// *error.
+// *error. Inputs of 2 GiB and more are refused as NoMemoryCompress.
 std::optional<Bytes> compress(ByteSpan input, int level = kCompressLevel, CompressError* error = nullptr);
 
 // The bytes of a stream made at any level, or nothing with the reason in *error. Decoding
