@@ -22,7 +22,7 @@ constexpr int kLengthCodes = 19;      // NT: code lengths 0-16 and the three zer
 constexpr int kLiteralCountBits = 9;
 constexpr int kPositionCountBits = 5;
 constexpr int kLengthCountBits = 5;
-constexpr int kLengthSpecialIndex = 3;  // after this many code-length lengths: 2 bits of zeros
+constexpr int kLengthZeroRunIndex = 3;  // after this many code-length lengths: 2 bits of zeros
 constexpr int kEndCode = 510;
 constexpr int kFirstMatchCode = 256;
 constexpr int kMatchBias = 253;  // match length = code - 253
@@ -185,8 +185,8 @@ private:
 };
 
 // Lengths of the code-length code and of the position code: 3 bits, 7 extended by one for
-// each 1 bit up to a 0 bit; after the `special`th length, 2 bits of further zero lengths.
-CompressFault readShortLengths(BitReader& in, Decoder& decoder, int alphabet, int countBits, int special)
+// each 1 bit up to a 0 bit; after the `zeroRunAt`th length, 2 bits of further zero lengths.
+CompressFault readShortLengths(BitReader& in, Decoder& decoder, int alphabet, int countBits, int zeroRunAt)
 {
     unsigned count = in.bits(countBits);
     if (count == 0) {
@@ -208,7 +208,7 @@ CompressFault readShortLengths(BitReader& in, Decoder& decoder, int alphabet, in
             }
         }
         lengths[i++] = static_cast<std::uint8_t>(length);
-        if (static_cast<int>(i) == special)
+        if (static_cast<int>(i) == zeroRunAt)
             i += in.bits(2);  // those lengths stay zero; 3 + 3 stays inside the alphabet
     }
     return decoder.build(std::span<const std::uint8_t>(lengths.data(), static_cast<std::size_t>(alphabet)));
@@ -254,7 +254,7 @@ struct ExpandState {
         remaining = in.bits(16);
         if (remaining == 0)
             remaining = 0x10000;  // a full 16-bit counter wrapped
-        CompressFault fault = readShortLengths(in, lengthCode, kLengthCodes, kLengthCountBits, kLengthSpecialIndex);
+        CompressFault fault = readShortLengths(in, lengthCode, kLengthCodes, kLengthCountBits, kLengthZeroRunIndex);
         if (fault == CompressFault::None)
             fault = readLiteralLengths(in, lengthCode, literalCode);
         if (fault == CompressFault::None)
@@ -541,7 +541,7 @@ private:
             out_.put(kLengthCountBits, 0);
             out_.put(kLengthCountBits, static_cast<std::uint32_t>(firstUsed(freq)));
         } else {
-            writeShortLengths(lengthLengths, kLengthCountBits, kLengthSpecialIndex);
+            writeShortLengths(lengthLengths, kLengthCountBits, kLengthZeroRunIndex);
         }
         std::vector<std::uint16_t> lengthCodes = canonicalCodes(lengthLengths);
         out_.put(kLiteralCountBits, static_cast<std::uint32_t>(trimmedCount(literalLengths_)));
@@ -551,7 +551,7 @@ private:
         });
     }
 
-    void writeShortLengths(std::span<const std::uint8_t> lengths, int countBits, int special)
+    void writeShortLengths(std::span<const std::uint8_t> lengths, int countBits, int zeroRunAt)
     {
         std::size_t n = trimmedCount(lengths);
         out_.put(countBits, static_cast<std::uint32_t>(n));
@@ -562,7 +562,7 @@ private:
                 out_.put(3, static_cast<std::uint32_t>(length));
             else
                 out_.put(length - 3, (1u << (length - 3)) - 2);  // 111, then a 1 per step above 7, then 0
-            if (static_cast<int>(i) == special) {
+            if (static_cast<int>(i) == zeroRunAt) {
                 unsigned zeros = 0;
                 while (i < 6 && i < lengths.size() && lengths[i] == 0)
                     ++i, ++zeros;

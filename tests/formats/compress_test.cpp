@@ -113,7 +113,7 @@ struct RefCode {
     }
 };
 
-RefCode refShortLengths(RefReader& in, int alphabet, int special)
+RefCode refShortLengths(RefReader& in, int alphabet, int zeroRunAt)
 {
     unsigned n = in.get(5);
     if (n == 0)
@@ -125,7 +125,7 @@ RefCode refShortLengths(RefReader& in, int alphabet, int special)
             while (in.get(1))
                 ++t;
         lengths.at(i++) = t;
-        if (static_cast<int>(i) == special)
+        if (static_cast<int>(i) == zeroRunAt)
             i += in.get(2);
     }
     return RefCode::fromLengths(lengths);
@@ -278,16 +278,19 @@ TEST_P(CompressRoundTrip, PlainReaderAndDecoderGetTheInputBack)
     std::optional<Bytes> packed = compress(input, c.level, &error);
     ASSERT_TRUE(packed) << error.message();
 
-    RefResult ref = refDecode(*packed);
-    EXPECT_TRUE(ref.out == input);
-    ASSERT_FALSE(ref.tokens.empty());
-    EXPECT_EQ(ref.tokens.back().code, 510);
-    std::size_t window = std::size_t{1} << (c.level + 10);
-    std::size_t farthest = 0;
-    for (const RefToken& t : ref.tokens)
-        farthest = std::max(farthest, t.distance);
-    EXPECT_LE(farthest, window);
-    EXPECT_EQ((ref.bitsUsed + 7) / 8, packed->size());
+    // The plain reader is slow: the buffers of several MiB go through the decoder only.
+    if (c.size <= (std::size_t{1} << 18)) {
+        RefResult ref = refDecode(*packed);
+        EXPECT_TRUE(ref.out == input);
+        ASSERT_FALSE(ref.tokens.empty());
+        EXPECT_EQ(ref.tokens.back().code, 510);
+        std::size_t window = std::size_t{1} << (c.level + 10);
+        std::size_t farthest = 0;
+        for (const RefToken& t : ref.tokens)
+            farthest = std::max(farthest, t.distance);
+        EXPECT_LE(farthest, window);
+        EXPECT_EQ((ref.bitsUsed + 7) / 8, packed->size());
+    }
 
     std::optional<Bytes> unpacked = decompress(*packed, &error);
     ASSERT_TRUE(unpacked) << error.message();
