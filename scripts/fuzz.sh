@@ -20,7 +20,7 @@ trap 'rm -rf "$work"' EXIT
 seeds=(fuzz/seeds)
 [ -d ../shared/corpus ] && seeds+=(../shared/corpus/synthetic/pes ../shared/corpus/synthetic/pes_v6
                                   ../shared/corpus/synthetic/pec ../shared/corpus/real/pes ../shared/corpus/real/pec)
-for target in formats_fuzz; do
+for target in formats_fuzz compress_fuzz; do
   mkdir -p "$work/$target"
   echo "fuzzing $target for $seconds s"
   "build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
