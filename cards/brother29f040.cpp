@@ -589,7 +589,11 @@ LayoutResult layoutBrother29F040(const std::vector<BrotherDesign>& designs, cons
         return result;
     }
     if (s + 3 * n > bufferSize) {
-        result.failedDesign = 0;  // not even the thumbnails fit
+        // The thumbnails alone pass the end: name the design whose colour thumbnails do.
+        result.failedDesign = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            if (e + 3 * m + kThumbnailBytes * (colours.first[i] + designs[i].colours.size()) <= bufferSize)
+                result.failedDesign = static_cast<int>(std::min(i + 1, n - 1));
         return result;
     }
 

@@ -15,9 +15,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 namespace fs = std::filesystem;
 using namespace vm::cards;
@@ -589,6 +591,24 @@ TEST_F(BrotherImage, TooLargeFor28F020StopsAtTheFirstDesignThatPassesTheEnd)
     EXPECT_LE(card.size(), 0x40000u);
 }
 
+TEST_F(BrotherImage, ThumbnailsThatPassTheEndAreRefusedBeforeTheyAreWritten)
+{
+    // Four designs of 255 colours: their 1020 colour thumbnails alone need 227 KiB, more
+    // than a 28F020 card has after 0x15400. The third design's thumbnails pass the end.
+    fs::path many = design("many.pes", makePes30({syntheticPec(255, 1)}));
+    std::vector<fs::path> files;
+    for (int i = 0; i < 4; ++i) {
+        files.push_back(root_ / "designs" / ("many" + std::to_string(i) + ".pes"));
+        fs::copy_file(many, files.back());
+    }
+    collSetString(dialog_, "Type", "28F020");
+    setFiles(files);
+    EXPECT_EQ(build(), -1);
+    ASSERT_EQ(view_->messages().size(), 1u);
+    EXPECT_NE(view_->messages()[0].text.find(files[2].string()), std::string::npos) << view_->messages()[0].text;
+    EXPECT_EQ(collGetType(dialog_, kCardBufferItem), COLL_NONE);
+}
+
 TEST_F(BrotherImage, MenuAreaThatWouldReachTheBitmapsIsRefused)
 {
     // 60 designs of 60 colours: the colour lists alone pass 0x6000.
@@ -656,13 +676,40 @@ TEST_F(BrotherImage, AlternatingPesIsNotRewrittenOthersAreRepairedInPlace)
     EXPECT_EQ(collGetNumeric(dialog_, "nStitches"), 3 * 20 + 4);
 }
 
+TEST_F(BrotherImage, RepairThatCannotBeWrittenInPlaceGoesToAWorkFile)
+{
+    std::vector<std::uint8_t> stream = {0x10, 0x10, 0xFE, 0xB0, 0x01, 0x10, 0x10, 0xFF};
+    Bytes bad = makePes30({makePec({1, 2}, 100, 100, stream)});
+    fs::path pes = design("blocked.pes", bad);
+    // The replacement is written beside the file first; a folder in its place blocks it.
+    fs::create_directory(pes.string() + ".vmtmp" + std::to_string(::getpid()));
+    setFiles({pes});
+    collSetNumeric(dialog_, "Debug", 1);
+    fs::path before = fs::current_path();
+    fs::current_path(root_.path());
+    std::int64_t result = build("=Brother29F040", "Size");
+    fs::current_path(before);
+    ASSERT_EQ(result, 1);
+    EXPECT_EQ(readAll(pes), bad);  // the user's file as it was
+    Bytes card = image();
+    std::size_t record = u24(card, u24(card, 0x1000) - 0x400000) - 0x400000;
+    // Record byte 4 is stitch block byte 7; the stream (block byte 16) is at record + 13.
+    EXPECT_EQ(slice(card, record + 13, stream.size()), Bytes({0x10, 0x10, 0xFE, 0xB0, 0x02, 0x10, 0x10, 0xFF}));
+    EXPECT_TRUE(fs::is_empty(root_ / "tmp" / "VelmoraII_work"));
+    // Debug keeps the whole buffer as "card.out" in the current folder.
+    Bytes dumped = readAll(root_ / "card.out");
+    ASSERT_EQ(dumped.size(), fullSize_);
+    EXPECT_EQ(slice(dumped, 0, card.size()), card);
+}
+
 TEST_F(BrotherImage, HoopCheckTurnsOrRefuses)
 {
     // 180 x 90 mm on the 100*180 hoop fits only turned.
     std::vector<std::uint8_t> stream = {0x10, 0x10, 0xFF};
     Bytes wide = makePec({5}, 1800, 900, stream);
     fs::path pec = design("wide.pec", wide);
-    Bytes widePes = makePes30({wide});
+    Bytes small = syntheticPec(2);
+    Bytes widePes = makePes30({wide, small});
     fs::path pes = design("wide.pes", widePes);
     collSetString(dialog_, "Size", "100*180");
 
@@ -688,6 +735,11 @@ TEST_F(BrotherImage, HoopCheckTurnsOrRefuses)
     EXPECT_EQ(slice(turned, 0, block), slice(widePes, 0, block));
     EXPECT_EQ(u16(turned, block + 520), 900);
     EXPECT_EQ(u16(turned, block + 522), 1800);
+    // The second design of the file is still there, unturned, and on the card.
+    std::vector<std::size_t> blocks = vm::formats::pesBlocks(turned);
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(slice(turned, blocks[1], 512 + 16 + 40), slice(small, 8, 512 + 16 + 40));
+    EXPECT_EQ(u24(card, u24(card, 0x0157) - 0x400000), 3u);
 }
 
 TEST_F(BrotherImage, FailuresShowTheirMessages)
