@@ -134,13 +134,14 @@ Bytes pesAroundPec(const Bytes& pec)
     return out.take();
 }
 
+// "<name><row>.p_s" in the work directory; empty when there is no work directory.
 std::string workFileName(CollHandle dialog, const std::string& path, int row)
 {
     std::string folder = frame::workDirectory(dialog);
-    return folder + formats::stemOf(path) + std::to_string(row) + ".p_s";
+    return folder.empty() ? std::string() : folder + formats::stemOf(path) + std::to_string(row) + ".p_s";
 }
 
-// A PEC file image for a non-PES input, long header and fresh thumbnails; empty on failure.
+// A PEC file image for a non-PES input, long header and fresh thumbnails.
 int pecOfOtherType(const std::string& path, Bytes& pec)
 {
     std::uint32_t type = formats::isArtOrEmb(path) ? formats::kTypeExp : formats::typeFromExtension(path);
@@ -179,7 +180,7 @@ bool writePrepared(CollHandle dialog, const std::string& path, int row, const By
     if (prepared != path)
         return false;
     prepared = workFileName(dialog, path, row);
-    if (!formats::writeFileReplacing(prepared, bytes))
+    if (prepared.empty() || !formats::writeFileReplacing(prepared, bytes))
         return false;
     work.add(prepared);
     return true;
@@ -238,6 +239,8 @@ int prepareDesign(platform::WindowHandle window, CollHandle dialog, const std::s
         file = pesAroundPec(pec);
         at = kPesHeader + kPecFileMagic;
         prepared = workFileName(dialog, path, row);
+        if (prepared.empty())
+            return kPrepareFailed;
         changed = true;
     }
 

@@ -402,6 +402,8 @@ struct PagesCase {
     int byte38;
 };
 
+void PrintTo(const PagesCase& c, std::ostream* os) { *os << c.designs << " designs"; }
+
 class BrotherPages : public BrotherImage, public ::testing::WithParamInterface<PagesCase> {};
 
 TEST_P(BrotherPages, PageRecordsFollowTheDesignCount)
