@@ -288,7 +288,8 @@ std::vector<BrotherDesign> readBrotherDesigns(ByteSpan pesFile, const std::strin
         if (c != 0xFF)
             design.colours.assign(block.begin() + formats::kPecColours,
                                   block.begin() + formats::kPecColours + c + 1);
-        design.stitchBlock.assign(block.begin() + kStitchBlock, block.begin() + static_cast<std::ptrdiff_t>(kStitchBlock + length));
+        design.stitchBlock.assign(block.begin() + kStitchBlock,
+                                  block.begin() + static_cast<std::ptrdiff_t>(kStitchBlock + length));
         std::size_t colourThumbs = c == 0xFF ? 0 : std::size_t{c} + 1;
         std::size_t graphics = kStitchBlock + length;
         Bytes drawn;
@@ -609,7 +610,8 @@ LayoutResult layoutBrother29F040(const std::vector<BrotherDesign>& designs, cons
     w.text(0x0100, "brother_sewing");
     w.u8(0x0110, 0x5E);
     w.u8(0x0116, 0xFB);
-    static constexpr std::uint8_t kSlots[3][4] = {{0x5C, 0x20, 0x01, 0x40}, {0x5C, 0x28, 0x01, 0x40}, {0x5C, 0x30, 0x01, 0x40}};
+    static constexpr std::uint8_t kSlots[3][4] = {
+        {0x5C, 0x20, 0x01, 0x40}, {0x5C, 0x28, 0x01, 0x40}, {0x5C, 0x30, 0x01, 0x40}};
     for (std::size_t i = 0; i < 3; ++i)
         w.bytes(0x0120 + 8 * i, kSlots[i]);
     static constexpr std::uint8_t kCount[7] = {0, 0, 0, 0, 0, 0, 0x0A};
@@ -811,8 +813,9 @@ void dumpDebugImage(CollHandle dialog, vm::formats::ByteSpan bytes)
 
 }  // namespace
 
-std::int64_t vm::cards::finishBrotherBuild(vm::platform::WindowHandle window, CollHandle dialog, LayoutResult& layout,
-                         const std::vector<BrotherDesign>& designs, std::size_t debugBytes)
+std::int64_t vm::cards::finishBrotherBuild(vm::platform::WindowHandle window, CollHandle dialog,
+                                           LayoutResult& layout, const std::vector<BrotherDesign>& designs,
+                                           std::size_t debugBytes)
 {
     if (layout.tooMany) {
         diaDoMessageEx(window, MB_ICONINFORMATION, 0, 125);
