@@ -246,16 +246,6 @@ int splitImage(const std::string& image, const Options& options)
     return result == 1 ? 0 : 1;
 }
 
-struct ImageRequest {
-    std::string make = "brother";
-    std::string type = "29F040";
-    std::string out;
-    std::string hoop;
-    std::string copyright;
-    std::string project;
-    std::vector<std::string> files;
-};
-
 // The families of `--make` and their `Make` numbers; "sns" is the Janome card of its own chip.
 struct MakeName {
     const char* name;
@@ -268,6 +258,8 @@ constexpr MakeName kMakes[] = {{"brother", 0},  {"viking", 1},     {"pfaff7570",
 constexpr const char* kChipTypes[] = {"29F040", "29C040", "29C020", "29C010", "29F400",  "29F080",   "29F016",
                                       "29F032", "29F800", "29F160", "28F008", "28F004",  "28F010",   "28F020",
                                       "SnS1",   "sram",   "sram128", "sram1024", "sram2048"};
+
+}  // namespace
 
 int buildImage(const ImageRequest& request)
 {
@@ -338,8 +330,6 @@ int buildImage(const ImageRequest& request)
     collClose(coll);
     return code;
 }
-
-}  // namespace
 
 void addCardCommands(CLI::App& app, int& exitCode)
 {

@@ -2,6 +2,7 @@
 
 #include "box/comm.h"
 #include "cli/session.h"
+#include "formats/preview.h"
 #include "platform/paths.h"
 
 #include <poll.h>
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -97,14 +99,46 @@ private:
     std::string port_;
 };
 
-std::size_t designFiles(const std::filesystem::path& folder)
+// The demo card: one shipped as "demo-card.crd", else one built now by the card builder
+// from the demo designs that ship with the program. Empty when there is neither.
+std::filesystem::path demoCard()
 {
-    std::size_t count = 0;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
-        if (entry.is_regular_file() && entry.path().extension() != ".crd" && entry.path().filename() != "card.tmp")
-            ++count;
-    return count;
+    std::filesystem::path shipped = platform::findDataFile(kDemoCard);
+    if (std::filesystem::is_regular_file(shipped, error))
+        return shipped;
+    std::filesystem::path designs = platform::findDataFile("demo");
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(designs, error))
+        if (entry.path().extension() == ".pes")
+            files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    if (files.empty())
+        return {};
+    std::filesystem::path built = platform::workDir() / kDemoCard;
+    ImageRequest request;
+    request.out = built.string();
+    request.project = "Velmora II demo";
+    request.files = files;
+    return buildImage(request) == 0 ? built : std::filesystem::path();
+}
+
+// Previews beside the designs taken off the card, for the file manager and the catalog.
+std::size_t previewDesigns(const std::filesystem::path& folder)
+{
+    std::size_t designs = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::string extension = entry.path().extension().string();
+        if (extension != ".pec" && extension != ".pes")
+            continue;
+        if (extension == ".pec")
+            ++designs;
+        std::filesystem::path bitmap = entry.path();
+        bitmap.replace_extension(extension == ".pec" ? ".bmp" : ".pes.bmp");
+        formats::makePreview(bitmap.string(), entry.path().string());
+    }
+    return designs;
 }
 
 }  // namespace
@@ -118,9 +152,8 @@ int runDemo(const std::string& dir)
     // The box answers at the speed the program's settings ask for.
     std::vector<std::string> arguments{simulatorPath(), "--chip", kDemoChip, "--baud",
                                        std::to_string(box::configuredBaud("RS232"))};
-    std::filesystem::path card = platform::findDataFile(kDemoCard);
-    bool demoCard = !card.empty() && std::filesystem::is_regular_file(card, error);
-    if (demoCard) {
+    std::filesystem::path card = demoCard();
+    if (!card.empty()) {
         arguments.push_back("--card");
         arguments.push_back(card.string());
     }
@@ -129,16 +162,16 @@ int runDemo(const std::string& dir)
         fail("the virtual card reader (brimlet-sim) did not start");
         return 1;
     }
-    std::cout << "Virtual card reader on " << simulator.port() << (demoCard ? ", with the demo card" : ", with a blank card")
-              << "\n";
+    std::cout << "Virtual card reader on " << simulator.port()
+              << (card.empty() ? ", with a blank card" : ", with the demo card " + card.string()) << "\n";
     int code = readCard({simulator.port(), "RS232", folder.string(), "demo", ""});
     if (code != 0)
         return code;
-    std::size_t files = designFiles(folder);
-    if (files == 0)
+    std::size_t designs = previewDesigns(folder);
+    if (designs == 0)
         std::cout << "No designs were found on the card. The designs would be in " << folder.string() << "\n";
     else
-        std::cout << files << " design files are in " << folder.string() << "\n";
+        std::cout << designs << " designs, with their previews, are in " << folder.string() << "\n";
     return 0;
 }
 

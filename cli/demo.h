@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vm::cli {
 
@@ -12,6 +13,18 @@ struct ReadRequest {
     std::string prefix;
     std::string image;  // empty: the raw image is not kept
 };
+
+// A card image built from design files without a box (`velmora card image`).
+struct ImageRequest {
+    std::string make = "brother";
+    std::string type = "29F040";
+    std::string out;
+    std::string hoop;
+    std::string copyright;
+    std::string project;
+    std::vector<std::string> files;
+};
+int buildImage(const ImageRequest& request);
 
 // The card read job into the folder; 0 when the card was read.
 int readCard(const ReadRequest& request);

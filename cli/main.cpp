@@ -2,8 +2,8 @@
 //   velmora box version --port DEV [--port-type T] [--json]
 //   velmora box cmd --port DEV [--port-type T] "TEXT"
 //   velmora box find [--json]
-//   velmora card info|read|split ..., velmora demo
-//   velmora info|stitches|convert ...
+//   velmora card info|read|split|image ..., velmora demo
+//   velmora info|stitches|convert|preview ...
 #include "box/comm.h"
 #include "cli/card_cmds.h"
 #include "cli/session.h"
