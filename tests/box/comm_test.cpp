@@ -176,23 +176,35 @@ TEST_F(CommThreadTest, ACommandGetsTheBoxReplyUpToThePrompt)
     EXPECT_EQ(reply(), "ver\r\nVelmora box 2.31\r\n?");
 }
 
+// The pieces are told apart by when they arrive: on a busy machine this test's reader may
+// wake late and take two pieces at once, so the command is sent up to three times and one
+// clean observation is needed. Written in one piece, every attempt would show it.
 TEST_F(CommThreadTest, LongCommandsLeaveInChunksWithPauses)
 {
     start(64, "Converter");
     std::string command(149, 'w');
     command += "\r";
-    post(command);
-    auto pieces = readPieces(150);
     std::vector<std::size_t> sizes;
-    for (const auto& piece : pieces)
-        sizes.push_back(piece.bytes.size());
-    EXPECT_EQ(sizes, (std::vector<std::size_t>{64, 64, 22}));
-    if (pieces.size() == 3) {
-        EXPECT_GE(pieces[1].at - pieces[0].at, 8ms);
-        EXPECT_GE(pieces[2].at - pieces[1].at, 8ms);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        post(command);
+        auto pieces = readPieces(150);
+        sizes.clear();
+        for (const auto& piece : pieces)
+            sizes.push_back(piece.bytes.size());
+        send("ok\r\n?");
+        EXPECT_EQ(reply(), "ok\r\n?");
+        if (sizes == std::vector<std::size_t>{64, 64, 22}) {
+            EXPECT_GE(pieces[1].at - pieces[0].at, 8ms);
+            EXPECT_GE(pieces[2].at - pieces[1].at, 8ms);
+            break;
+        }
+        // Merged reads still add up to the whole command, in order.
+        std::string whole;
+        for (const auto& piece : pieces)
+            whole += piece.bytes;
+        EXPECT_EQ(whole, command);
     }
-    send("ok\r\n?");
-    EXPECT_EQ(reply(), "ok\r\n?");
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{64, 64, 22}));
 }
 
 TEST_F(CommThreadTest, AReplyThatStopsShortIsExactlyTimeout)
