@@ -29,7 +29,7 @@ int hus2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
         return kWrongContent;
 
     StitchStreams streams;
-    if (int code = expandStreams(hus, attributes, xs, ys, streams); code < 0)
+    if (int code = expandStreams(hus, walk.records, attributes, xs, ys, streams); code < 0)
         return code;
     walk.labelSource = in.name;
     walk.converter = "HUS2HUC";

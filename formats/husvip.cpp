@@ -63,12 +63,13 @@ constexpr Rgb kVipMatching[29] = {
     {64, 174, 255},  {120, 90, 255},  {208, 208, 255}, {0, 32, 128},    {36, 96, 230},
 };
 
-// The stream from `offset` to the end of the file; nothing when the offset lies outside.
-std::optional<Bytes> expandOne(ByteSpan file, std::size_t offset)
+// The stream from `offset` to the end of the file; nothing when the offset lies outside or
+// the stream holds far more bytes than the header's count of records.
+std::optional<Bytes> expandOne(ByteSpan file, std::size_t offset, std::size_t records)
 {
     if (offset >= file.size())
         return std::nullopt;
-    return decompress(file.subspan(offset));
+    return decompress(file.subspan(offset), nullptr, std::min(kMaxExpandedSize, records + 4096));
 }
 
 bool fitsUnit(int dx, int dy) { return dx >= -127 && dx <= 127 && dy >= -127 && dy <= 127; }
@@ -83,15 +84,16 @@ void offerToSupport(const char* converter, const char* mailName, unsigned long h
         mailDesign(0, mailName, 137, inPath, input, true);
 }
 
-int expandStreams(ByteSpan file, std::size_t attributes, std::size_t x, std::size_t y, StitchStreams& out)
+int expandStreams(ByteSpan file, std::size_t records, std::size_t attributes, std::size_t x, std::size_t y,
+                  StitchStreams& out)
 {
-    auto a = expandOne(file, attributes);
+    auto a = expandOne(file, attributes, records);
     if (!a)
         return kAttributesFailed;
-    auto xs = expandOne(file, x);
+    auto xs = expandOne(file, x, records);
     if (!xs)
         return kXStreamFailed;
-    auto ys = expandOne(file, y);
+    auto ys = expandOne(file, y, records);
     if (!ys)
         return kYStreamFailed;
     out.attributes = std::move(*a);

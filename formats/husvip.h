@@ -65,8 +65,10 @@ struct StitchStreams {
 };
 
 // Expands the streams that start at the three offsets (each runs to its end code; bytes
-// after it are ignored). 0, or the result code of the stream that failed.
-int expandStreams(ByteSpan file, std::size_t attributes, std::size_t x, std::size_t y, StitchStreams& out);
+// after it are ignored). A stream of more than `records` + 4096 bytes, which the header's
+// count disowns, fails like a broken one. 0, or the result code of the stream that failed.
+int expandStreams(ByteSpan file, std::size_t records, std::size_t attributes, std::size_t x, std::size_t y,
+                  StitchStreams& out);
 
 // What the walk over the records needs besides the streams.
 struct RecordWalk {

@@ -32,7 +32,7 @@ int vip2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             static_cast<std::uint8_t>(nearestVikingColour({plain[4 * i], plain[4 * i + 1], plain[4 * i + 2]})));
 
     StitchStreams streams;
-    if (int code = expandStreams(vip, attributes, xs, ys, streams); code < 0)
+    if (int code = expandStreams(vip, walk.records, attributes, xs, ys, streams); code < 0)
         return code;
     if (in.name.empty()) {
         char name[24];

@@ -152,7 +152,7 @@ struct Streams {
 Streams vipStreams(const Bytes& vip)
 {
     StitchStreams s;
-    EXPECT_EQ(expandStreams(vip, u32leAt(vip, 20), u32leAt(vip, 24), u32leAt(vip, 28), s), 0);
+    EXPECT_EQ(expandStreams(vip, u32leAt(vip, 4), u32leAt(vip, 20), u32leAt(vip, 24), u32leAt(vip, 28), s), 0);
     return {s.attributes, s.x, s.y};
 }
 
@@ -253,11 +253,25 @@ TEST(HusToHuc, AStreamThatFailsNamesWhichOne)
         ByteWriter w(bad);
         w.patch32le(offset, static_cast<std::uint32_t>(bad.size() + 10));  // past the end
         bad = w.take();
-        EXPECT_EQ(hus2huc(nullptr, nullptr, nullptr, nullptr, bad.data(), bad.size()), expected);
+        Bytes huc;
+        EXPECT_EQ(hus2huc(nullptr, &huc, nullptr, nullptr, bad.data(), bad.size()), expected);
     }
     // The Y stream cut short of its end code.
     Bytes cut(hus.begin(), hus.end() - 3);
-    EXPECT_EQ(hus2huc(nullptr, nullptr, nullptr, nullptr, cut.data(), cut.size()), kYStreamFailed);
+    Bytes huc;
+    EXPECT_EQ(hus2huc(nullptr, &huc, nullptr, nullptr, cut.data(), cut.size()), kYStreamFailed);
+}
+
+TEST(HusToHuc, StreamsFarLongerThanTheRecordCountAreRefused)
+{
+    std::vector<Record> records(6000, Record{0x80, 0, 0});
+    Bytes hus = makeHus(records, {0});
+    Bytes huc;
+    ASSERT_EQ(hus2huc(nullptr, &huc, nullptr, nullptr, hus.data(), hus.size()), 6000);
+    hus[kStreamRecords] = 100, hus[kStreamRecords + 1] = 0;  // the header owns 100 records
+    EXPECT_EQ(hus2huc(nullptr, &huc, nullptr, nullptr, hus.data(), hus.size()), kAttributesFailed);
+    hus[kStreamRecords] = 0x70, hus[kStreamRecords + 1] = 0x07;  // 1904: within the slack of 4096
+    EXPECT_EQ(hus2huc(nullptr, &huc, nullptr, nullptr, hus.data(), hus.size()), 1904);
 }
 
 TEST(HusToHuc, MoreUnitsThanHucCountsOfferSupportAndFail)
