@@ -204,7 +204,7 @@ int hucFromRecords(const StitchStreams& streams, const RecordWalk& walk, const c
             longMove(jumpX + dx, jumpY + dy);
             jumpX = jumpY = 0;
             jumpPending = false;
-        } else if ((attribute & 0x8F) == kAttrSpecial) {
+        } else if ((attribute & 0x8F) == kAttrEscape) {
             // 80 01 would open a long move and take the next three units with it.
             std::uint8_t value = static_cast<std::uint8_t>(dy);
             out.u8(0x80);

@@ -41,7 +41,7 @@ inline constexpr int kYStreamFailed = -5;
 enum StitchAttribute : std::uint8_t {
     kAttrStitch = 0x80,
     kAttrJump = 0x81,
-    kAttrSpecial = 0x82,  // any value whose bits 0x8F are 0x82
+    kAttrEscape = 0x82,  // any value whose bits 0x8F are 0x82
     kAttrColour = 0x84,
     kAttrEnd = 0x90,
 };

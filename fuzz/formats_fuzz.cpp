@@ -60,7 +60,10 @@ void hucPaths(ByteSpan image, CollHandle coll)
         Bytes back;
         pec2huc("/fuzz.huc", &back, nullptr, nullptr, pec.data(), pec.size(), 0, -1, 0);
     }
-    // The writers over any HUC, and their readers over what they wrote.
+    // The writers over what passes as HUC (their pictures are sized by its extents), and
+    // their readers over what they wrote.
+    if (!checkContent(image, kTypeHuc).type)
+        return;
     Bytes out, back;
     if (huc2vip(nullptr, &out, nullptr, "fuzz.huc", image.data(), image.size()) >= 0)
         vip2huc(nullptr, &back, nullptr, "fuzz.vip", out.data(), out.size());

@@ -192,9 +192,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Two jumps and a stitch: one long move carrying the sum (Y turned downward).
         WalkCase{"jumps summed", false, {{0x81, 100, 10}, {0x81, 100, 10}, {0x80, 5, 0}, {0x90, 0, 0}},
                  longMove(205, -20)},
-        // 0x82 is the escape unit 0x80 and the negated Y byte; 0xA2 has the same bits 0x8F.
+        // 0x82 writes the escape unit 0x80 and the negated Y byte; 0xA2 has the same bits 0x8F.
         // 80 01 would open a long move and swallow the units after it: it is written 80 00.
-        WalkCase{"special records", false, {{0x82, 9, -3}, {0xA2, 0, -1}, {0x80, 1, 1}, {0x90, 0, 0}},
+        WalkCase{"escape records", false, {{0x82, 9, -3}, {0xA2, 0, -1}, {0x80, 1, 1}, {0x90, 0, 0}},
                  {0x80, 0x03, 0x80, 0x00, 0x01, 0xFF}},
         // Other attributes sew; 0x90 ends only as the last record.
         WalkCase{"other attributes", false, {{0x88, 1, 0}, {0x90, 2, 0}, {0x90, 0, 0}}, {0x01, 0x00, 0x02, 0x00}},
