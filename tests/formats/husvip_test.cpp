@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -146,14 +145,11 @@ Bytes makeVip(const std::vector<Record>& records, const std::vector<Rgb>& colour
 
 Units recordArea(const Bytes& huc) { return Units(huc.begin() + kHucHeader + kHucEntry * huc[0], huc.end()); }
 
-struct Streams {
-    Bytes attributes, x, y;
-};
-Streams vipStreams(const Bytes& vip)
+StitchStreams vipStreams(const Bytes& vip)
 {
     StitchStreams s;
     EXPECT_EQ(expandStreams(vip, u32leAt(vip, 4), u32leAt(vip, 20), u32leAt(vip, 24), u32leAt(vip, 28), s), 0);
-    return {s.attributes, s.x, s.y};
+    return s;
 }
 
 Bytes readFile(const fs::path& path)
@@ -310,7 +306,7 @@ TEST_P(VipSplit, WritesTheseRecords)
     Bytes huc = makeHuc({{0, c.opening ? Units{0, 0} + c.units : c.units}});
     Bytes vip;
     ASSERT_EQ(huc2vip(nullptr, &vip, nullptr, "x.huc", huc.data(), huc.size()), u16beAt(huc, 27));
-    Streams s = vipStreams(vip);
+    StitchStreams s = vipStreams(vip);
     std::vector<Record> expected = c.expected;
     if (c.opening)
         expected.insert(expected.begin(), Record{0x80, 0, 0});
