@@ -4,6 +4,7 @@
 #include "dia/headless.h"
 #include "formats/design_types.h"
 #include "formats/huc.h"
+#include "formats/husvip.h"
 #include "formats/pec.h"
 #include "formats/preview.h"
 #include "frame/app.h"
@@ -139,6 +140,12 @@ int convert(const std::string& in, const std::string& out, const std::string& ho
         collClose(coll);
     } else if (target == "huc") {
         code = any2huc(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size(), format->type);
+    } else if (target == "vip" || target == "shv") {
+        Bytes huc;
+        code = any2huc(nullptr, &huc, nullptr, in.c_str(), bytes.data(), bytes.size(), format->type);
+        if (code >= 0)
+            code = (target == "vip" ? huc2vip : huc2shv)(out.c_str(), nullptr, nullptr, in.c_str(), huc.data(),
+                                                         huc.size());
     } else {
         fail("no converter writes ." + target + " files yet");
         return 1;
@@ -205,7 +212,7 @@ void addDesignCommands(CLI::App& app, int& exitCode)
 
     CLI::App* convertCmd = app.add_subcommand("convert", "convert a design by the output's extension");
     convertCmd->add_option("in", options->file, "the design file")->required();
-    convertCmd->add_option("out", options->out, "the file to write (.pec, .pes, .huc)")->required();
+    convertCmd->add_option("out", options->out, "the file to write (.pec, .pes, .huc, .vip, .shv)")->required();
     convertCmd->add_option("--hoop", options->hoop, "the hoop, W*H in millimetres");
     convertCmd->callback([options, &exitCode] {
         exitCode = resourcesLoaded() ? convert(options->file, options->out, options->hoop) : 1;

@@ -1,6 +1,7 @@
 // The format table, the content checks, the loader and the automatic detection.
 #include "formats/design_types.h"
 #include "formats/huc.h"
+#include "formats/husvip.h"
 #include "formats/pec.h"
 
 #include "dia/dia.h"
@@ -231,14 +232,16 @@ const DesignFormat kFormats[] = {
     // type       name   extensions content    info        stitches      to PEC    to HUC
     {kTypePes, "PES", kPesExt, checkPes, pesOrPecInfo, pesOrPecStitches, pes2pec, nullptr},
     {kTypePec, "PEC", kPecExt, checkPec, pesOrPecInfo, pesOrPecStitches, pecCopy, pecToHuc},
-    {kTypeHus, "HUS", kHusExt, checkHus, nullptr, nullptr, nullptr, nullptr},
+    {kTypeHus, "HUS", kHusExt, checkHus, infoThroughHuc<hus2huc, kTypeHus>, stitchesThroughHuc<hus2huc>,
+     pecThroughHuc<hus2huc, kTypeHus>, hus2huc},
     {kTypeHuc, "HUC", kHucExt, checkHuc, hucInfo, hucStitches, huc2pec, hucAsHuc},
     {kTypeSew, "SEW", kSewExt, checkSew, nullptr, nullptr, nullptr, nullptr},
     {kTypeDst, "DST", kDstExt, checkDst, nullptr, nullptr, nullptr, nullptr},
     {kTypeExp, "EXP", kExpExt, checkExp, nullptr, nullptr, nullptr, nullptr},
     {kTypePcs, "PCS", kPcsExt, checkPcs, nullptr, nullptr, nullptr, nullptr},
     {kTypeXxx, "XXX", kXxxExt, checkXxx, nullptr, nullptr, nullptr, nullptr},
-    {kTypeShv, "SHV", kShvExt, checkShv, nullptr, nullptr, nullptr, nullptr},
+    {kTypeShv, "SHV", kShvExt, checkShv, infoThroughHuc<shv2huc, kTypeShv>, stitchesThroughHuc<shv2huc>,
+     pecThroughHuc<shv2huc, kTypeShv>, shv2huc},
     {kTypePhc, "PHC", kPhcExt, checkPhc, nullptr, nullptr, nullptr, nullptr},
     {kTypeJef, "JEF", kJefExt, checkJef, nullptr, nullptr, nullptr, nullptr},
     {kTypePcm, "PCM", kPcmExt, checkPcm, nullptr, nullptr, nullptr, nullptr},
@@ -246,7 +249,8 @@ const DesignFormat kFormats[] = {
     {kTypeFdr, "FDR", kFdrExt, checkFdr, nullptr, nullptr, nullptr, nullptr},
     {kTypeFmc, "FMC", kFmcExt, checkFmc, nullptr, nullptr, nullptr, nullptr},
     {kTypeDat, "DAT", kDatExt, checkDat, nullptr, nullptr, nullptr, nullptr},
-    {kTypeVip, "VIP", kVipExt, checkVip, nullptr, nullptr, nullptr, nullptr},
+    {kTypeVip, "VIP", kVipExt, checkVip, infoThroughHuc<vip2huc, kTypeVip>, stitchesThroughHuc<vip2huc>,
+     pecThroughHuc<vip2huc, kTypeVip>, vip2huc},
     {kTypeBac, "BAC", kBacExt, checkBac, nullptr, nullptr, nullptr, nullptr},
     {kTypeEmd, "EMD", kEmdExt, checkEmd, nullptr, nullptr, nullptr, nullptr},
     {kTypePsf, "PSF", kPsfExt, checkPsf, nullptr, nullptr, nullptr, nullptr},

@@ -1,7 +1,8 @@
 // libFuzzer target for the design readers and converters: every content check, and the
-// PES, PEC and HUC routines on whatever the bytes claim to be.
+// PES, PEC, HUC, HUS, VIP and SHV routines on whatever the bytes claim to be.
 #include "formats/design_types.h"
 #include "formats/huc.h"
+#include "formats/husvip.h"
 #include "formats/pec.h"
 #include "formats/rotate.h"
 
@@ -59,6 +60,29 @@ void hucPaths(ByteSpan image, CollHandle coll)
         Bytes back;
         pec2huc("/fuzz.huc", &back, nullptr, nullptr, pec.data(), pec.size(), 0, -1, 0);
     }
+    // The writers over what passes as HUC (their pictures are sized by its extents), and
+    // their readers over what they wrote.
+    if (!checkContent(image, kTypeHuc).type)
+        return;
+    Bytes out, back;
+    if (huc2vip(nullptr, &out, nullptr, "fuzz.huc", image.data(), image.size()) >= 0)
+        vip2huc(nullptr, &back, nullptr, "fuzz.vip", out.data(), out.size());
+    if (huc2shv(nullptr, &out, nullptr, "fuzz.huc", image.data(), image.size()) >= 0)
+        shv2huc(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+}
+
+// HUS, VIP or SHV as the bytes claim, through the routes of the format table.
+void streamPaths(ByteSpan image, CollHandle coll, std::uint32_t type, Converter toHuc)
+{
+    Bytes huc;
+    if (toHuc(nullptr, &huc, nullptr, nullptr, image.data(), image.size()) >= 0)
+        hucPaths(huc, coll);
+    const DesignFormat* format = formatOfType(type);
+    format->info(coll, "fuzz", image);
+    StitchList list;
+    format->stitches(image, 0, list);
+    Bytes pec;
+    format->toPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size());
 }
 
 }  // namespace
@@ -78,6 +102,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pesPaths(image, coll);
     else if (startsWithNoCase(image, "#PEC"))
         pecPaths(image, coll);
+    else if (checkContent(image, kTypeShv).type)
+        streamPaths(image, coll, kTypeShv, shv2huc);
+    else if (checkContent(image, kTypeHus).type)  // before VIP, whose check takes HUS's magic too
+        streamPaths(image, coll, kTypeHus, hus2huc);
+    else if (checkContent(image, kTypeVip).type)
+        streamPaths(image, coll, kTypeVip, vip2huc);
     else
         hucPaths(image, coll);
     collClose(coll);

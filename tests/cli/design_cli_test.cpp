@@ -86,3 +86,27 @@ TEST(DesignCli, InfoAndConvertRoundTrip)
     EXPECT_NE(missing.err.find("0x4000009A"), std::string::npos) << missing.err;
     fs::remove_all(dir);
 }
+
+TEST(DesignCli, VipAndShvAreWrittenAndReadBack)
+{
+    fs::path dir = fs::temp_directory_path() / ("design-cli-vip-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::string pes = kCorpus + "/synthetic/pes/p02_three_colors_jumps_trims.pes";
+    std::string huc = (dir / "a.huc").string();
+    ASSERT_EQ(velmora("convert '" + pes + "' '" + huc + "'").exitCode, 0);
+    CliRun reference = velmora("stitches '" + huc + "'");
+    ASSERT_EQ(reference.exitCode, 0) << reference.err;
+    for (const char* ext : {"vip", "shv"}) {
+        std::string out = (dir / (std::string("a.") + ext)).string();
+        CliRun written = velmora("convert '" + pes + "' '" + out + "'");
+        ASSERT_EQ(written.exitCode, 0) << written.err;
+        CliRun read = velmora("stitches '" + out + "'");
+        ASSERT_EQ(read.exitCode, 0) << read.err;
+        EXPECT_EQ(read.out, reference.out) << ext;
+        CliRun info = velmora("info --json '" + out + "'");
+        EXPECT_NE(info.out.find("\"colors\": 3"), std::string::npos) << info.out;
+        std::string back = (dir / (std::string("b") + ext + ".pes")).string();
+        EXPECT_EQ(velmora("convert '" + out + "' '" + back + "'").exitCode, 0) << ext;
+    }
+    fs::remove_all(dir);
+}

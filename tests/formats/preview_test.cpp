@@ -4,6 +4,7 @@
 
 #include "tests/formats/design_builder.h"
 #include "formats/huc.h"
+#include "formats/husvip.h"
 #include "formats/pec.h"
 #include "platform/profile.h"
 #include "tests/support/temp_dir.h"
@@ -177,7 +178,12 @@ TEST_F(Preview, CorpusDesignsPerFormat)
     std::filesystem::path pec = corpus / "pec" / "p02_three_colors_jumps_trims.pec";
     std::filesystem::path huc = out / "p02_three_colors_jumps_trims.huc";
     ASSERT_GE(pec2huc(huc.c_str(), nullptr, nullptr, pec.c_str(), nullptr, 0, 0, -1, 0), 0);
-    for (const std::filesystem::path& design : {corpus / "pes" / "p02_three_colors_jumps_trims.pes", pec, huc}) {
+    // VIP and SHV made from that HUC by our writers, drawn through their readers.
+    std::filesystem::path vip = out / "p02_three_colors_jumps_trims.vip";
+    std::filesystem::path shv = out / "p02_three_colors_jumps_trims.shv";
+    ASSERT_GE(huc2vip(vip.c_str(), nullptr, nullptr, huc.c_str(), nullptr, 0), 0);
+    ASSERT_GE(huc2shv(shv.c_str(), nullptr, nullptr, huc.c_str(), nullptr, 0), 0);
+    for (const std::filesystem::path& design : {corpus / "pes" / "p02_three_colors_jumps_trims.pes", pec, huc, vip, shv}) {
         std::filesystem::path bitmap = out / (design.filename().string() + ".bmp");
         std::filesystem::remove(bitmap);
         ASSERT_EQ(makePreview(bitmap.string(), design.string()), 1) << design;
