@@ -473,6 +473,7 @@ private:
     BrotherImage card_;
     const BrotherRun& run_;
 
+    long designs_ = 0;
     std::optional<std::size_t> pictures_, colours_, codes_;
     std::optional<std::size_t> colourCounts_;
     std::optional<std::size_t> changeList_, colourLists_;
@@ -548,8 +549,7 @@ bool BrotherWalk::coloursAgree() const
         return true;
     std::size_t total = 0;
     std::optional<std::uint16_t> previous;
-    long designs = designCount();
-    for (long i = 0; i < designs; ++i) {
+    for (long i = 0; i < designs_; ++i) {
         auto entry = card_.u16(plus(changeList_, 2 * static_cast<std::size_t>(i)));
         if (!entry)
             break;
@@ -785,7 +785,7 @@ int BrotherWalk::extractDesign(long i)
 BrotherResult BrotherWalk::run()
 {
     findThreads();
-    long designs = designCount();
+    designs_ = designCount();
     findColourLists();
     if (!coloursAgree()) {
         diaDoMessageEx4(run_.window, MB_ICONSTOP, 1, 110, 108, 111, 112);
@@ -793,7 +793,7 @@ BrotherResult BrotherWalk::run()
             return {2, 0, 0};
     }
     findThumbnails();
-    for (long i = 0; i < designs; ++i) {
+    for (long i = 0; i < designs_; ++i) {
         if (extractDesign(i) == 2)
             return {2, 0, 0};
         colourRun_ += colourCountOf(i).value_or(0) + 1;

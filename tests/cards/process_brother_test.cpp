@@ -431,6 +431,40 @@ TEST_F(BrotherCard, BitmapRowsAreFoundByTheirFirstNonZeroByte)
               (Bytes{0x10, 0, 0, 0, 0x07, 0, 0xF8, 0, 0x07, 1, 1, 1, 0x07, 2, 2, 2, 0x00, 3, 3, 3}));
 }
 
+// Cards whose thumbnails cannot be followed get the plain frame instead of stepping by a
+// bitmap size of 0 or dividing by an empty list's length.
+TEST_F(BrotherCard, ThumbnailsThatCannotBeFollowedGiveThePlainFrame)
+{
+    const std::vector<std::function<void(CardWriter&)>> damages = {
+        [](CardWriter& c) { c.none(0x4000); },                       // no G
+        [](CardWriter& c) { c.u24(kThumbList, 0); },                  // an empty list
+        [](CardWriter& c) { c.image[kBitmaps] = 0x01; },              // first byte set: size 0
+        [](CardWriter& c) { c.u24(kThumbList, 0x407FF0); },           // bitmaps past the image
+        [](CardWriter& c) {  // only zeros up to the end of the image
+            c.pointer(kThumbList, 0x7F00);
+            std::fill(c.image.begin() + 0x7F00, c.image.end(), 0);
+        },
+    };
+    view_->onDialog("Confirm", [](vm::dia::Dialog& d) { d.activate(d.indexOfTag("All")); });
+    const auto& plain = vm::formats::frameTemplate(vm::formats::Frame::Plain);
+    for (std::size_t k = 0; k < damages.size(); ++k) {
+        CardWriter card = builderCard({sampleDesign(0)});
+        damages[k](card);
+        ASSERT_EQ(process(card), 1) << k;
+        Bytes pec = readFile(file(1));
+        std::size_t thumbnail = 8 + 512 + vm::formats::u24leAt(ByteSpan(pec).subspan(8), 514);
+        EXPECT_EQ(Bytes(pec.begin() + static_cast<std::ptrdiff_t>(thumbnail), pec.end()), Bytes(plain.begin(), plain.end())) << k;
+    }
+}
+
+TEST_F(BrotherCard, ASerialTooLongForTheLabelIsCutAtItsEnd)
+{
+    collSetNumeric(coll_, "Serial", -1234567890123);
+    ASSERT_EQ(process(builderCard({sampleDesign(0)})), 1);
+    Bytes pec = readFile(file(1));
+    EXPECT_EQ(std::string(pec.begin() + 8, pec.begin() + 8 + 20), "LA:BRM-123456789012\r");
+}
+
 // ---- Colour lists -----------------------------------------------------------------------------
 
 TEST_F(BrotherCard, ColourListsComeFromTheCardTheBuiltInListOrAreCounted)
