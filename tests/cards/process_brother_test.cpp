@@ -156,12 +156,8 @@ TestDesign sampleDesign(int k)
 }
 
 // A card as the card builder lays it out, with its tables where the constants above say:
-// the count through 0x157, colour lists through 0x165, one thumbnail per design.
-struct CardLayout {
-    std::vector<TestDesign> designs;
-    std::size_t listed = 0;  // designs in the list (the rest of the list is FF FF FF); 0: all
-};
-
+// the count through 0x157, colour lists through 0x165, one thumbnail per design; the design
+// list ends with FF FF FF.
 CardWriter builderCard(const std::vector<TestDesign>& designs)
 {
     CardWriter card;
