@@ -2,10 +2,12 @@
 
 #include "box/jobs.h"
 #include "cards/cardread.h"
+#include "cards/compile29f040.h"
 #include "cards/identify.h"
 #include "cli/demo.h"
 #include "cli/session.h"
 #include "dia/view.h"
+#include "formats/convert.h"
 #include "platform/text.h"
 #include "platform/window.h"
 
@@ -244,6 +246,99 @@ int splitImage(const std::string& image, const Options& options)
     return result == 1 ? 0 : 1;
 }
 
+struct ImageRequest {
+    std::string make = "brother";
+    std::string type = "29F040";
+    std::string out;
+    std::string hoop;
+    std::string copyright;
+    std::string project;
+    std::vector<std::string> files;
+};
+
+// The families of `--make` and their `Make` numbers; "sns" is the Janome card of its own chip.
+struct MakeName {
+    const char* name;
+    std::int64_t make;
+};
+constexpr MakeName kMakes[] = {{"brother", 0},  {"viking", 1},     {"pfaff7570", 2},  {"pfaff2140", 3},
+                               {"artista", 4},  {"xl100", 5},      {"xl1000", 6},     {"mc10000", 7},
+                               {"happy", 8},    {"janome9000", 98}, {"janome8000", 99}, {"sns", 99}};
+
+constexpr const char* kChipTypes[] = {"29F040", "29C040", "29C020", "29C010", "29F400",  "29F080",   "29F016",
+                                      "29F032", "29F800", "29F160", "28F008", "28F004",  "28F010",   "28F020",
+                                      "SnS1",   "sram",   "sram128", "sram1024", "sram2048"};
+
+int buildImage(const ImageRequest& request)
+{
+    const MakeName* make = nullptr;
+    for (const MakeName& m : kMakes)
+        if (platform::equalsNoCase(m.name, request.make))
+            make = &m;
+    if (!make) {
+        fail("unknown card family " + request.make);
+        return 1;
+    }
+    std::string type;
+    for (const char* t : kChipTypes)
+        if (platform::equalsNoCase(t, request.type))
+            type = t;
+    if (type.empty()) {
+        fail("unknown card type " + request.type);
+        return 1;
+    }
+    bool sns = platform::equalsNoCase(request.make, "sns");
+    if (sns != (type == "SnS1")) {
+        fail("the sns family and the SnS1 card type go together only");
+        return 1;
+    }
+
+    auto view = installView(true);
+    // The card information dialog takes the texts given, the others keep their defaults.
+    view->onDialog("SetInfo", [&request](dia::Dialog& dialog) {
+        if (!request.copyright.empty())
+            dialog.changeValue(dialog.indexOfTag("CopyRight"), request.copyright);
+        if (!request.project.empty())
+            dialog.changeValue(dialog.indexOfTag("Project"), request.project);
+        dialog.end(DIA_OK);
+    });
+    CollHandle coll = collOpen("velmora-card");
+    CollHandle caller = collOpen("velmora-caller");
+    collSetString(coll, "Type", type.c_str());
+    collSetNumeric(coll, "Make", make->make);
+    if (!request.hoop.empty())
+        collSetString(coll, "Size", request.hoop.c_str());
+    TableHandle table = tableCreate(1, 0);
+    for (const std::string& file : request.files) {
+        std::string path = std::filesystem::absolute(file).string();
+        tableAddRow(table, path.c_str(), path.size() + 1);
+    }
+    collSetTable(coll, "PESTable", table);
+    tableDestroy(table);
+
+    const char* builder = type == "28F010" || type == "28F004" ? "=Compile28F010" : sns ? "=JanomeSnS1" : "=Compile29F040";
+    std::int64_t result = -1;
+    if (dia::findProcedure(builder))
+        result = cards::runBuilder(0, builder, caller, coll);
+    else
+        fail("cards of the " + request.make + " family cannot be written by this version yet");
+    std::unique_ptr<cards::CardBuffer> buffer = cards::takeCardBuffer(coll);
+    int code = 1;
+    if (result != 1 || !buffer) {
+        fail("no card image was built");
+    } else if (!formats::writeFileReplacing(request.out, buffer->bytes)) {
+        fail("the card image cannot be written to " + request.out);
+    } else {
+        std::size_t used = static_cast<std::size_t>(collGetNumeric(coll, "CardSize"));
+        std::cout << request.out << ": " << used << " bytes of card data in an image of " << buffer->bytes.size()
+                  << " bytes, " << collGetNumeric(coll, "nStitches") << " stitches\n";
+        code = 0;
+    }
+    collClose(caller);
+    collClose(coll);
+    return code;
+}
+
 }  // namespace
 
 void addCardCommands(CLI::App& app, int& exitCode)
@@ -273,6 +368,19 @@ void addCardCommands(CLI::App& app, int& exitCode)
     split->add_option("--dir", options->dir, "folder for the design files")->required();
     split->add_option("--prefix", options->prefix, "what the design files' names begin with");
     split->callback([options, image, &exitCode] { exitCode = resourcesLoaded() ? splitImage(*image, *options) : 1; });
+
+    auto imageRequest = std::make_shared<ImageRequest>();
+    CLI::App* build = card->add_subcommand("image", "build a card image from design files without a card reader");
+    build->add_option("--make", imageRequest->make, "card family: brother, viking, pfaff7570, pfaff2140, artista, "
+                                                    "xl100, xl1000, mc10000, happy, janome9000, janome8000, sns")
+        ->required();
+    build->add_option("--type", imageRequest->type, "chip type of the card (29F040, 28F010, ...)")->required();
+    build->add_option("--out", imageRequest->out, "the card image file to write")->required();
+    build->add_option("--hoop", imageRequest->hoop, "check the designs against this hoop (W*H in mm)");
+    build->add_option("--copyright", imageRequest->copyright, "copyright text written on the card");
+    build->add_option("--project", imageRequest->project, "project name written on the card");
+    build->add_option("files", imageRequest->files, "the design files")->required();
+    build->callback([imageRequest, &exitCode] { exitCode = resourcesLoaded() ? buildImage(*imageRequest) : 1; });
 
     CLI::App* demo = app.add_subcommand("demo", "read the demo card of the virtual card reader");
     auto demoDir = std::make_shared<std::string>();

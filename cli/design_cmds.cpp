@@ -5,6 +5,7 @@
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/pec.h"
+#include "formats/preview.h"
 #include "frame/app.h"
 #include "platform/lasterror.h"
 #include "platform/text.h"
@@ -183,6 +184,23 @@ void addDesignCommands(CLI::App& app, int& exitCode)
     stitchCmd->add_option("--design", options->design, "design number of a file with several (from 0)");
     stitchCmd->callback([options, &exitCode] {
         exitCode = resourcesLoaded() ? stitches(options->file, options->design) : 1;
+    });
+
+    CLI::App* previewCmd = app.add_subcommand("preview", "draw the 200 x 200 preview bitmap of a design");
+    previewCmd->add_option("file", options->file, "the design file")->required();
+    previewCmd->add_option("out", options->out, "the bitmap to write (.bmp)")->required();
+    previewCmd->add_option("--design", options->design, "design number of a file with several (from 0)");
+    previewCmd->callback([options, &exitCode] {
+        if (!resourcesLoaded()) {
+            exitCode = 1;
+            return;
+        }
+        int code = writePreview(options->out, options->file, options->design);
+        if (code == kNoMaker)
+            fail("no preview can be drawn for " + options->file);
+        else if (code < 0)
+            fail(options->file + " could not be drawn (" + std::to_string(code) + ")");
+        exitCode = code < 0 ? 1 : 0;
     });
 
     CLI::App* convertCmd = app.add_subcommand("convert", "convert a design by the output's extension");

@@ -1,6 +1,7 @@
 #include "gui/qtview.h"
 
 #include "coll/coll.h"
+#include "gui/designpicture.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -154,11 +155,9 @@ public:
         case ItemKind::Colour:
             paintSwatch(static_cast<QPushButton*>(widget), colourOf(value));
             break;
-        case ItemKind::Bitmap: {
-            QPixmap picture(qs(value));
-            static_cast<QLabel*>(widget)->setPixmap(picture);
+        case ItemKind::Bitmap:
+            static_cast<DesignPicture*>(widget)->setDesign(qs(value));
             break;
-        }
         case ItemKind::Static:
         case ItemKind::Status:
             if (!item.tag.empty())
@@ -296,8 +295,7 @@ private:
                 widget = status;
                 break;
             case ItemKind::Bitmap: {
-                auto* picture = new QLabel;
-                picture->setAlignment(Qt::AlignCenter);
+                auto* picture = new DesignPicture;
                 formRow(text, picture);
                 widget = picture;
                 break;

@@ -112,4 +112,68 @@ TEST_F(CardCommandLine, DemoReadsTheVirtualBoxIntoTheWorkFolder)
     EXPECT_NE(demo.out.find((root_ / "tmp" / "VelmoraII_work" / "demo").string()), std::string::npos) << demo.out;
 }
 
+TEST_F(CardCommandLine, ImageBuildsBrotherCardsFromCorpusDesigns)
+{
+    const fs::path corpus = VELMORA_CORPUS_DIR;
+    std::vector<std::string> designs;
+    for (const char* name : {"synthetic/pes/p02_three_colors_jumps_trims.pes", "synthetic/pec/p01_square_1color.pec",
+                             "synthetic/pes_v6/p06_many_colors.pes"}) {
+        fs::path copy = root_ / fs::path(name).filename();  // PES files may be repaired in place
+        fs::copy_file(corpus / name, copy);
+        designs.push_back(copy.string());
+    }
+    struct Case {
+        const char* type;
+        std::size_t size;
+        std::size_t signatureAt;
+        const char* signature;
+    };
+    for (Case c : {Case{"29F040", 0x80000, 0x100, "brother_sewing"}, Case{"28f010", 0xA0000, 0x80000, "brother_embP7H"},
+                   Case{"28F004", 0x100000, 0x80000, "brother_embP7H"}}) {
+        fs::path out = root_ / (std::string(c.type) + ".img");
+        std::vector<std::string> args = {"card", "image", "--make", "brother", "--type", c.type, "--out", out.string(),
+                                         "--copyright", "2026 by the tests"};
+        args.insert(args.end(), designs.begin(), designs.end());
+        Result result = runVelmora(args);
+        ASSERT_EQ(result.exitCode, 0) << c.type << ": " << result.err;
+        EXPECT_NE(result.out.find("stitches"), std::string::npos) << result.out;
+        std::string image = contents(out);
+        ASSERT_EQ(image.size(), c.size) << c.type;
+        EXPECT_EQ(image.substr(c.signatureAt, std::string(c.signature).size()), c.signature) << c.type;
+        if (c.signatureAt == 0x100) {
+            EXPECT_EQ(image.substr(0, 27), "Copyright 2026 by the tests");
+        }
+    }
+}
+
+TEST_F(CardCommandLine, ImageRefusesWhatItCannotBuild)
+{
+    fs::path design = root_ / "square.pec";
+    fs::copy_file(fs::path(VELMORA_CORPUS_DIR) / "synthetic/pec/p01_square_1color.pec", design);
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--make", "viking", "--type", "29F040"}, "Husqvarna Viking family cannot be written"},
+        {{"--make", "singer", "--type", "29F040"}, "unknown card family singer"},
+        {{"--make", "brother", "--type", "29F999"}, "unknown card type 29F999"},
+        {{"--make", "sns", "--type", "SnS1"}, "sns family cannot be written"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"card", "image", "--out", (root_ / "x.img").string()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(design.string());
+        Result result = runVelmora(args);
+        EXPECT_NE(result.exitCode, 0) << c.says;
+        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+        EXPECT_FALSE(fs::exists(root_ / "x.img")) << c.says;
+    }
+    // A missing design file names itself.
+    Result missing = runVelmora({"card", "image", "--make", "brother", "--type", "29F040", "--out",
+                                 (root_ / "x.img").string(), (root_ / "nowhere.pes").string()});
+    EXPECT_NE(missing.exitCode, 0);
+    EXPECT_NE(missing.err.find("nowhere.pes cannot be opened"), std::string::npos) << missing.err;
+}
+
 }  // namespace
