@@ -463,6 +463,7 @@ private:
         long stitches = 0;
         int changes = 0;
     };
+    std::size_t streamStart(std::size_t data, std::uint16_t flag) const;
     std::optional<Measured> measure(std::size_t start, long design) const;
     std::optional<std::uint8_t> colourCountOf(long i) const { return card_.byte(plus(colourCounts_, static_cast<std::size_t>(i))); }
     std::optional<std::size_t> colourEntryOf(long i) const;
@@ -585,6 +586,24 @@ void BrotherWalk::findThumbnails()
         }
 }
 
+// Where the stitches of the data at E start. With the flag word 0 the first stitch stands at
+// E + 0x11 when the stream opens with E0 01 B0 01 and a 4-byte move; the card builder copies
+// streams whose first move is shorter, so the walk starts behind the opening E0 / B0 pairs
+// from E + 9, as the builder counts. Other flag words: E + 0xE.
+std::size_t BrotherWalk::streamStart(std::size_t data, std::uint16_t flag) const
+{
+    if (flag != 0)
+        return data + 0x0E;
+    std::size_t at = data + 9;
+    for (int pair = 0; pair < 2; ++pair) {
+        auto b = card_.byte(at);
+        if (b != 0xE0 && b != 0xB0)
+            break;
+        at += 2;
+    }
+    return at;
+}
+
 std::optional<BrotherWalk::Measured> BrotherWalk::measure(std::size_t start, long design) const
 {
     Measured m;
@@ -611,7 +630,7 @@ std::optional<BrotherWalk::Measured> BrotherWalk::measure(std::size_t start, lon
         }
         std::size_t x = coordinate(at);
         // A quirk of the makers' cards: on the 24th design, A0 0A 00 is read with a
-        // one-byte first coordinate.
+        // one-byte X coordinate.
         if (design == 23 && *b == 0xA0 && card_.byte(at + 1) == 0x0A && card_.byte(at + 2) == 0x00)
             x = 1;
         at += x;
@@ -705,8 +724,7 @@ int BrotherWalk::extractDesign(long i)
         cardError(file, opened);
         return 2;
     }
-    std::size_t start = *data + (*flag == 0 ? 0x11 : 0x0E);
-    auto measured = measure(start, i);
+    auto measured = measure(streamStart(*data, *flag), i);
     if (!measured) {
         cardError(file, opened);
         return 2;

@@ -1,6 +1,7 @@
 // Taking the designs off Brother card images built here byte by byte: the PEC files are read
 // back through the design readers, the PES companions too.
 #include "cards/brother.h"
+#include "cards/brother29f040.h"
 #include "cards/carddata.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
@@ -136,9 +137,10 @@ StitchList expectedStitches(const TestDesign& d)
     return list;
 }
 
+// The stitches the card counts: the opening jump and every move.
 long stitchCount(const TestDesign& d)
 {
-    return static_cast<long>(std::count_if(d.moves.begin(), d.moves.end(), [](auto m) { return m != kChange; }));
+    return 1 + static_cast<long>(std::count_if(d.moves.begin(), d.moves.end(), [](auto m) { return m != kChange; }));
 }
 
 // Design k: a few short stitches, a long one, a colour change, two more.
@@ -557,6 +559,52 @@ TEST_F(BrotherCard, ColourListsThatDisagreeStopTheReadUnlessDebugging)
     EXPECT_EQ(view_->messages().size(), 2u);
 }
 
+// ---- Round trip through the card builder -------------------------------------------------------
+
+TEST_F(BrotherCard, CardsFromTheCardBuilderComeBackDesignForDesign)
+{
+    std::vector<fs::path> sources;
+    fs::path corpus = VELMORA_CORPUS_DIR;
+    for (const char* folder : {"synthetic/pes", "synthetic/pes_v6", "real/pes"})
+        for (const auto& entry : fs::directory_iterator(corpus / folder))
+            if (entry.path().extension() == ".pes")
+                sources.push_back(entry.path());
+    std::sort(sources.begin(), sources.end());
+    ASSERT_GE(sources.size(), 10u);
+
+    std::vector<BrotherDesign> designs;
+    std::vector<std::pair<fs::path, int>> origins;
+    for (const fs::path& path : sources) {
+        for (BrotherDesign& d : readBrotherDesigns(readFile(path), path.string(), path.string())) {
+            origins.push_back({path, d.numberInFile});
+            designs.push_back(std::move(d));
+        }
+    }
+    LayoutResult layout = layoutBrother29F040(designs, nullptr, {}, 0x400000);
+    ASSERT_EQ(layout.failedDesign, -1);
+    ASSERT_FALSE(layout.tooMany);
+
+    BrotherRun run;
+    run.folder = folder().string();
+    run.prefix = "card-";
+    BrotherResult result = extractBrotherCard(layout.image, run);
+    ASSERT_EQ(result.result, 1);
+    EXPECT_EQ(result.designs, static_cast<long>(designs.size()));
+    EXPECT_EQ(result.stitches, layout.stitches);
+    for (std::size_t i = 0; i < designs.size(); ++i) {
+        SCOPED_TRACE(origins[i].first.filename().string() + " #" + std::to_string(origins[i].second));
+        Bytes pec = readFile(file(static_cast<int>(i) + 1));
+        ASSERT_GT(pec.size(), 8u + 536u);
+        EXPECT_EQ(Bytes(pec.begin() + 8 + 49, pec.begin() + 8 + 50 + pec[8 + 48]), designs[i].colours);
+        StitchList original;
+        ASSERT_EQ(vm::formats::pesOrPecStitches(readFile(origins[i].first), origins[i].second, original), 0);
+        EXPECT_EQ(stitchesOf(file(static_cast<int>(i) + 1)), original);
+        std::size_t thumbnail = 8 + 512 + vm::formats::u24leAt(ByteSpan(pec).subspan(8), 514);
+        EXPECT_EQ(Bytes(pec.begin() + static_cast<std::ptrdiff_t>(thumbnail), pec.end()),
+                  Bytes(designs[i].overview.begin(), designs[i].overview.end()));
+    }
+}
+
 // ---- Card errors ----------------------------------------------------------------------------
 
 struct FaultCase {
@@ -641,7 +689,8 @@ TEST_F(BrotherCard, ADesignThatCannotBeWrittenIsSkipped)
 
 TEST_F(BrotherCard, TheTwentyFourthDesignReadsA00AShort)
 {
-    // Designs 23 and 24 hold the same bytes from E + 0x11: A0 0A 00 05 06 FF FF.
+    // Designs 23 and 24 hold the same bytes from E + 0x11 (behind the opening jump):
+    // A0 0A 00 05 06 FF FF.
     //   design 23: (A0 0A, 00) (05, 06) FF       -> 2 stitches, L ends at the first FF
     //   design 24: (A0, 0A) (00, 05) (06, FF) FF -> 3 stitches, L ends at the second FF
     std::vector<TestDesign> designs(24, sampleDesign(0));
@@ -654,9 +703,20 @@ TEST_F(BrotherCard, TheTwentyFourthDesignReadsA00AShort)
         card.pointer(kList + 3 * i, at);
     }
     ASSERT_EQ(process(card), 1);
-    EXPECT_EQ(collGetNumeric(coll_, "nStitches"), 22 * stitchCount(sampleDesign(0)) + 2 + 3);
+    EXPECT_EQ(collGetNumeric(coll_, "nStitches"), 22 * stitchCount(sampleDesign(0)) + (1 + 2) + (1 + 3));
     EXPECT_EQ(vm::formats::u24leAt(readFile(file(23)), 8 + 514), 19u + 7);  // E + 4 to the first FF
     EXPECT_EQ(vm::formats::u24leAt(readFile(file(24)), 8 + 514), 20u + 7);
+}
+
+TEST_F(BrotherCard, AStreamWhoseFirstMoveIsShortIsMeasuredFromItsStart)
+{
+    CardWriter card = builderCard({sampleDesign(0)});
+    // From E + 0xD: 00 00 (a short first move), 05 85 05, FF. Read from E + 0x11 the bytes
+    // 05 FF would make a stitch and the data would run on past its end.
+    card.bytes(kStitchData, {0, 0, 0, 0, 0xF0, 200, 0, 150, 0, 0xE0, 1, 0xB0, 1, 0x00, 0x00, 0x05, 0x85, 0x05, 0xFF, 0xFF});
+    ASSERT_EQ(process(card), 1);
+    EXPECT_EQ(collGetNumeric(coll_, "nStitches"), 2);
+    EXPECT_EQ(vm::formats::u24leAt(readFile(file(1)), 8 + 514), 15u + 7);  // E + 4 to the first FF
 }
 
 TEST_F(BrotherCard, MakersCardsWithAFlagWordStartTheirStitchesEarlier)
