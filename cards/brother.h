@@ -101,7 +101,7 @@ struct CardThreads {
 formats::Bytes buildCardPes(formats::ByteSpan pecFile, const CardThreads& threads);
 
 // Writes the ".pes" beside the PEC file just written (no question: it belongs to that PEC).
-// The thumbnails are those the PEC file carries. 1 when written, -3 when it cannot be,
+// The image and thumbnails are those the PEC file was made from; the PES takes them from it. 1 when written, -3 when it cannot be,
 // -6 when the PEC file is not one.
 int MakePesFromCard(const std::string& pecPath, formats::ByteSpan image, formats::ByteSpan thumbnails,
                     const CardThreads& threads);
@@ -118,7 +118,7 @@ struct BrotherRun {
 };
 
 struct BrotherResult {
-    int result = 2;       // 1 every design written, 2 stopped
+    int result = 2;       // 1 the walk ended (a file that cannot be created is skipped), 2 stopped
     long stitches = 0;
     long designs = 0;
 };
