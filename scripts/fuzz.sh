@@ -20,9 +20,12 @@ trap 'rm -rf "$work"' EXIT
 seeds=(fuzz/seeds)
 [ -d ../shared/corpus ] && seeds+=(../shared/corpus/synthetic/pes ../shared/corpus/synthetic/pes_v6
                                   ../shared/corpus/synthetic/pec ../shared/corpus/real/pes ../shared/corpus/real/pec)
-for target in formats_fuzz compress_fuzz; do
+for target in formats_fuzz compress_fuzz process_brother_fuzz; do
   mkdir -p "$work/$target"
+  target_seeds=("${seeds[@]}")
+  # Card images for the card extraction; design files mean nothing to it.
+  [ "$target" = process_brother_fuzz ] && target_seeds=(fuzz/seeds/brother)
   echo "fuzzing $target for $seconds s"
   "build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$work/" "$work/$target" "${seeds[@]}" 2>&1 | tail -n 25
+    -artifact_prefix="$work/" "$work/$target" "${target_seeds[@]}" 2>&1 | tail -n 25
 done
