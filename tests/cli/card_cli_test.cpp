@@ -110,6 +110,15 @@ TEST_F(CardCommandLine, DemoReadsTheVirtualBoxIntoTheWorkFolder)
     ASSERT_EQ(demo.exitCode, 0) << demo.err;
     EXPECT_NE(demo.out.find("Virtual card reader on /dev/pts/"), std::string::npos) << demo.out;
     EXPECT_NE(demo.out.find((root_ / "tmp" / "VelmoraII_work" / "demo").string()), std::string::npos) << demo.out;
+    // The demo card is built from the shipped demo designs; all four come back off it,
+    // each with its preview.
+    EXPECT_NE(demo.out.find("4 designs, with their previews"), std::string::npos) << demo.out;
+    for (const char* name : {"demo001", "demo002", "demo003", "demo004"}) {
+        fs::path design = root_ / "tmp" / "VelmoraII_work" / "demo" / (std::string(name) + ".pec");
+        EXPECT_TRUE(fs::exists(design)) << design;
+        fs::path preview = design;
+        EXPECT_EQ(fs::file_size(preview.replace_extension(".bmp")), 41078u) << preview;
+    }
 }
 
 TEST_F(CardCommandLine, ImageBuildsBrotherCardsFromCorpusDesigns)
