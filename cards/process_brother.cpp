@@ -365,30 +365,8 @@ Bytes buildCardPes(ByteSpan pecFile, const CardThreads& threads)
         out.u8(0);
     }
 
-    out.u16le(1);
-    out.u16le(0xFFFF);
-    out.u16le(0);
-    out.u8(7);
-    out.u8(0);
-    out.text("CEmbOne");
-    const int x1 = 1000 - w / 2, y1 = 1000 - h / 2;
-    for (int twice = 0; twice < 2; ++twice)
-        for (int v : {x1, y1, x1 + w, y1 + h})
-            out.u16le(static_cast<unsigned>(v) & 0xFFFF);
-    for (float f : {1.0f, 0.0f, 0.0f, 1.0f})
-        out.f32le(f);
-    out.f32le(static_cast<float>(1000 - w / 2));
-    out.f32le(static_cast<float>(1000 + h - h / 2));
-    for (int word : {1, 0, 0, w, h})
-        out.u16le(static_cast<unsigned>(word) & 0xFFFF);
-    out.fill(8, 0);
-    std::size_t segmentCountAt = out.size();
-    out.u16le(0);
-    out.u16le(0xFFFF);
-    out.u16le(0);
-    out.u8(7);
-    out.u8(0);
-    out.text("CSewSeg");
+    std::size_t segmentCountAt = formats::writePesObjectHeader(out, w, h, static_cast<float>(1000 - w / 2),
+                                                               static_cast<float>(1000 + h - h / 2));
     Segments segments = writeSegments(out, block, h, colourCount);
     out.patch16le(segmentCountAt, static_cast<unsigned>(segments.count));
     out.u16le(static_cast<unsigned>(segments.changes.size()));

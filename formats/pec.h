@@ -143,6 +143,10 @@ int updatePlacement(CollHandle coll, const char* path);
 
 int pes2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize);
+// The object part of a PES up to its segments: the "CEmbOne" block of a w x h design with
+// its translation (tx, ty), then the "CSewSeg" header. Gives where the segment count goes.
+std::size_t writePesObjectHeader(ByteWriter& out, int w, int h, float tx, float ty);
+
 int pec2pes(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize);
 int any2pes(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,

@@ -124,6 +124,35 @@ struct Change {
 
 }  // namespace
 
+std::size_t writePesObjectHeader(ByteWriter& out, int w, int h, float tx, float ty)
+{
+    out.u16le(1);
+    out.u16le(0xFFFF);
+    out.u16le(0);
+    out.u8(7);
+    out.u8(0);
+    out.text("CEmbOne");
+    const int x1 = 1000 - w / 2, y1 = 1000 - h / 2;
+    for (int twice = 0; twice < 2; ++twice)
+        for (int v : {x1, y1, x1 + w, y1 + h})
+            out.u16le(static_cast<unsigned>(v) & 0xFFFF);
+    for (float f : {1.0f, 0.0f, 0.0f, 1.0f})
+        out.f32le(f);
+    out.f32le(tx);
+    out.f32le(ty);
+    for (int word : {1, 0, 0, w, h})
+        out.u16le(static_cast<unsigned>(word) & 0xFFFF);
+    out.fill(8, 0);
+    std::size_t segmentCountAt = out.size();
+    out.u16le(0);
+    out.u16le(0xFFFF);
+    out.u16le(0);
+    out.u8(7);
+    out.u8(0);
+    out.text("CSewSeg");
+    return segmentCountAt;
+}
+
 int pec2pes(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
@@ -235,34 +264,9 @@ int pec2pes(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     }
 
     // ---- Object part ----
-    out.u16le(1);
-    out.u16le(0xFFFF);
-    out.u16le(0);
-    out.u8(7);
-    out.u8(0);
-    out.text("CEmbOne");
-    const int x1 = 1000 - w / 2, y1 = 1000 - h / 2;
-    for (int twice = 0; twice < 2; ++twice)
-        for (int v : {x1, y1, x1 + w, y1 + h})
-            out.u16le(static_cast<unsigned>(v) & 0xFFFF);
-    for (float f : {1.0f, 0.0f, 0.0f, 1.0f})
-        out.f32le(f);
-    if (choice.rotated && (version == 40 || version == 60)) {
-        out.f32le(static_cast<float>(1000 - h / 2));
-        out.f32le(static_cast<float>(1000 + w - w / 2));
-    } else {
-        out.f32le(static_cast<float>(1000 - w / 2));
-        out.f32le(static_cast<float>(1000 + h - h / 2));
-    }
-    writeTail({1, 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h)});
-    out.fill(8, 0);
-    std::size_t segmentCountAt = out.size();
-    out.u16le(0);
-    out.u16le(0xFFFF);
-    out.u16le(0);
-    out.u8(7);
-    out.u8(0);
-    out.text("CSewSeg");
+    bool turned = choice.rotated && (version == 40 || version == 60);
+    std::size_t segmentCountAt = writePesObjectHeader(out, w, h, static_cast<float>(turned ? 1000 - h / 2 : 1000 - w / 2),
+                                                      static_cast<float>(turned ? 1000 + w - w / 2 : 1000 + h - h / 2));
 
     // ---- Segments ----
     SegmentWriter seg(out, version == 1 || version == 40, distinct);
