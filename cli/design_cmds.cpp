@@ -1,13 +1,14 @@
 // The design subcommands over the format table of formats/.
 #include "cli/design_cmds.h"
 
+#include "cli/session.h"
+
 #include "dia/headless.h"
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
 #include "formats/pec.h"
 #include "formats/preview.h"
-#include "frame/app.h"
 #include "platform/lasterror.h"
 #include "platform/text.h"
 
@@ -23,7 +24,8 @@ using namespace vm::formats;
 constexpr const char* kInfoKeys[] = {"minx",   "miny", "maxx",     "maxy",   "width", "height",  "startx", "starty",
                                      "endx",   "endy", "Stitches", "colors", "stops", "changes", "Multi"};
 
-void fail(const std::string& text) { std::cerr << "velmora: " << text << "\n"; }
+using vm::cli::fail;
+using vm::cli::resourcesLoaded;
 
 std::string hex(std::uint32_t v)
 {
@@ -160,14 +162,6 @@ int convert(const std::string& in, const std::string& out, const std::string& ho
         return 1;
     }
     return 0;
-}
-
-bool resourcesLoaded()
-{
-    if (vm::frame::loadProgramResources())
-        return true;
-    fail("the resource package is missing; please reinstall");
-    return false;
 }
 
 }  // namespace
