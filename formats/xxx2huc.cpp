@@ -81,10 +81,14 @@ public:
 
     const std::vector<Block>& blocks() const { return blocks_; }
     long total() const { return total_; }
-    int minX() const { return clamp16(minX_); }
-    int maxX() const { return clamp16(maxX_); }
-    int minY() const { return clamp16(minY_); }
-    int maxY() const { return clamp16(maxY_); }
+    // The middle of the positions the records reach.
+    long long middleX() const { return (minX_ + maxX_) / 2; }
+    long long middleY() const { return (minY_ + maxY_) / 2; }
+    // Extents of the positions the records reach, the centre (0, 0) included.
+    int minX() const { return clamp16(std::min(minX_, 0LL)); }
+    int maxX() const { return clamp16(std::max(maxX_, 0LL)); }
+    int minY() const { return clamp16(std::min(minY_, 0LL)); }
+    int maxY() const { return clamp16(std::max(maxY_, 0LL)); }
     void startAt(long long x, long long y) { pendingX_ = x, pendingY_ = y; }
 
 private:
@@ -96,7 +100,13 @@ private:
         out.push_back(static_cast<std::uint8_t>(dx));
         out.push_back(static_cast<std::uint8_t>(dy));
         ++total_;
+        reach(dx, dy);
+    }
+    void reach(long long dx, long long dy)
+    {
         x_ += dx, y_ += dy;
+        if (!reached_)
+            minX_ = maxX_ = x_, minY_ = maxY_ = y_, reached_ = true;
         minX_ = std::min(minX_, x_), maxX_ = std::max(maxX_, x_);
         minY_ = std::min(minY_, y_), maxY_ = std::max(maxY_, y_);
     }
@@ -117,9 +127,7 @@ private:
                                            0x02};
             out.insert(out.end(), std::begin(bytes), std::end(bytes));
             total_ += 4;
-            x_ += stepX, y_ += stepY;
-            minX_ = std::min(minX_, x_), maxX_ = std::max(maxX_, x_);
-            minY_ = std::min(minY_, y_), maxY_ = std::max(maxY_, y_);
+            reach(stepX, stepY);
             dx -= stepX;
             dy -= stepY;
         } while (dx != 0 || dy != 0);
@@ -131,6 +139,7 @@ private:
     long long pendingX_ = 0, pendingY_ = 0;
     long long x_ = 0, y_ = 0;
     long long minX_ = 0, maxX_ = 0, minY_ = 0, maxY_ = 0;
+    bool reached_ = false;
     long total_ = 0;
 };
 
@@ -146,28 +155,27 @@ int xxx2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     if (readXxx(in.bytes, xxx) < 0)
         return kWrongContent;
 
-    // HUC counts from the design's centre: the middle of everything the needle reaches.
-    long long minX = 0, maxX = 0, minY = 0, maxY = 0;
-    for (const auto& p : xxx.stitches) {
-        minX = std::min<long long>(minX, p.x), maxX = std::max<long long>(maxX, p.x);
-        minY = std::min<long long>(minY, p.y), maxY = std::max<long long>(maxY, p.y);
-    }
-    const long long centreX = (minX + maxX) / 2, centreY = (minY + maxY) / 2;
-
-    HucBuilder builder(xxx.colours);
-    builder.startAt(-centreX, -centreY);  // the file's start point, seen from the centre
-    long long x = 0, y = 0;
-    for (const auto& p : xxx.stitches) {
-        if (p.kind == StitchKind::Colour) {
-            builder.colourChange();
-            continue;
+    // HUC counts from the design's centre, the middle of the positions the records reach:
+    // built once from the file's start point to find them, then again from the centre.
+    auto build = [&](HucBuilder& builder, long long startX, long long startY) {
+        builder.startAt(startX, startY);
+        long long x = 0, y = 0;
+        for (const auto& p : xxx.stitches) {
+            if (p.kind == StitchKind::Colour) {
+                builder.colourChange();
+                continue;
+            }
+            if (p.kind == StitchKind::End)
+                break;
+            builder.point(static_cast<int>(p.x - x), static_cast<int>(p.y - y), p.kind == StitchKind::Stitch, p.colour);
+            x = p.x, y = p.y;
         }
-        if (p.kind == StitchKind::End)
-            break;
-        builder.point(static_cast<int>(p.x - x), static_cast<int>(p.y - y), p.kind == StitchKind::Stitch, p.colour);
-        x = p.x, y = p.y;
-    }
-    builder.finish();
+        builder.finish();
+    };
+    HucBuilder measure(xxx.colours);
+    build(measure, 0, 0);
+    HucBuilder builder(xxx.colours);
+    build(builder, -measure.middleX(), -measure.middleY());
 
     const auto& blocks = builder.blocks();
     if (blocks.empty())
