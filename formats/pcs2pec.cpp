@@ -106,6 +106,7 @@ int pcs2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     Bytes pec;
     int records = pecFromPcs(design, pec);
     if (records < 0) {
+        // In bytes, as the message has it: the PEC colour list against one byte a block.
         offerToSupport("PCS2PEC", "pcs2pec", kMaxPecColours, design.blocks.size(), inPath, in.bytes);
         return records;
     }

@@ -181,8 +181,10 @@ int xxx2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     if (blocks.empty())
         return kWrongContent;  // nothing is sewn
     if (blocks.size() > kMaxBlocks || builder.total() > kMaxUnits) {
-        offerToSupport("XXX2HUC", "xxx2huc", kMaxUnits, static_cast<unsigned long>(builder.total()), inPath,
-                       in.bytes);
+        // In bytes, as the message has it: the largest HUC against this design's.
+        offerToSupport("XXX2HUC", "xxx2huc", kHucHeader + kHucEntry * kMaxBlocks + 2ul * kMaxUnits,
+                       kHucHeader + kHucEntry * blocks.size() + 2ul * static_cast<unsigned long>(builder.total()),
+                       inPath, in.bytes);
         return kNotCreated;
     }
     ByteWriter out;

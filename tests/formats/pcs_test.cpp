@@ -445,3 +445,30 @@ TEST(PcsPreview, DrawsInTheFilesOwnColours)
     EXPECT_EQ(makePreview((dir / "two.bmp").string(), (dir / "two.pcs").string()), 1);
     EXPECT_EQ(fs::file_size(dir / "two.bmp"), 10u);
 }
+
+TEST_F(HeadlessMessages, MoreColourBlocksThanPecHoldsOfferSupportAndFail)
+{
+    auto blocks = [](int count) {
+        ByteWriter out;
+        out.raw(Raw{'2', 3, 0, 0});
+        out.u16le(static_cast<unsigned>(count));
+        for (int i = 0; i < count; ++i) {
+            putPcsColourRecord(out, static_cast<unsigned>(i));
+            putPcsPosition(out, i * 256);
+            putPcsPosition(out, 0);
+            out.u8(0);
+        }
+        return out.take();
+    };
+    Bytes pec;
+    Bytes fits = blocks(256);
+    ASSERT_GT(pcs2pec(nullptr, &pec, nullptr, "many.pcs", fits.data(), fits.size()), 0);
+    EXPECT_EQ(pec[8 + kPecColourCount], 255);
+    EXPECT_TRUE(view_->messages().empty());
+    view_->answerNext(IDNO);
+    Bytes tooMany = blocks(257);
+    EXPECT_EQ(pcs2pec(nullptr, &pec, nullptr, "many.pcs", tooMany.data(), tooMany.size()), kNotCreated);
+    ASSERT_EQ(view_->messages().size(), 1u);
+    EXPECT_NE(view_->messages()[0].text.find("PCS2PEC"), std::string::npos);
+    EXPECT_NE(view_->messages()[0].text.find("many.pcs"), std::string::npos);
+}
