@@ -1,6 +1,8 @@
 // The XXX reader and its stitch list.
 #include "formats/xxx.h"
 
+#include <algorithm>
+
 namespace vm::formats {
 
 int readXxx(ByteSpan b, XxxDesign& design)
@@ -8,10 +10,13 @@ int readXxx(ByteSpan b, XxxDesign& design)
     design = XxxDesign{};
     if (b.size() < kXxxStream)
         return kWrongContent;
+    // Positions are held at +/-1e9: no design comes near, and a hostile file of moves in one
+    // direction cannot run them over.
+    constexpr int kFar = 1000000000;
     int x = 0, y = 0, block = 0;
     auto move = [&](int dx, int dy, StitchKind kind) {
-        x += dx;
-        y -= dy;
+        x = std::clamp(x + dx, -kFar, kFar);
+        y = std::clamp(y - dy, -kFar, kFar);
         design.stitches.push_back({x, y, kind, block});
     };
     ByteReader in(b, kXxxStream);
