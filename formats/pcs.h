@@ -12,9 +12,10 @@
 // names the new colour in the table; bit 2 marks a move without stitching; 0 a stitch.
 // Writers follow the records with 14 bytes (a bitmap name, here zeros).
 //
-// PCM is the same design written big-endian: 2 u16 colour count c, 4 c u16 indices of the
-// 16 PCM colours, 4 + 2c u16 record count, then records whose X and Y are three bytes of
-// whole units (high first) and a fraction byte.
+// PCM is the same design written big-endian: at 2 the u16 colour count c, at 4 c u16
+// indices of the 16 PCM colours, at 4 + 2c the u16 record count, then the records, whose X
+// and Y are three bytes of whole units (high first) and a fraction byte; control bit 0 is a
+// change to the next colour of the list.
 //
 // THR (little-endian): 0 "rht" and a version byte (0, 1 or 2) | 8 u16 stitch count | 26 (or,
 // from version 1, 170 after the extended header) stitches of 12 bytes: float X, float Y in

@@ -472,3 +472,31 @@ TEST_F(HeadlessMessages, MoreColourBlocksThanPecHoldsOfferSupportAndFail)
     EXPECT_NE(view_->messages()[0].text.find("PCS2PEC"), std::string::npos);
     EXPECT_NE(view_->messages()[0].text.find("many.pcs"), std::string::npos);
 }
+
+TEST(PcsFamily, AnyToPesAndAnyToHucTakeThePcsRoute)
+{
+    vm::testing::TempDir dir("pcs-any");
+    writeFile(dir / "two.pcs", kPcs);
+    CollHandle coll = collOpen("pcs-any");  // no hoop chosen: every design fits
+    Bytes pes;
+    ASSERT_GE(any2pes(nullptr, &pes, nullptr, (dir / "two.pcs").c_str(), nullptr, 0, coll), 0);
+    collClose(coll);
+    ASSERT_EQ(checkContent(pes, kTypePes).type, kTypePes);
+    StitchList fromPes, fromPcs;
+    ASSERT_EQ(pesOrPecStitches(pes, 0, fromPes), 0);
+    ASSERT_EQ(pcsStitches(kPcs, 0, fromPcs), 0);
+    auto down = [](const StitchList& list) {
+        std::vector<std::pair<int, int>> points;
+        for (const auto& p : list)
+            if (p.kind == StitchKind::Stitch)
+                points.push_back({p.x - list.front().x, p.y - list.front().y});
+        return points;
+    };
+    EXPECT_EQ(down(fromPes), down(fromPcs));
+    // To HUC through PEC: two blocks in the Viking colours of PEC Red and Blue.
+    Bytes huc;
+    ASSERT_GT(any2huc(nullptr, &huc, nullptr, (dir / "two.pcs").c_str(), nullptr, 0, kTypePcs), 0);
+    ASSERT_EQ(huc[0], 2);
+    EXPECT_EQ(huc[kHucHeader + 2], pecToHucColour(5));
+    EXPECT_EQ(huc[kHucHeader + kHucEntry + 2], pecToHucColour(2));
+}
