@@ -424,6 +424,7 @@ int loadDesign(const char* path, Bytes* buffer, std::size_t* size, std::uint32_t
         if (pcm->toPcs(nullptr, &converted, &convertedSize, name.c_str(), bytes.data(), bytes.size()) < 0)
             return failLoad(kErrBadType, buffer, size, detected);
         bytes = std::move(converted);
+        found.type = kTypePcs;  // what the bytes are now, so callers take the PCS row
     }
     if (size)
         *size = bytes.size();

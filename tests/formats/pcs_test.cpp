@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -301,10 +302,17 @@ TEST(PcmToPcs, TheLoaderMakesPcmContentInAPcsFilePcs)
     std::uint32_t detected = 0;
     ASSERT_EQ(loadDesign((dir / "odd.pcs").c_str(), &loaded, &size, kTypePcs, &detected), 0);
     ASSERT_EQ(size, loaded.size());
+    EXPECT_EQ(detected, kTypePcs);  // the bytes are PCS now: callers must not convert them again
     EXPECT_EQ(u16leAt(loaded, 2), 16);  // the PCS layout, with the PCM colours
     StitchList list;
     ASSERT_EQ(pcsStitches(loaded, 0, list), 0);
     EXPECT_EQ(list.front(), (StitchPoint{10, -10, StitchKind::Stitch, 0}));
+    // The routes that load and then pick the row by the type found.
+    Bytes huc;
+    ASSERT_GT(any2huc(nullptr, &huc, nullptr, (dir / "odd.pcs").c_str(), nullptr, 0, kTypeDetect), 0);
+    list.clear();
+    ASSERT_EQ(hucStitches(huc, 0, list), 0);
+    EXPECT_EQ(std::count_if(list.begin(), list.end(), [](const StitchPoint& p) { return p.kind == StitchKind::Stitch; }), 1);
     // A PCM file proper (16 colours) is read through the same converter by its own row.
     Raw pcm = {'2', 0, 0, 16};
     for (int i = 0; i < 16; ++i)
