@@ -1,10 +1,11 @@
-// Every PES and PEC file of the shared corpus, read by our own reader and compared with the
+// Every PES, PEC, DST, EXP and JEF file of the shared corpus, read by our own reader and compared with the
 // stitch list the independent library decoded from the same bytes.
 #include "formats/design_types.h"
 #include "formats/pec.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -69,26 +70,23 @@ Bytes readFile(const fs::path& path)
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-std::vector<fs::path> corpusDesigns()
+std::vector<fs::path> corpusDesigns(std::initializer_list<std::string_view> extensions = {".pes", ".pec"})
 {
     std::vector<fs::path> found;
     for (const auto& entry : fs::recursive_directory_iterator(VELMORA_CORPUS_DIR)) {
         std::string ext = entry.path().extension().string();
         for (char& c : ext)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (ext == ".pes" || ext == ".pec")
+        if (std::find(extensions.begin(), extensions.end(), ext) != extensions.end())
             found.push_back(entry.path());
     }
     std::sort(found.begin(), found.end());
     return found;
 }
 
-}  // namespace
-
-TEST(Corpus, EveryPesAndPecAgreesWithTheIndependentDecoding)
+// Our reader's stitches of a corpus file against the independent decoding beside it.
+void expectAgreesWithTheIndependentDecoding(const std::vector<fs::path>& designs)
 {
-    auto designs = corpusDesigns();
-    ASSERT_GE(designs.size(), 31u) << "corpus missing at " << VELMORA_CORPUS_DIR;
     for (const auto& path : designs) {
         SCOPED_TRACE(path.string());
         Bytes bytes;
@@ -120,6 +118,22 @@ TEST(Corpus, EveryPesAndPecAgreesWithTheIndependentDecoding)
             ASSERT_EQ(shifted, theirs[i]) << "event " << i;
         }
     }
+}
+
+}  // namespace
+
+TEST(Corpus, EveryPesAndPecAgreesWithTheIndependentDecoding)
+{
+    auto designs = corpusDesigns();
+    ASSERT_GE(designs.size(), 31u) << "corpus missing at " << VELMORA_CORPUS_DIR;
+    expectAgreesWithTheIndependentDecoding(designs);
+}
+
+TEST(Corpus, EveryDstExpAndJefAgreesWithTheIndependentDecoding)
+{
+    auto designs = corpusDesigns({".dst", ".exp", ".jef"});
+    ASSERT_GE(designs.size(), 30u) << "corpus missing at " << VELMORA_CORPUS_DIR;
+    expectAgreesWithTheIndependentDecoding(designs);
 }
 
 TEST(Corpus, DesignInformationMatchesTheIndependentExtents)
