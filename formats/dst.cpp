@@ -12,6 +12,9 @@ namespace vm::formats {
 
 namespace {
 
+// The largest distance a PEC block's 16-bit sizes hold.
+constexpr long kLargestMove = 32767;
+
 // What each bit of a DST record adds, X to the right and Y upward (the file's sense).
 struct BitMove {
     int dx, dy;
@@ -22,12 +25,13 @@ constexpr BitMove kDstBits[3][8] = {
     {{0, 0}, {0, 0}, {81, 0}, {-81, 0}, {0, -81}, {0, 81}, {0, 0}, {0, 0}},
 };
 
-// The number behind a three-character key in the header lines; 0 when absent.
+// The number behind a three-character key in the header lines; 0 when absent. Kept within
+// what a PEC block can hold.
 int headerNumber(const std::vector<std::string>& lines, std::string_view key)
 {
     for (const std::string& line : lines)
         if (line.compare(0, key.size(), key) == 0)
-            return std::atoi(line.c_str() + key.size());
+            return static_cast<int>(std::clamp(std::strtol(line.c_str() + key.size(), nullptr, 10), -kLargestMove, kLargestMove));
     return 0;
 }
 
@@ -187,7 +191,7 @@ int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, 
 
     // One walk over the records: the moves, the colour blocks and the extents.
     std::vector<TajimaRecord> records;
-    int x = 0, y = 0, minX = 0, maxX = 0, minY = 0, maxY = 0;
+    long x = 0, y = 0, minX = 0, maxX = 0, minY = 0, maxY = 0;
     bool sewn = false;
     for (std::size_t at = kDstHeader; at + 3 <= file.size(); at += 3) {
         TajimaRecord r = format.decode(file.data() + at);
@@ -211,8 +215,11 @@ int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, 
     std::size_t blocks = 1;
     for (const TajimaRecord& r : records)
         blocks += r.kind == TajimaRecord::Kind::Change;
+    if (maxX - minX > kLargestMove || maxY - minY > kLargestMove)
+        return kWrongContent;  // more than three metres: no design, and more than PEC holds
 
-    int width = maxX - minX, height = maxY - minY, startX = -minX, startY = -minY;
+    int width = static_cast<int>(maxX - minX), height = static_cast<int>(maxY - minY);
+    int startX = static_cast<int>(-minX), startY = static_cast<int>(-minY);
     if (header.present) {
         width = 2 * std::max(std::abs(header.plusX), std::abs(header.minusX));
         height = 2 * std::max(std::abs(header.plusY), std::abs(header.minusY));

@@ -34,7 +34,7 @@ public:
     const Bytes& records() const { return records_; }
     int count() const { return count_; }
     int changes() const { return changes_; }
-    int minX = 0, maxX = 0, minY = 0, maxY = 0;
+    long long minX = 0, maxX = 0, minY = 0, maxY = 0;
 
 private:
     void record(int dx, int dy, bool jump)
@@ -51,8 +51,11 @@ private:
 
     Bytes records_;
     int count_ = 0, changes_ = 0;
-    int x_ = 0, y_ = 0;
+    long long x_ = 0, y_ = 0;
 };
+
+// An extent as the header writes it, within what its readers take.
+int header(long long extent) { return static_cast<int>(std::clamp(extent, -99999LL, 99999LL)); }
 
 }  // namespace
 
@@ -101,7 +104,8 @@ int huc2dstx(const char* outPath, Bytes* result, std::size_t* resultSize, const 
     int length = std::snprintf(text, sizeof text,
                                "LA:%s\rST:  %d\rCO:  %d\r+X:  %d\r-X:  %d\r+Y:  %d\r-Y:  %d\rAX:+    0\rAY:+    0\r"
                                "MX:+    0\rMY:+    0\rPD:******\r",
-                               label.c_str(), dst.count(), dst.changes(), dst.maxX, -dst.minX, -dst.minY, dst.maxY);
+                               label.c_str(), dst.count(), dst.changes(), header(dst.maxX), header(-dst.minX),
+                               header(-dst.minY), header(dst.maxY));
     ByteWriter out;
     out.text(std::string_view(text, static_cast<std::size_t>(std::clamp(length, 0, static_cast<int>(kDstHeader)))));
     out.fill(kDstHeader - out.size(), ' ');

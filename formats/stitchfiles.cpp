@@ -7,6 +7,11 @@
 
 namespace vm::formats {
 
+namespace {
+// A move longer than this cannot lie inside the 16-bit extents of a HUC design.
+constexpr long long kTooFar = 65535;
+}  // namespace
+
 HucBuilder::HucBuilder(int startX, int startY, int firstColour) : x_(startX), y_(startY)
 {
     pendingX_ = startX;
@@ -38,12 +43,16 @@ void HucBuilder::stitch(int dx, int dy)
 {
     Bytes& units = blocks_.back().units;
     if (pending_) {
-        // The summed move, as long moves of at most 16 bits each way.
-        int mx = pendingX_, my = pendingY_;
+        // The summed move, as long moves of at most 16 bits each way; a way longer than
+        // the 16-bit extents can hold makes the design too large (finish refuses it).
+        if (pendingX_ > kTooFar || pendingX_ < -kTooFar || pendingY_ > kTooFar || pendingY_ < -kTooFar)
+            tooLarge_ = true;
+        long long mx = std::clamp(pendingX_, -kTooFar, kTooFar), my = std::clamp(pendingY_, -kTooFar, kTooFar);
         x_ -= mx;
         y_ -= my;
         do {
-            int stepX = std::clamp(mx, -32767, 32767), stepY = std::clamp(my, -32767, 32767);
+            int stepX = static_cast<int>(std::clamp(mx, -32767LL, 32767LL));
+            int stepY = static_cast<int>(std::clamp(my, -32767LL, 32767LL));
             units.insert(units.end(), {0x80, 0x01, static_cast<std::uint8_t>((stepX >> 8) & 0xFF),
                                        static_cast<std::uint8_t>(stepX & 0xFF), static_cast<std::uint8_t>((stepY >> 8) & 0xFF),
                                        static_cast<std::uint8_t>(stepY & 0xFF), 0x80, 0x02});
@@ -78,6 +87,9 @@ void HucBuilder::change(int colour)
 
 int HucBuilder::finish(std::string_view labelName, Bytes& huc)
 {
+    // The extents are 16-bit distances from the origin.
+    if (tooLarge_ || maxX_ > 32767 || minX_ < -32767 || maxY_ > 32767 || minY_ < -32767)
+        return kWrongContent;
     if (blocks_.size() > 1 && blocks_.back().units.empty())
         blocks_.pop_back();  // a change just before the end opens nothing
     if (blocks_.size() > 255)
@@ -90,16 +102,16 @@ int HucBuilder::finish(std::string_view labelName, Bytes& huc)
     }
     if (total > 0xFFFF)
         return kWrongContent;
-    auto clamp16 = [](int v) { return static_cast<unsigned>(std::clamp(v, -32767, 32767)) & 0xFFFF; };
+    auto clamp16 = [](long long v) { return static_cast<unsigned>(std::clamp(v, -32767LL, 32767LL)) & 0xFFFF; };
     ByteWriter out;
     out.u8(static_cast<unsigned>(blocks_.size()));
     out.u8(0xC4);
     out.u8(0x40);
     out.text(hucLabel(labelName, -1, 0));
-    out.u16be(clamp16(std::max(maxX_, 0)));
-    out.u16be(clamp16(std::max(maxY_, 0)));
-    out.u16be(clamp16(std::min(minX_, 0)));
-    out.u16be(clamp16(std::min(minY_, 0)));
+    out.u16be(clamp16(std::max(maxX_, 0LL)));
+    out.u16be(clamp16(std::max(maxY_, 0LL)));
+    out.u16be(clamp16(std::min(minX_, 0LL)));
+    out.u16be(clamp16(std::min(minY_, 0LL)));
     out.u16be(static_cast<unsigned>(total));
     for (std::size_t i = 0; i < blocks_.size(); ++i) {
         const Block& b = blocks_[i];

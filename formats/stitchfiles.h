@@ -129,15 +129,17 @@ private:
     struct Block {
         int colour = 0;
         Bytes units;
-        int startX = 0, startY = 0;
+        long long startX = 0, startY = 0;
     };
     void visit();
     std::vector<Block> blocks_;
-    int x_ = 0, y_ = 0;
-    int pendingX_ = 0, pendingY_ = 0;
+    // Wide, so that no file of moves can overflow them; finish refuses what HUC cannot hold.
+    long long x_ = 0, y_ = 0;
+    long long pendingX_ = 0, pendingY_ = 0;
     bool pending_ = true;  // the way from the origin to the start comes before the first stitch
     bool visited_ = false;
-    int minX_ = 0, maxX_ = 0, minY_ = 0, maxY_ = 0;
+    long long minX_ = 0, maxX_ = 0, minY_ = 0, maxY_ = 0;
+    bool tooLarge_ = false;
 };
 
 // The HUC colour byte of the Viking colour nearest to an RGB colour.

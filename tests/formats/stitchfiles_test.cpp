@@ -338,6 +338,34 @@ TEST(DsbAndDsz, RecordsOfThePublishedLayoutsReadAsTheirMoves)
     EXPECT_EQ(zs, (StitchList{{20, -10}, {15, -5}, {116, -6}}));
 }
 
+TEST(StitchFiles, DesignsLargerThanTheirTargetsHoldAreRefused)
+{
+    // 300 jumps of 121: 3.6 m, more than the 16-bit sizes of PEC and HUC hold.
+    Bytes dst(kDstHeader, ' ');
+    for (int i = 0; i < 300; ++i) {
+        auto r = rec(121, 0, true);
+        dst.insert(dst.end(), r.begin(), r.end());
+    }
+    auto r = rec(1, 1);
+    dst.insert(dst.end(), r.begin(), r.end());
+    Bytes out;
+    EXPECT_EQ(dst2pec(nullptr, &out, nullptr, nullptr, dst.data(), dst.size()), kWrongContent);
+    // The same as JEF moves before a stitch, and as EXP stitches.
+    Bytes jef{0x7C, 0, 0, 0, 10, 0, 0, 0};  // the stream at 116 + 8
+    jef.resize(kJefColours + 8, 0);
+    jef[24] = 1;
+    jef[116] = 2;
+    for (int i = 0; i < 300; ++i)
+        jef.insert(jef.end(), {0x80, 0x02, 0x79, 0x00});
+    jef.insert(jef.end(), {0x01, 0x01, 0x80, 0x10});
+    ASSERT_EQ(checkContent(jef, kTypeJef).type, kTypeJef);
+    EXPECT_EQ(jan2huc(nullptr, &out, nullptr, nullptr, jef.data(), jef.size()), kWrongContent);
+    Bytes exp;
+    for (int i = 0; i < 300; ++i)
+        exp.insert(exp.end(), {0x79, 0x00});
+    EXPECT_EQ(exp2huc(nullptr, &out, nullptr, nullptr, exp.data(), exp.size()), kWrongContent);
+}
+
 // ---- EXP -----------------------------------------------------------------------------------------
 
 TEST(HucToExp, WritesPairsMovesChangesAndTheEndPair)
