@@ -37,7 +37,10 @@ long distance(Rgb a, Rgb b)
     return dr * dr + dg * dg + db * db;
 }
 
-// The Janome-to-Viking table: each thread's nearest Viking colour, and the reverse.
+// The Janome-to-Viking table: each thread's nearest Viking colour. The reverse takes the
+// nearest of the threads that come back as the same Viking colour, so that a colour written
+// to a Janome file reads back unchanged; a Viking colour no thread comes back as takes the
+// nearest thread.
 struct ColourTables {
     std::array<int, kJanomeCount> toViking{};
     std::array<int, kVikingColours> toJanome{};
@@ -46,12 +49,16 @@ struct ColourTables {
         for (int j = 0; j < kJanomeCount; ++j)
             toViking[static_cast<std::size_t>(j)] = vikingNearest(kJanomeThreads[j]);
         for (int v = 0; v < kVikingColours; ++v) {
-            long best = std::numeric_limits<long>::max();
-            for (int j = 1; j < kJanomeCount; ++j)
-                if (long d = distance(vikingColour(v), kJanomeThreads[j]); d < best) {
-                    best = d;
-                    toJanome[static_cast<std::size_t>(v)] = j;
-                }
+            long best = std::numeric_limits<long>::max(), bestOwn = best;
+            int nearest = 1, nearestOwn = 0;
+            for (int j = 1; j < kJanomeCount; ++j) {
+                long d = distance(vikingColour(v), kJanomeThreads[j]);
+                if (d < best)
+                    best = d, nearest = j;
+                if (toViking[static_cast<std::size_t>(j)] == v && d < bestOwn)
+                    bestOwn = d, nearestOwn = j;
+            }
+            toJanome[static_cast<std::size_t>(v)] = nearestOwn ? nearestOwn : nearest;
         }
     }
 };

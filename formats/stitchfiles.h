@@ -97,7 +97,7 @@ int huc2exp(const char* outPath, Bytes* result, std::size_t* resultSize, const c
 // JEF or SEW, told apart by their content checks.
 int jan2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize);
-// HUC to SEW, or to JEF when the output's (else the input's) extension says "jef".
+// HUC to SEW, or to JEF when the output path's extension is "jef".
 int huc2sew(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize);
 // The same with the target chosen by the caller.
@@ -121,8 +121,8 @@ public:
     void move(int dx, int dy);
     void stitch(int dx, int dy);
     void change(int colour);
-    // The HUC design, named from `labelName`; its unit count, or kWrongContent when more
-    // blocks or units than HUC holds.
+    // The HUC design, named from `labelName`; its unit count, or kWrongContent when it has
+    // more blocks or units than HUC holds or reaches beyond its 16-bit extents.
     int finish(std::string_view labelName, Bytes& huc);
 
 private:
