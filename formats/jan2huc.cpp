@@ -6,7 +6,7 @@
 #include "formats/huc.h"
 #include "formats/stitchfiles.h"
 
-#include <cstdlib>
+#include <algorithm>
 
 namespace vm::formats {
 
@@ -43,8 +43,11 @@ int jan2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
         startY = kSewStartY;
     } else {
         std::size_t n = std::min<std::size_t>(u32leAt(b, 24), kMaxJefColours);
-        for (std::size_t i = 0; i < n && fits(b.size(), kJefColours + 4 * i, 4); ++i)
-            threads.push_back(std::abs(static_cast<std::int32_t>(u32leAt(b, kJefColours + 4 * i))));
+        for (std::size_t i = 0; i < n && fits(b.size(), kJefColours + 4 * i, 4); ++i) {
+            // Some writers store the numbers negated; the most negative one has no positive.
+            long long number = static_cast<std::int32_t>(u32leAt(b, kJefColours + 4 * i));
+            threads.push_back(static_cast<int>(std::min(number < 0 ? -number : number, 0x7FFFFFFFLL)));
+        }
         stream = u32leAt(b, 0);
     }
     auto colour = [&](std::size_t block) {

@@ -5,6 +5,7 @@
 
 #include "coll/table.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -46,10 +47,10 @@ int jefhdr(CollHandle coll, ByteSpan image)
     // The colour list as far as the header holds it.
     std::size_t colours = std::min<std::size_t>(u32leAt(image, 24), 256);
     for (std::size_t i = 0; i < colours && fits(image.size(), kJefColours + 4 * i, 4); ++i) {
-        int thread = static_cast<std::int32_t>(u32leAt(image, kJefColours + 4 * i));
-        Rgb c = janomeColour(thread < 0 ? -thread : thread);
+        long long thread = static_cast<std::int32_t>(u32leAt(image, kJefColours + 4 * i));
+        Rgb c = janomeColour(static_cast<int>(std::min(thread < 0 ? -thread : thread, 0x7FFFFFFFLL)));
         char text[48];
-        std::snprintf(text, sizeof text, "%d %02X%02X%02X", thread, c.r, c.g, c.b);
+        std::snprintf(text, sizeof text, "%lld %02X%02X%02X", thread, c.r, c.g, c.b);
         add("Color" + std::to_string(i), text);
     }
     collSetTable(coll, "HdrTable", table);

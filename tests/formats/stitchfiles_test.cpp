@@ -512,6 +512,18 @@ TEST(HucToJanome, TheJefHeaderFields)
     EXPECT_EQ(tableRowCount(table), 28);  // ten fields, sixteen hoop edges, two colours
     tableDestroy(table);
     EXPECT_EQ(jefhdr(coll, Bytes(40, 0)), 1);
+    // Colour numbers stored negated, the most negative too, read as their size.
+    ByteWriter negated(jef);
+    negated.patch32le(116, 0xFFFFFFF6u);
+    negated.patch32le(120, 0x80000000u);
+    ASSERT_EQ(jefhdr(coll, negated.bytes()), 0);
+    collGetString(coll, "Color0", text, sizeof text);
+    EXPECT_STREQ(text, "-10 FF0000");
+    collGetString(coll, "Color1", text, sizeof text);
+    EXPECT_STREQ(text, "-2147483648 000000");
+    Bytes back;
+    ASSERT_GE(jan2huc(nullptr, &back, nullptr, nullptr, negated.bytes().data(), negated.size()), 0);
+    EXPECT_EQ(back[kHucHeader + 2], vikingFromJanome(10));
     collClose(coll);
     EXPECT_EQ(jefHoopText(0x19), "19 = ? = 120*121");
     EXPECT_EQ(jefHoopText(0x1A), "");
