@@ -217,7 +217,9 @@ void addDesignCommands(CLI::App& app, int& exitCode)
 
     CLI::App* convertCmd = app.add_subcommand("convert", "convert a design by the output's extension");
     convertCmd->add_option("in", options->file, "the design file")->required();
-    convertCmd->add_option("out", options->out, "the file to write (.pec, .pes, .huc, .vip, .shv, .dst, .exp, .sew, .jef)")->required();
+    convertCmd
+        ->add_option("out", options->out, "the file to write (.pec, .pes, .huc, .vip, .shv, .dst, .exp, .sew, .jef)")
+        ->required();
     convertCmd->add_option("--hoop", options->hoop, "the hoop, W*H in millimetres");
     convertCmd->callback([options, &exitCode] {
         exitCode = resourcesLoaded() ? convert(options->file, options->out, options->hoop) : 1;

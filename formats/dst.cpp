@@ -31,7 +31,8 @@ int headerNumber(const std::vector<std::string>& lines, std::string_view key)
 {
     for (const std::string& line : lines)
         if (line.compare(0, key.size(), key) == 0)
-            return static_cast<int>(std::clamp(std::strtol(line.c_str() + key.size(), nullptr, 10), -kLargestMove, kLargestMove));
+            return static_cast<int>(
+                std::clamp(std::strtol(line.c_str() + key.size(), nullptr, 10), -kLargestMove, kLargestMove));
     return 0;
 }
 

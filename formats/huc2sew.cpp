@@ -80,7 +80,8 @@ std::uint32_t jefHoop(int halfWidth, int halfHeight)
         std::uint32_t code;
         int width, height;
     };
-    static constexpr Hoop kHoops[] = {{1, 500, 500}, {0, 1100, 1100}, {3, 1260, 1100}, {2, 1400, 2000}, {4, 2000, 2000}};
+    static constexpr Hoop kHoops[] = {
+        {1, 500, 500}, {0, 1100, 1100}, {3, 1260, 1100}, {2, 1400, 2000}, {4, 2000, 2000}};
     for (const Hoop& h : kHoops)
         if (2 * halfWidth <= h.width && 2 * halfHeight <= h.height)
             return h.code;

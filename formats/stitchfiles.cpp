@@ -53,9 +53,9 @@ void HucBuilder::stitch(int dx, int dy)
         do {
             int stepX = static_cast<int>(std::clamp(mx, -32767LL, 32767LL));
             int stepY = static_cast<int>(std::clamp(my, -32767LL, 32767LL));
-            units.insert(units.end(), {0x80, 0x01, static_cast<std::uint8_t>((stepX >> 8) & 0xFF),
-                                       static_cast<std::uint8_t>(stepX & 0xFF), static_cast<std::uint8_t>((stepY >> 8) & 0xFF),
-                                       static_cast<std::uint8_t>(stepY & 0xFF), 0x80, 0x02});
+            auto byte = [](int v, int shift) { return static_cast<std::uint8_t>((v >> shift) & 0xFF); };
+            units.insert(units.end(),
+                         {0x80, 0x01, byte(stepX, 8), byte(stepX, 0), byte(stepY, 8), byte(stepY, 0), 0x80, 0x02});
             mx -= stepX;
             my -= stepY;
             x_ += stepX;
