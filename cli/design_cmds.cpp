@@ -9,6 +9,7 @@
 #include "formats/husvip.h"
 #include "formats/pec.h"
 #include "formats/preview.h"
+#include "formats/stitchfiles.h"
 #include "platform/lasterror.h"
 #include "platform/text.h"
 
@@ -26,6 +27,9 @@ constexpr const char* kInfoKeys[] = {"minx",   "miny", "maxx",     "maxy",   "wi
 
 using vm::cli::fail;
 using vm::cli::resourcesLoaded;
+
+// The "any2" writers that take the dialog collection with the hoop and the design type.
+using AnyWriter = int (*)(const char*, Bytes*, std::size_t*, const char*, const std::uint8_t*, std::size_t, CollHandle);
 
 std::string hex(std::uint32_t v)
 {
@@ -142,6 +146,13 @@ int convert(const std::string& in, const std::string& out, const std::string& ho
         collClose(coll);
     } else if (target == "huc") {
         code = any2huc(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size(), format->type);
+    } else if (target == "dst" || target == "exp" || target == "sew" || target == "jef") {
+        CollHandle coll = collOpen("convert");
+        collSetString(coll, "Size", hoop.c_str());
+        collSetNumeric(coll, "DesignType", format->type);
+        AnyWriter writer = target == "dst" ? any2dst : target == "exp" ? any2exp : any2sew;
+        code = writer(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size(), coll);
+        collClose(coll);
     } else if (target == "vip" || target == "shv") {
         Bytes huc;
         code = any2huc(nullptr, &huc, nullptr, in.c_str(), bytes.data(), bytes.size(), format->type);
@@ -206,7 +217,9 @@ void addDesignCommands(CLI::App& app, int& exitCode)
 
     CLI::App* convertCmd = app.add_subcommand("convert", "convert a design by the output's extension");
     convertCmd->add_option("in", options->file, "the design file")->required();
-    convertCmd->add_option("out", options->out, "the file to write (.pec, .pes, .huc, .vip, .shv)")->required();
+    convertCmd
+        ->add_option("out", options->out, "the file to write (.pec, .pes, .huc, .vip, .shv, .dst, .exp, .sew, .jef)")
+        ->required();
     convertCmd->add_option("--hoop", options->hoop, "the hoop, W*H in millimetres");
     convertCmd->callback([options, &exitCode] {
         exitCode = resourcesLoaded() ? convert(options->file, options->out, options->hoop) : 1;

@@ -4,6 +4,7 @@
 #include "formats/husvip.h"
 #include "formats/pcs.h"
 #include "formats/pec.h"
+#include "formats/stitchfiles.h"
 #include "formats/xxx.h"
 
 #include "dia/dia.h"
@@ -93,14 +94,34 @@ CheckResult checkDst(ByteSpan b) { return dstHeader(b) ? pass(kTypeDst) : failWi
 CheckResult checkDsb(ByteSpan b) { return dstHeader(b) ? pass(kTypeDsb) : failWith(kErrNoLabel); }
 CheckResult checkDsz(ByteSpan b) { return dstHeader(b) ? pass(kTypeDsz) : failWith(kErrNoLabel); }
 
+// The whole file reads as an EXP stream: pairs, and 0x80 only before a known command.
+bool expStream(ByteSpan b)
+{
+    std::size_t pos = 0;
+    while (pos + 2 <= b.size()) {
+        if (b[pos] != 0x80) {
+            pos += 2;
+            continue;
+        }
+        std::uint8_t command = b[pos + 1];
+        if (command == 0x81)
+            return true;
+        if (command != 0x01 && command != 0x02 && command != 0x04 && command != 0x80)
+            return false;
+        pos += 4;
+    }
+    return pos == b.size();
+}
+
 CheckResult checkExp(ByteSpan b)
 {
     if (byteAt(b, 0) == 0x80)
         return pass(kTypeExp);
+    bool zero = false;
     for (std::size_t i = 0; i < 8; ++i)
-        if (u16leAt(b, 2 * i) == 0)
-            return failWith(kErrBadType);
-    return pass(kTypeExp);
+        zero = zero || u16leAt(b, 2 * i) == 0;
+    // A design that starts with a stitch of nothing is an EXP too when all of it reads as one.
+    return !zero || expStream(b) ? pass(kTypeExp) : failWith(kErrBadType);
 }
 
 CheckResult checkSew(ByteSpan b)
@@ -117,6 +138,9 @@ CheckResult checkJef(ByteSpan b)
     std::uint64_t o = u32leAt(b, 0);
     std::uint64_t expected = 116 + 8 * std::uint64_t{u32leAt(b, 24)};
     if (b.size() >= 28 && (marker(expected) || (o != expected && marker(o))))
+        return pass(kTypeJef);
+    // Writers that open the stream with a stitch: the header's own length names the stream.
+    if (b.size() >= 28 && o == expected && o < b.size())
         return pass(kTypeJef);
     return failWith(kErrNotSewJef);
 }
@@ -237,18 +261,23 @@ const DesignFormat kFormats[] = {
     {kTypeHus, "HUS", kHusExt, checkHus, infoThroughHuc<hus2huc, kTypeHus>, stitchesThroughHuc<hus2huc>,
      pecThroughHuc<hus2huc, kTypeHus>, hus2huc},
     {kTypeHuc, "HUC", kHucExt, checkHuc, hucInfo, hucStitches, huc2pec, hucAsHuc},
-    {kTypeSew, "SEW", kSewExt, checkSew, nullptr, nullptr, nullptr, nullptr},
-    {kTypeDst, "DST", kDstExt, checkDst, nullptr, nullptr, nullptr, nullptr},
-    {kTypeExp, "EXP", kExpExt, checkExp, nullptr, nullptr, nullptr, nullptr},
+    {kTypeSew, "SEW", kSewExt, checkSew, infoThroughHuc<jan2huc, kTypeSew>, stitchesThroughHuc<jan2huc>,
+     pecThroughHuc<jan2huc, kTypeSew>, jan2huc},
+    {kTypeDst, "DST", kDstExt, checkDst, infoThroughPec<dst2pec, kTypeDst>, stitchesThroughPec<dst2pec>, dst2pec,
+     nullptr},
+    {kTypeExp, "EXP", kExpExt, checkExp, infoThroughHuc<exp2huc, kTypeExp>, stitchesThroughHuc<exp2huc>,
+     pecThroughHuc<exp2huc, kTypeExp>, exp2huc},
     {kTypePcs, "PCS", kPcsExt, checkPcs, pcsInfo, pcsStitches, pcs2pec, nullptr},
     {kTypeXxx, "XXX", kXxxExt, checkXxx, infoThroughHuc<xxx2huc, kTypeXxx>, xxxStitches,
      pecThroughHuc<xxx2huc, kTypeXxx>, xxx2huc},
     {kTypeShv, "SHV", kShvExt, checkShv, infoThroughHuc<shv2huc, kTypeShv>, stitchesThroughHuc<shv2huc>,
      pecThroughHuc<shv2huc, kTypeShv>, shv2huc},
     {kTypePhc, "PHC", kPhcExt, checkPhc, nullptr, nullptr, nullptr, nullptr},
-    {kTypeJef, "JEF", kJefExt, checkJef, nullptr, nullptr, nullptr, nullptr},
+    {kTypeJef, "JEF", kJefExt, checkJef, infoThroughHuc<jan2huc, kTypeJef>, stitchesThroughHuc<jan2huc>,
+     pecThroughHuc<jan2huc, kTypeJef>, jan2huc},
     {kTypePcm, "PCM", kPcmExt, checkPcm, pcmInfo, pcmStitches, pcmToPec, nullptr, pcm2pcs},
-    {kTypeDsb, "DSB", kDsbExt, checkDsb, nullptr, nullptr, nullptr, nullptr},
+    {kTypeDsb, "DSB", kDsbExt, checkDsb, infoThroughPec<dsb2pec, kTypeDsb>, stitchesThroughPec<dsb2pec>, dsb2pec,
+     nullptr},
     {kTypeFdr, "FDR", kFdrExt, checkFdr, nullptr, nullptr, nullptr, nullptr},
     {kTypeFmc, "FMC", kFmcExt, checkFmc, nullptr, nullptr, nullptr, nullptr},
     {kTypeDat, "DAT", kDatExt, checkDat, nullptr, nullptr, nullptr, nullptr},
@@ -262,7 +291,8 @@ const DesignFormat kFormats[] = {
     {kTypeThr, "THR", kThrExt, checkThr, thrInfo, thrStitches, thrToPec, nullptr},
     {kTypeTap, "TAP", kTapExt, checkTap, nullptr, nullptr, nullptr, nullptr},
     {kTypeEpl, "EPL", kEplExt, checkEpl, nullptr, nullptr, nullptr, nullptr},
-    {kTypeDsz, "DSZ", kDszExt, checkDsz, nullptr, nullptr, nullptr, nullptr},
+    {kTypeDsz, "DSZ", kDszExt, checkDsz, infoThroughPec<dsz2pec, kTypeDsz>, stitchesThroughPec<dsz2pec>, dsz2pec,
+     nullptr},
     {kTypeVp3, "VP3", kVp3Ext, checkVp3, nullptr, nullptr, nullptr, nullptr},
     {kTypeUxx, "Uxx", {}, checkUxx, nullptr, nullptr, nullptr, nullptr},
     {kTypeTmp, "TMP", kTmpExt, checkTmp, nullptr, nullptr, nullptr, nullptr},
@@ -372,8 +402,10 @@ bool isArtOrEmb(std::string_view path)
 
 CheckResult checkContent(ByteSpan bytes, std::uint32_t type)
 {
-    if (bytes.size() < 16)
-        return failWith(kErrShort);  // every check reads within the first 16 bytes
+    // Every check reads within the first 16 bytes; EXP has no header, and a design of one
+    // or two stitches is shorter.
+    if (bytes.size() < 16 && !(type == kTypeExp && bytes.size() >= 2))
+        return failWith(kErrShort);
     if (type == kTypePesOrPec) {
         CheckResult pes = checkPes(bytes);
         return pes.type ? pes : checkPec(bytes);

@@ -2,6 +2,7 @@
 // records to HUC, the VIP colour key and palettes, the SHV hoop codes and preview.
 #include "formats/husvip.h"
 #include "formats/compress.h"
+#include "formats/pec.h"
 
 #include "dia/dia.h"
 #include "formats/mail.h"
@@ -270,6 +271,23 @@ Rgb vikingColour(int hucColour)
 {
     return hucColour >= 0 && hucColour < static_cast<int>(std::size(kVikingPalette)) ? kVikingPalette[hucColour]
                                                                                      : Rgb{};
+}
+
+int nearestPecIndex(Rgb colour)
+{
+    auto palette = pecPalette();
+    int best = 1;
+    long bestDistance = std::numeric_limits<long>::max();
+    for (int i = 1; i <= 64; ++i) {
+        const PecThread& t = palette[static_cast<std::size_t>(i)];
+        long dr = t.r - colour.r, dg = t.g - colour.g, db = t.b - colour.b;
+        long distance = dr * dr + dg * dg + db * db;
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+        }
+    }
+    return best;
 }
 
 int nearestVikingColour(Rgb colour)

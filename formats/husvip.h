@@ -105,6 +105,8 @@ struct Rgb {
 Rgb vikingColour(int hucColour);
 // The HUC colour byte of the Viking colour nearest to a VIP table colour.
 int nearestVikingColour(Rgb colour);
+// The PEC palette index (1 to 64) of the thread nearest to a colour.
+int nearestPecIndex(Rgb colour);
 
 // ---- SHV ---------------------------------------------------------------------------------------
 

@@ -76,23 +76,6 @@ void putPcsColourRecord(ByteWriter& out, unsigned colour)
     out.u8(3);
 }
 
-int nearestPecIndex(Rgb colour)
-{
-    auto palette = pecPalette();
-    int best = 1;
-    long bestDistance = std::numeric_limits<long>::max();
-    for (int i = 1; i <= 61; ++i) {
-        const PecThread& t = palette[static_cast<std::size_t>(i)];
-        long dr = t.r - colour.r, dg = t.g - colour.g, db = t.b - colour.b;
-        long distance = dr * dr + dg * dg + db * db;
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = i;
-        }
-    }
-    return best;
-}
-
 int readPcs(ByteSpan b, PcsDesign& design)
 {
     design = PcsDesign{};

@@ -66,8 +66,6 @@ int pcsToTenths(long fixed);
 // hold), and a colour record naming table entry `colour`.
 void putPcsPosition(ByteWriter& out, long fixed);
 void putPcsColourRecord(ByteWriter& out, unsigned colour);
-// The PEC palette index (1 to 61, the real threads) nearest to a colour.
-int nearestPecIndex(Rgb colour);
 
 // PCS, PCD or PCQ to PEC: labelled "design", each colour block given the PEC colour nearest to
 // its table entry (blocks whose entry is missing get (i mod 61) + 1). A design beyond the range

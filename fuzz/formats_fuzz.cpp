@@ -1,5 +1,6 @@
 // libFuzzer target for the design readers and converters: every content check, and the
-// PES, PEC, HUC, HUS, VIP, SHV, PCS (PCD, PCQ, PCM, THR) and XXX routines on whatever the
+// PES, PEC, HUC, HUS, VIP, SHV, PCS (PCD, PCQ, PCM, THR), XXX, DST, DSB, DSZ, EXP, JEF and
+// SEW routines on whatever the
 // bytes claim to be.
 #include "formats/design_types.h"
 #include "formats/huc.h"
@@ -8,6 +9,7 @@
 #include "formats/pec.h"
 #include "formats/preview.h"
 #include "formats/rotate.h"
+#include "formats/stitchfiles.h"
 #include "formats/xxx.h"
 
 #include "dia/headless.h"
@@ -85,6 +87,13 @@ void hucPaths(ByteSpan image, CollHandle coll)
         vip2huc(nullptr, &back, nullptr, "fuzz.vip", out.data(), out.size());
     if (huc2shv(nullptr, &out, nullptr, "fuzz.huc", image.data(), image.size()) >= 0)
         shv2huc(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+    if (huc2dstx(nullptr, &out, nullptr, "fuzz.huc", image.data(), image.size()) >= 0)
+        dst2pec(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+    if (huc2exp(nullptr, &out, nullptr, nullptr, image.data(), image.size()) >= 0)
+        exp2huc(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+    for (bool jef : {false, true})
+        if (huc2janome(nullptr, &out, nullptr, nullptr, image.data(), image.size(), jef) >= 0)
+            jan2huc(nullptr, &back, nullptr, nullptr, out.data(), out.size());
 }
 
 // HUS, VIP or SHV as the bytes claim, through the routes of the format table.
@@ -145,6 +154,50 @@ void xxxPaths(ByteSpan image, CollHandle coll)
     xxx2bmp(nullptr, &bitmap, nullptr, nullptr, image.data(), image.size(), 0);
 }
 
+// The stitch files without a magic of their own: DST and its relatives by their header, JEF
+// and SEW by their checks, and (asked for after HUC) EXP, which takes almost anything. Each through its reader, its
+// format table row, the writers over the HUC it gives, and one "any2" writer.
+bool stitchFilePaths(ByteSpan image, CollHandle coll, bool expToo)
+{
+    Bytes out, huc, back;
+    StitchList list;
+    std::uint32_t type = 0;
+    if (checkContent(image, kTypeDst).type) {
+        type = kTypeDst;
+        dsb2pec(nullptr, &out, nullptr, nullptr, image.data(), image.size());
+        dsz2pec(nullptr, &out, nullptr, nullptr, image.data(), image.size());
+        formatOfType(kTypeDst)->info(coll, nullptr, image);
+    } else if (std::uint32_t janome = checkContent(image, kTypeSewOrJef).type) {
+        type = janome;
+        jefhdr(coll, image);
+    } else if (expToo && checkContent(image, kTypeExp).type) {
+        type = kTypeExp;
+    } else {
+        return false;
+    }
+    const DesignFormat* format = formatOfType(type);
+    format->stitches(image, 0, list);
+    Bytes pec;
+    format->toPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size());
+    if (format->toHuc && format->toHuc(nullptr, &huc, nullptr, nullptr, image.data(), image.size()) >= 0) {
+        if (huc2dstx(nullptr, &out, nullptr, "fuzz.huc", huc.data(), huc.size()) >= 0)
+            dst2pec(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+        if (huc2exp(nullptr, &out, nullptr, nullptr, huc.data(), huc.size()) >= 0)
+            exp2huc(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+        if (huc2janome(nullptr, &out, nullptr, nullptr, huc.data(), huc.size(), type == kTypeSew) >= 0)
+            jan2huc(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+    }
+    // One "any2" writer over the buffer, the hoop unset; each type tries another.
+    collSetNumeric(coll, "DesignType", type);
+    if (type == kTypeDst)
+        any2sew(nullptr, &out, nullptr, nullptr, image.data(), image.size(), coll);
+    else if (type == kTypeExp)
+        any2dst(nullptr, &out, nullptr, nullptr, image.data(), image.size(), coll);
+    else
+        any2exp(nullptr, &out, nullptr, nullptr, image.data(), image.size(), coll);
+    return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -174,9 +227,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pcsPaths(image, coll, pcm2pcs, kTypePcm);
     else if (startsWith(image, "rht"))
         pcsPaths(image, coll, thr2pcs, kTypeThr);
+    else if (stitchFilePaths(image, coll, false))
+        ;
     else if (checkContent(image, kTypeXxx).type)
         xxxPaths(image, coll);
-    else
+    else if (checkContent(image, kTypeHuc).type || !stitchFilePaths(image, coll, true))
         hucPaths(image, coll);
     collClose(coll);
     return 0;

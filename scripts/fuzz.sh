@@ -17,10 +17,12 @@ cmake --build --preset fuzz -j2
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-seeds=(fuzz/seeds)
+seeds=(fuzz/seeds fuzz/seeds/stitchfiles)
 [ -d ../shared/corpus ] && seeds+=(../shared/corpus/synthetic/pes ../shared/corpus/synthetic/pes_v6
                                   ../shared/corpus/synthetic/pec ../shared/corpus/real/pes ../shared/corpus/real/pec
-                                  ../shared/corpus/synthetic/xxx)
+                                  ../shared/corpus/synthetic/xxx
+                                  ../shared/corpus/synthetic/dst ../shared/corpus/synthetic/exp
+                                  ../shared/corpus/synthetic/jef)
 for target in formats_fuzz compress_fuzz process_brother_fuzz; do
   mkdir -p "$work/$target"
   target_seeds=("${seeds[@]}")

@@ -110,3 +110,44 @@ TEST(DesignCli, VipAndShvAreWrittenAndReadBack)
     }
     fs::remove_all(dir);
 }
+
+TEST(DesignCli, StitchFormatsConvertToEveryFormatWritten)
+{
+    fs::path dir = fs::temp_directory_path() / ("design-cli-stitch-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string name = "p02_three_colors_jumps_trims";
+    std::string sew = (dir / "made.sew").string();
+    ASSERT_EQ(velmora("convert '" + kCorpus + "/synthetic/jef/" + name + ".jef' '" + sew + "'").exitCode, 0);
+    auto sewn = [](const CliRun& run) {
+        std::istringstream lines(run.out);
+        std::string line;
+        int stitches = 0, colours = 0;
+        while (std::getline(lines, line)) {
+            stitches += line.find(",stitch,") != std::string::npos;
+            colours += line.find(",colour,") != std::string::npos;
+        }
+        return std::pair{stitches, colours};
+    };
+    for (std::string in : {kCorpus + "/synthetic/dst/" + name + ".dst", kCorpus + "/synthetic/exp/" + name + ".exp",
+                           kCorpus + "/synthetic/jef/" + name + ".jef", sew}) {
+        for (const char* ext : {"pec", "pes", "huc", "vip", "shv", "dst", "exp", "jef", "sew"}) {
+            SCOPED_TRACE(in + " -> " + ext);
+            std::string out = (dir / (fs::path(in).extension().string().substr(1) + "." + ext)).string();
+            CliRun written = velmora("convert '" + in + "' '" + out + "'");
+            ASSERT_EQ(written.exitCode, 0) << written.err;
+            CliRun read = velmora("stitches '" + out + "'");
+            ASSERT_EQ(read.exitCode, 0) << read.err;
+            // The design's 79 stitches and two colour changes, whatever the way; HUC keeps
+            // no jumps inside a block, so on ways through it the 26 jump records of the DST
+            // may come back as stitches.
+            auto [stitches, colours] = sewn(read);
+            EXPECT_EQ(colours, 2);
+            EXPECT_GE(stitches, 79);
+            EXPECT_LE(stitches, 79 + 26);
+        }
+    }
+    CliRun refused = velmora("convert '" + sew + "' '" + (dir / "c.dst").string() + "' --hoop '40*40'");
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_NE(refused.err.find("does not fit"), std::string::npos) << refused.err;
+    fs::remove_all(dir);
+}

@@ -1,4 +1,4 @@
-// Every PES and PEC file of the shared corpus, read by our own reader and compared with the
+// Every PES, PEC, DST, EXP and JEF file of the shared corpus, read by our own reader and compared with the
 // stitch list the independent library decoded from the same bytes.
 #include "formats/design_types.h"
 #include "formats/pec.h"
@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,14 +24,14 @@ Bytes readFile(const fs::path& path)
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-std::vector<fs::path> corpusDesigns() { return vm::formats::testing::corpusDesigns({".pes", ".pec"}); }
-
-}  // namespace
-
-TEST(Corpus, EveryPesAndPecAgreesWithTheIndependentDecoding)
+std::vector<fs::path> corpusDesigns(std::initializer_list<std::string> extensions = {".pes", ".pec"})
 {
-    auto designs = corpusDesigns();
-    ASSERT_GE(designs.size(), 31u) << "corpus missing at " << VELMORA_CORPUS_DIR;
+    return vm::formats::testing::corpusDesigns(extensions);
+}
+
+// Our reader's stitches of a corpus file against the independent decoding beside it.
+void expectAgreesWithTheIndependentDecoding(const std::vector<fs::path>& designs)
+{
     for (const auto& path : designs) {
         SCOPED_TRACE(path.string());
         Bytes bytes;
@@ -43,6 +44,22 @@ TEST(Corpus, EveryPesAndPecAgreesWithTheIndependentDecoding)
         ASSERT_EQ(format->stitches(bytes, 0, list), 0);
         vm::formats::testing::expectAgreesWithCorpus(path, list);
     }
+}
+
+}  // namespace
+
+TEST(Corpus, EveryPesAndPecAgreesWithTheIndependentDecoding)
+{
+    auto designs = corpusDesigns();
+    ASSERT_GE(designs.size(), 31u) << "corpus missing at " << VELMORA_CORPUS_DIR;
+    expectAgreesWithTheIndependentDecoding(designs);
+}
+
+TEST(Corpus, EveryDstExpAndJefAgreesWithTheIndependentDecoding)
+{
+    auto designs = corpusDesigns({".dst", ".exp", ".jef"});
+    ASSERT_GE(designs.size(), 30u) << "corpus missing at " << VELMORA_CORPUS_DIR;
+    expectAgreesWithTheIndependentDecoding(designs);
 }
 
 TEST(Corpus, DesignInformationMatchesTheIndependentExtents)

@@ -1,6 +1,7 @@
 // The 200 x 200 preview bitmaps, the dispatcher, and the PEC thumbnail picture for the
 // preview window.
 #include "formats/preview.h"
+#include "formats/stitchfiles.h"
 
 #include "tests/formats/design_builder.h"
 #include "formats/huc.h"
@@ -183,7 +184,34 @@ TEST_F(Preview, CorpusDesignsPerFormat)
     std::filesystem::path shv = out / "p02_three_colors_jumps_trims.shv";
     ASSERT_GE(huc2vip(vip.c_str(), nullptr, nullptr, huc.c_str(), nullptr, 0), 0);
     ASSERT_GE(huc2shv(shv.c_str(), nullptr, nullptr, huc.c_str(), nullptr, 0), 0);
-    for (const std::filesystem::path& design : {corpus / "pes" / "p02_three_colors_jumps_trims.pes", pec, huc, vip, shv}) {
+    // DST, EXP and JEF from the corpus, and SEW, DSB and DSZ made here.
+    std::filesystem::path sew = out / "p02_three_colors_jumps_trims.sew";
+    ASSERT_GE(huc2sew(sew.c_str(), nullptr, nullptr, huc.c_str(), nullptr, 0), 0);
+    std::filesystem::path dsb = out / "p02_three_colors_jumps_trims.dsb", dsz = out / "p02_three_colors_jumps_trims.dsz";
+    {
+        // Three blocks of a 30 x 30 square each, moved apart: DSB records are control, |dy|,
+        // |dx| (0x20 X left, 0x40 Y down); DSZ records |dy|, |dx|, control (0x40, 0x20).
+        Bytes b(kDstHeader, ' '), z(kDstHeader, ' ');
+        for (int block = 0; block < 3; ++block) {
+            if (block > 0) {
+                b.insert(b.end(), {static_cast<std::uint8_t>(0xE9 + block), 0, 0, 0x01, 0, 60});
+                z.insert(z.end(), {0, 0, static_cast<std::uint8_t>(0x83 + 2 * block), 0, 60, 0x01});
+            }
+            for (int side = 0; side < 4; ++side) {
+                std::uint8_t bx = side == 2 ? 0x20 : 0, by = side == 1 ? 0x40 : 0;
+                std::uint8_t dx = side % 2 == 0 ? 30 : 0, dy = side % 2 == 1 ? 30 : 0;
+                b.insert(b.end(), {static_cast<std::uint8_t>(bx | by), dy, dx});
+                z.insert(z.end(), {dy, dx, static_cast<std::uint8_t>((side == 2 ? 0x40 : 0) | (side == 1 ? 0x20 : 0))});
+            }
+        }
+        b.insert(b.end(), {0xF8, 0, 0});
+        z.insert(z.end(), {0, 0, 0xFF});
+        std::ofstream(dsb, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+        std::ofstream(dsz, std::ios::binary).write(reinterpret_cast<const char*>(z.data()), static_cast<std::streamsize>(z.size()));
+    }
+    for (const std::filesystem::path& design :
+         {corpus / "pes" / "p02_three_colors_jumps_trims.pes", pec, huc, vip, shv, corpus / "dst" / "p02_three_colors_jumps_trims.dst",
+          corpus / "exp" / "p02_three_colors_jumps_trims.exp", corpus / "jef" / "p02_three_colors_jumps_trims.jef", sew, dsb, dsz}) {
         std::filesystem::path bitmap = out / (design.filename().string() + ".bmp");
         std::filesystem::remove(bitmap);
         ASSERT_EQ(makePreview(bitmap.string(), design.string()), 1) << design;

@@ -1,0 +1,330 @@
+// The DST header and records, the PEC writer shared by the DST family, and the colour
+// companions of the formats without colours of their own.
+#include "formats/stitchfiles.h"
+#include "formats/design_types.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+
+namespace vm::formats {
+
+namespace {
+
+// The largest distance a PEC block's 16-bit sizes hold.
+constexpr long kLargestMove = 32767;
+
+// What each bit of a DST record adds, X to the right and Y upward (the file's sense).
+struct BitMove {
+    int dx, dy;
+};
+constexpr BitMove kDstBits[3][8] = {
+    {{1, 0}, {-1, 0}, {9, 0}, {-9, 0}, {0, -9}, {0, 9}, {0, -1}, {0, 1}},
+    {{3, 0}, {-3, 0}, {27, 0}, {-27, 0}, {0, -27}, {0, 27}, {0, -3}, {0, 3}},
+    {{0, 0}, {0, 0}, {81, 0}, {-81, 0}, {0, -81}, {0, 81}, {0, 0}, {0, 0}},
+};
+
+// The number behind a three-character key in the header lines; 0 when absent. Kept within
+// what a PEC block can hold.
+int headerNumber(const std::vector<std::string>& lines, std::string_view key)
+{
+    for (const std::string& line : lines)
+        if (line.compare(0, key.size(), key) == 0)
+            return static_cast<int>(
+                std::clamp(std::strtol(line.c_str() + key.size(), nullptr, 10), -kLargestMove, kLargestMove));
+    return 0;
+}
+
+Bytes readUpTo(const std::string& path, std::size_t skip, std::size_t limit)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return {};
+    in.seekg(static_cast<std::streamoff>(skip));
+    Bytes bytes(limit);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(limit));
+    bytes.resize(in ? limit : static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return bytes;
+}
+
+bool exists(const std::string& path) { return std::ifstream(path, std::ios::binary).good(); }
+
+// The colours a DST header may carry: seven entries of 6-bit values from 492, the last one's
+// blue at 488, then entries of three bytes from 401.
+std::vector<Rgb> headerColours(ByteSpan header)
+{
+    std::vector<Rgb> colours;
+    if (header.size() < kDstHeader)
+        return colours;
+    bool spaces = true;
+    for (std::size_t i = 489; i <= 492; ++i)
+        spaces = spaces && header[i] == ' ';
+    if (spaces)
+        return colours;
+    auto scaled = [](std::uint8_t v) { return static_cast<std::uint8_t>(std::min(255, v * 4)); };
+    for (std::size_t at = 492; at <= 510; at += 3) {
+        std::uint8_t blue = at == 510 ? header[488] : header[at + 2];
+        colours.push_back({scaled(header[at]), scaled(header[at + 1]), scaled(blue)});
+    }
+    for (std::size_t at = 401; at < 488; at += 3)
+        colours.push_back({header[at], header[at + 1], header[at + 2]});
+    return colours;
+}
+
+// Long-form jumps from where the needle is to a point any distance away.
+void putJump(ByteWriter& out, int dx, int dy)
+{
+    do {
+        int stepX = std::clamp(dx, -2047, 2047), stepY = std::clamp(dy, -2047, 2047);
+        putLongValue(out, stepX, 0x9);
+        putLongValue(out, stepY, 0x9);
+        dx -= stepX;
+        dy -= stepY;
+    } while (dx != 0 || dy != 0);
+}
+
+}  // namespace
+
+DstHeader parseDstHeader(ByteSpan file)
+{
+    DstHeader header;
+    Bytes text(kDstHeader, ' ');
+    std::copy_n(file.begin(), std::min(file.size(), kDstHeader), text.begin());
+    if (startsWith(text, "ST:")) {
+        // A header that starts with the stitch count has no label: it is blanked.
+        std::fill_n(text.begin(), 240, ' ');
+        std::fill_n(text.begin() + 240, 16, 0);
+    }
+    header.label.assign(text.begin() + 3, text.begin() + 19);
+    for (char& c : header.label)
+        if (c == '\r' || c == '\0')
+            c = ' ';
+    if (startsWith(text, std::string(16, ' ')))
+        return header;
+    std::vector<std::string> lines(1);
+    for (std::size_t i = 0; i < 400 && lines.size() <= 12; ++i) {
+        if (text[i] == 0x0D)
+            lines.emplace_back();
+        else
+            lines.back().push_back(text[i] == 0 ? ' ' : static_cast<char>(text[i]));
+    }
+    if (lines.size() > 12)
+        lines.resize(12);
+    header.stitches = headerNumber(lines, "ST:");
+    header.changes = headerNumber(lines, "CO:");
+    header.plusX = headerNumber(lines, "+X:");
+    header.minusX = headerNumber(lines, "-X:");
+    header.plusY = headerNumber(lines, "+Y:");
+    header.minusY = headerNumber(lines, "-Y:");
+    header.present = header.plusX || header.minusX || header.plusY || header.minusY;
+    return header;
+}
+
+TajimaRecord decodeDstRecord(const std::uint8_t* r)
+{
+    TajimaRecord record;
+    const std::uint8_t flags = r[2];
+    if ((flags & 0x03) != 0x03)
+        return {TajimaRecord::Kind::Invalid};
+    if ((flags & 0xF3) == 0xF3)
+        return {TajimaRecord::Kind::End};
+    int dx = 0, upward = 0;
+    for (int b = 0; b < 3; ++b)
+        for (int bit = 0; bit < 8; ++bit)
+            if (r[b] & (1 << bit)) {
+                dx += kDstBits[b][bit].dx;
+                upward += kDstBits[b][bit].dy;
+            }
+    record.dx = dx;
+    record.dy = -upward;
+    if ((flags & 0xC0) == 0xC0)
+        record.kind = TajimaRecord::Kind::Change;
+    else if (flags & 0x80)
+        record.kind = TajimaRecord::Kind::Jump;
+    else
+        record.kind = TajimaRecord::Kind::Stitch;  // 0x40 alone (sequin mode) sews as a stitch
+    return record;
+}
+
+void encodeDstRecord(std::uint8_t* r, int dx, int dy, bool jump)
+{
+    r[0] = r[1] = 0;
+    r[2] = jump ? 0x83 : 0x03;
+    // Balanced ternary digits from the largest: each is -1, 0 or +1 of 81, 27, 9, 3, 1.
+    struct Place {
+        int weight, byte, plusX, minusX, plusY, minusY;
+    };
+    static constexpr Place kPlaces[] = {
+        {81, 2, 0x04, 0x08, 0x20, 0x10}, {27, 1, 0x04, 0x08, 0x20, 0x10}, {9, 0, 0x04, 0x08, 0x20, 0x10},
+        {3, 1, 0x01, 0x02, 0x80, 0x40},  {1, 0, 0x01, 0x02, 0x80, 0x40},
+    };
+    int x = std::clamp(dx, -kDstLongest, kDstLongest), y = -std::clamp(dy, -kDstLongest, kDstLongest);
+    for (const Place& p : kPlaces) {
+        int rest = (p.weight - 1) / 2;  // what the smaller places can still make up
+        if (x > rest) {
+            r[p.byte] |= p.plusX;
+            x -= p.weight;
+        } else if (x < -rest) {
+            r[p.byte] |= p.minusX;
+            x += p.weight;
+        }
+        if (y > rest) {
+            r[p.byte] |= p.plusY;
+            y -= p.weight;
+        } else if (y < -rest) {
+            r[p.byte] |= p.minusY;
+            y += p.weight;
+        }
+    }
+}
+
+int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, std::size_t* resultSize,
+                const char* inPath, const std::uint8_t* input, std::size_t inputSize)
+{
+    ConverterInput in;
+    if (int code = takeInput(in, inPath, input, inputSize, format.type); code < 0)
+        return code;
+    const ByteSpan file = in.bytes;
+    if (file.size() < kDstHeader)
+        return kWrongContent;
+    DstHeader header = parseDstHeader(file);
+
+    // One walk over the records: the moves, the colour blocks and the extents.
+    std::vector<TajimaRecord> records;
+    long x = 0, y = 0, minX = 0, maxX = 0, minY = 0, maxY = 0;
+    bool sewn = false;
+    for (std::size_t at = kDstHeader; at + 3 <= file.size(); at += 3) {
+        TajimaRecord r = format.decode(file.data() + at);
+        if (r.kind == TajimaRecord::Kind::End || r.kind == TajimaRecord::Kind::Invalid)
+            break;
+        if (r.kind == TajimaRecord::Kind::Jump && r.dx == 0 && r.dy == 0)
+            continue;  // a jump of nothing
+        if (r.kind == TajimaRecord::Kind::Change && !sewn && format.needleBeforeStitches)
+            continue;
+        sewn = sewn || r.kind == TajimaRecord::Kind::Stitch;
+        records.push_back(r);
+        x += r.dx;
+        y += r.dy;
+        minX = std::min(minX, x), maxX = std::max(maxX, x);
+        minY = std::min(minY, y), maxY = std::max(maxY, y);
+    }
+    // A colour change that only precedes the end is no block of its own.
+    while (!records.empty() && records.back().kind == TajimaRecord::Kind::Change && records.back().dx == 0 &&
+           records.back().dy == 0)
+        records.pop_back();
+    std::size_t blocks = 1;
+    for (const TajimaRecord& r : records)
+        blocks += r.kind == TajimaRecord::Kind::Change;
+    if (maxX - minX > kLargestMove || maxY - minY > kLargestMove)
+        return kWrongContent;  // more than three metres: no design, and more than PEC holds
+
+    int width = static_cast<int>(maxX - minX), height = static_cast<int>(maxY - minY);
+    int startX = static_cast<int>(-minX), startY = static_cast<int>(-minY);
+    if (header.present) {
+        width = 2 * std::max(std::abs(header.plusX), std::abs(header.minusX));
+        height = 2 * std::max(std::abs(header.plusY), std::abs(header.minusY));
+        startX = width / 2;
+        startY = height / 2;
+    }
+
+    // Colours: the palette in turn, unless a companion or the header names enough of them.
+    std::vector<std::uint8_t> colours;
+    for (std::size_t i = 0; i < blocks; ++i)
+        colours.push_back(static_cast<std::uint8_t>(i % 61 + 1));
+    std::string companionBase = inPath && *inPath ? inPath : format.companionName ? format.companionName : "";
+    std::vector<Rgb> entries = companionBase.empty() ? std::vector<Rgb>{} : companionColours(companionBase);
+    if (entries.empty())
+        entries = headerColours(file);
+    if (entries.size() >= blocks)
+        for (std::size_t i = 0; i < blocks; ++i)
+            colours[i] = static_cast<std::uint8_t>(nearestPecIndex(entries[i]));
+    if (colours.size() > kMaxPecColours)
+        colours.resize(kMaxPecColours);  // later changes stay in the last block
+
+    ByteWriter out(Bytes(kPecMagic.begin(), kPecMagic.end()));
+    std::string label = header.label;
+    writePecHeader(out, label, colours, std::clamp(width, 0, 0xFFFF), std::clamp(height, 0, 0xFFFF));
+    out.bytes()[8 + 2] = file[2];  // the label is the header's first 19 bytes, "LA" forced
+    if (out.bytes()[8 + 2] == 0x0D || out.bytes()[8 + 2] == 0)
+        out.bytes()[8 + 2] = ' ';
+    putJump(out, startX, startY);
+    int stitches = 0;
+    unsigned changeNumber = 2;
+    for (const TajimaRecord& r : records) {
+        switch (r.kind) {
+        case TajimaRecord::Kind::Stitch:
+            putValue(out, r.dx);
+            putValue(out, r.dy);
+            ++stitches;
+            break;
+        case TajimaRecord::Kind::Jump: putJump(out, r.dx, r.dy); break;
+        case TajimaRecord::Kind::Change:
+            if (r.dx != 0 || r.dy != 0)
+                putJump(out, r.dx, r.dy);
+            out.u8(0xFE);
+            out.u8(0xB0);
+            out.u8(changeNumber);
+            changeNumber = 3 - changeNumber;
+            break;
+        default: break;
+        }
+    }
+    out.u8(0xFF);
+    Bytes pec = out.take();
+    appendThumbnails(pec, Frame::Plain, static_cast<int>(colours.size()));
+    int code = deliverOutput(std::move(pec), outPath, result, resultSize, inPath, "pec");
+    return code < 0 ? code : stitches;
+}
+
+std::vector<Rgb> companionColours(const std::string& name)
+{
+    struct Companion {
+        const char* extension;
+        std::size_t skip;
+    };
+    static constexpr Companion kCompanions[] = {{"rgb", 0}, {"edr", 0}, {"inf", 16}, {"pei", 4}};
+    for (const Companion& c : kCompanions) {
+        std::string path = replaceExtension(name, c.extension);
+        if (!exists(path)) {
+            std::string upper = c.extension;
+            for (char& ch : upper)
+                ch = static_cast<char>(ch - 'a' + 'A');
+            path = replaceExtension(name, upper);
+            if (!exists(path))
+                continue;
+        }
+        Bytes bytes = readUpTo(path, c.skip, 1024);
+        std::vector<Rgb> colours;
+        for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4)
+            colours.push_back({bytes[i], bytes[i + 1], bytes[i + 2]});
+        return colours;
+    }
+    return {};
+}
+
+std::vector<Rgb> berninaInfColours(const std::string& expName)
+{
+    std::string path = replaceExtension(expName, "inf");
+    if (!exists(path))
+        path = replaceExtension(expName, "INF");
+    Bytes bytes = readUpTo(path, 0, 1 << 16);
+    // Big-endian: three words, the colour count, then per colour a record that starts with
+    // its own length (2 bytes, counted in), two bytes, red, green, blue and the names.
+    std::vector<Rgb> colours;
+    ByteReader r(bytes, 12);
+    std::uint32_t count = static_cast<std::uint32_t>(r.u16be()) << 16;
+    count |= r.u16be();
+    for (std::uint32_t i = 0; i < count && r.ok(); ++i) {
+        std::size_t length = r.u16be();
+        if (length < 7)
+            break;
+        ByteSpan record = r.take(length - 2);
+        if (!r.ok())
+            break;
+        colours.push_back({record[2], record[3], record[4]});
+    }
+    return colours;
+}
+
+}  // namespace vm::formats

@@ -1,0 +1,14 @@
+// dst2pec: a Tajima DST design as PEC, with its colours from a companion file or the header.
+#include "formats/design_types.h"
+#include "formats/stitchfiles.h"
+
+namespace vm::formats {
+
+int dst2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize)
+{
+    static constexpr TajimaFormat kDst{kTypeDst, decodeDstRecord, nullptr, false};
+    return tajimaToPec(kDst, outPath, result, resultSize, inPath, input, inputSize);
+}
+
+}  // namespace vm::formats

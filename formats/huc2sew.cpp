@@ -1,0 +1,173 @@
+// huc2sew: a HUC design as a Janome SEW or JEF file. Both hold the same stitch stream: pairs
+// of signed bytes (Y upward), 80 02 moves of at most 127 each way, 80 01 00 00 between colour
+// blocks and 80 10 at the end; SEW starts it at -175, -100 from the centre, JEF at the centre.
+#include "formats/design_types.h"
+#include "formats/huc.h"
+#include "formats/stitchfiles.h"
+
+#include "platform/text.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace vm::formats {
+
+namespace {
+
+constexpr int kSewStartX = -175, kSewStartY = -100;
+
+void putMove(ByteWriter& out, int dx, int dy)
+{
+    do {  // at least one command, so that the stream always opens with 80 02
+        int stepX = std::clamp(dx, -127, 127), stepY = std::clamp(dy, -127, 127);
+        out.u8(0x80);
+        out.u8(0x02);
+        out.u8(static_cast<unsigned>(stepX) & 0xFF);
+        out.u8(static_cast<unsigned>(-stepY) & 0xFF);
+        dx -= stepX;
+        dy -= stepY;
+    } while (dx != 0 || dy != 0);
+}
+
+struct Stream {
+    Bytes bytes;
+    std::vector<unsigned> blockUnits;  // 2-byte units of each block
+};
+
+Stream janomeStream(ByteSpan huc, std::size_t n, int startX, int startY)
+{
+    ByteWriter out;
+    Stream s;
+    std::size_t records = kHucHeader + kHucEntry * n;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::size_t before = out.size();
+        std::size_t entry = kHucHeader + kHucEntry * i;
+        std::size_t pos = records;
+        std::size_t end = std::min(huc.size(), records + 2 * std::size_t{u16beAt(huc, entry)});
+        records += 2 * std::size_t{u16beAt(huc, entry)};
+        if (i > 0)
+            out.raw(std::array<std::uint8_t, 4>{0x80, 0x01, 0x00, 0x00});
+        else  // from the stream's start to the design's first block, counted from the centre
+            putMove(out, static_cast<std::int16_t>(u16beAt(huc, entry + 3)) - startX,
+                    static_cast<std::int16_t>(u16beAt(huc, entry + 5)) - startY);
+        while (pos < end) {
+            HucUnit u;
+            if (!readHucUnit(huc, pos, u))
+                break;
+            pos += 2 * static_cast<std::size_t>(u.units);
+            if (u.kind == HucUnit::Kind::LongMove) {
+                putMove(out, u.dx, u.dy);
+            } else if (u.kind == HucUnit::Kind::Move) {
+                out.u8(static_cast<unsigned>(u.dx) & 0xFF);
+                out.u8(static_cast<unsigned>(-u.dy) & 0xFF);
+            }
+        }
+        s.blockUnits.push_back(static_cast<unsigned>((out.size() - before) / 2));
+    }
+    out.u8(0x80);
+    out.u8(0x10);
+    s.bytes = out.take();
+    return s;
+}
+
+// The JEF hoop code of the smallest hoop that holds the design around its centre.
+std::uint32_t jefHoop(int halfWidth, int halfHeight)
+{
+    struct Hoop {
+        std::uint32_t code;
+        int width, height;
+    };
+    static constexpr Hoop kHoops[] = {
+        {1, 500, 500}, {0, 1100, 1100}, {3, 1260, 1100}, {2, 1400, 2000}, {4, 2000, 2000}};
+    for (const Hoop& h : kHoops)
+        if (2 * halfWidth <= h.width && 2 * halfHeight <= h.height)
+            return h.code;
+    return 4;
+}
+
+// Four distances from the design's edges to a hoop's, or -1 each when it does not fit.
+void putHoopEdges(ByteWriter& out, int halfHoopX, int halfHoopY, int left, int top, int right, int bottom)
+{
+    int edges[4] = {halfHoopX - left, halfHoopY - top, halfHoopX - right, halfHoopY - bottom};
+    bool fitsHoop = std::all_of(std::begin(edges), std::end(edges), [](int e) { return e >= 0; });
+    for (int e : edges)
+        out.u32le(static_cast<std::uint32_t>(fitsHoop ? e : -1));
+}
+
+}  // namespace
+
+int huc2janome(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+               const std::uint8_t* input, std::size_t inputSize, bool jef)
+{
+    ConverterInput in;
+    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
+        return code;
+    ByteSpan huc = in.bytes;
+    if (huc.size() < kHucHeader)
+        return kWrongContent;
+    const std::size_t n = huc[0];
+    if (n == 0 || !fits(huc.size(), kHucHeader, kHucEntry * n))
+        return kWrongContent;
+    if (!jef && n > static_cast<std::size_t>(kSewMaxColours))
+        return kWrongContent;  // a SEW names at most 15 colours
+    std::vector<std::uint32_t> threads;
+    for (std::size_t i = 0; i < n; ++i)
+        threads.push_back(static_cast<std::uint32_t>(janomeFromViking(huc[kHucHeader + kHucEntry * i + 2])));
+
+    Stream stream = jef ? janomeStream(huc, n, 0, 0) : janomeStream(huc, n, kSewStartX, kSewStartY);
+    ByteWriter out;
+    if (jef) {
+        const int right = std::max(0, static_cast<int>(static_cast<std::int16_t>(u16beAt(huc, 19))));
+        const int bottom = std::max(0, static_cast<int>(static_cast<std::int16_t>(u16beAt(huc, 21))));
+        const int left = std::max(0, -static_cast<int>(static_cast<std::int16_t>(u16beAt(huc, 23))));
+        const int top = std::max(0, -static_cast<int>(static_cast<std::int16_t>(u16beAt(huc, 25))));
+        std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        char date[32];
+        std::snprintf(date, sizeof date, "%4d%02d%02d%02d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
+                      local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+        out.u32le(static_cast<std::uint32_t>(kJefColours + 8 * n));
+        out.u32le(10);
+        out.text(std::string_view(date).substr(0, 14));
+        out.fill(24 - out.size(), 0);
+        out.u32le(static_cast<std::uint32_t>(n));
+        out.u32le(static_cast<std::uint32_t>(stream.bytes.size() / 2));
+        out.u32le(jefHoop(std::max(left, right), std::max(top, bottom)));
+        out.u32le(static_cast<std::uint32_t>(left));
+        out.u32le(static_cast<std::uint32_t>(top));
+        out.u32le(static_cast<std::uint32_t>(right));
+        out.u32le(static_cast<std::uint32_t>(bottom));
+        putHoopEdges(out, 550, 550, left, top, right, bottom);   // 110 x 110
+        putHoopEdges(out, 250, 250, left, top, right, bottom);   // 50 x 50
+        putHoopEdges(out, 700, 1000, left, top, right, bottom);  // 140 x 200
+        putHoopEdges(out, 700, 1000, left, top, right, bottom);  // 140 x 200, by this software's own entry
+        for (std::uint32_t t : threads)
+            out.u32le(t);
+        for (std::size_t i = 0; i < n; ++i)
+            out.u32le(13);
+    } else {
+        out.u16le(static_cast<unsigned>(n));
+        for (std::uint32_t t : threads)
+            out.u16le(t);
+        out.fill(50 - out.size(), 0);
+        for (unsigned units : stream.blockUnits)
+            out.u16le(std::min(units, 0xFFFFu));
+        out.fill(kSewStream - out.size(), 0);
+    }
+    out.raw(stream.bytes);
+    int code = deliverOutput(out.take(), outPath, result, resultSize, inPath, jef ? "jef" : "sew");
+    return code < 0 ? code : static_cast<int>(stream.bytes.size() / 2);
+}
+
+int huc2sew(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize)
+{
+    bool jef = outPath && *outPath && platform::equalsNoCase(extensionOf(outPath), "jef");
+    return huc2janome(outPath, result, resultSize, inPath, input, inputSize, jef);
+}
+
+}  // namespace vm::formats

@@ -1,0 +1,85 @@
+// jan2huc: a Janome JEF or SEW design as HUC. Both keep the same stitch stream behind their
+// own headers: pairs of signed bytes (Y upward) and 4-byte commands 80 01 (colour change),
+// 80 02 (move) and 80 10 (end). Moves add up and go out as one HUC long move before the
+// next stitch.
+#include "formats/design_types.h"
+#include "formats/huc.h"
+#include "formats/stitchfiles.h"
+
+#include <algorithm>
+
+namespace vm::formats {
+
+namespace {
+
+// The SEW stream starts left of and above the hoop centre.
+constexpr int kSewStartX = -175, kSewStartY = -100;
+constexpr std::size_t kMaxJefColours = 256;
+
+}  // namespace
+
+int jan2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize)
+{
+    ConverterInput in;
+    if (int code = takeInput(in, inPath, input, inputSize, kTypeSewOrJef); code < 0)
+        return code;
+    const ByteSpan b = in.bytes;
+    CheckResult found = checkContent(b, kTypeSewOrJef);
+    if (!found.type)
+        return kWrongContent;
+
+    std::vector<int> threads;
+    std::size_t stream = 0;
+    int startX = 0, startY = 0;
+    if (found.type == kTypeSew) {
+        std::size_t n = u16leAt(b, 0);
+        if (n > kSewMaxColours)
+            return kWrongContent;
+        for (std::size_t i = 0; i < n; ++i)
+            threads.push_back(u16leAt(b, 2 + 2 * i));
+        stream = kSewStream;
+        startX = kSewStartX;
+        startY = kSewStartY;
+    } else {
+        std::size_t n = std::min<std::size_t>(u32leAt(b, 24), kMaxJefColours);
+        for (std::size_t i = 0; i < n && fits(b.size(), kJefColours + 4 * i, 4); ++i) {
+            // Some writers store the numbers negated; the most negative one has no positive.
+            long long number = static_cast<std::int32_t>(u32leAt(b, kJefColours + 4 * i));
+            threads.push_back(static_cast<int>(std::min(number < 0 ? -number : number, 0x7FFFFFFFLL)));
+        }
+        stream = u32leAt(b, 0);
+    }
+    auto colour = [&](std::size_t block) {
+        return threads.empty() ? 0 : vikingFromJanome(threads[block % threads.size()]);
+    };
+
+    HucBuilder huc(startX, startY, colour(0));
+    std::size_t blocks = 1;
+    for (std::size_t pos = stream; pos + 2 <= b.size();) {
+        if (b[pos] != 0x80) {
+            huc.stitch(static_cast<std::int8_t>(b[pos]), -static_cast<std::int8_t>(b[pos + 1]));
+            pos += 2;
+            continue;
+        }
+        const std::uint8_t command = b[pos + 1];
+        if (command == 0x10 || pos + 4 > b.size())
+            break;
+        const int dx = static_cast<std::int8_t>(b[pos + 2]), dy = -static_cast<std::int8_t>(b[pos + 3]);
+        pos += 4;
+        if (command & 1)
+            huc.change(colour(blocks++));  // the move of a change is not made
+        else if (command == 0x02)
+            huc.move(dx, dy);
+        else
+            break;  // unknown: the design ends here
+    }
+    Bytes out;
+    int units = huc.finish(in.name.empty() ? "design" : in.name, out);
+    if (units < 0)
+        return units;
+    int code = deliverOutput(std::move(out), outPath, result, resultSize, inPath, "huc");
+    return code < 0 ? code : units;
+}
+
+}  // namespace vm::formats

@@ -1,0 +1,188 @@
+// Tajima DST and its Barudan (DSB) and ZSK (DSZ) relatives, the Janome JEF and SEW files and
+// the Singer EXP file: what their converters share.
+//
+// DST, DSB and DSZ keep a 512-byte text header (lines ended by 0x0D) and 3-byte records after
+// it; they reach the rest of the program as PEC. EXP, JEF and SEW reach it as HUC.
+#pragma once
+
+#include "coll/coll.h"
+#include "formats/bytes.h"
+#include "formats/convert.h"
+#include "formats/husvip.h"
+#include "formats/pec.h"
+#include "formats/stitches.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vm::formats {
+
+// ---- DST, DSB, DSZ ---------------------------------------------------------------------------
+
+inline constexpr std::size_t kDstHeader = 512;
+inline constexpr int kDstLongest = 121;  // the longest move one record holds, each way
+
+struct DstHeader {
+    bool present = false;  // false: no header (16 spaces, or "ST:" first), or no extents in it
+    std::string label;     // bytes 3 to 18, 16 characters
+    int stitches = 0, changes = 0;
+    int plusX = 0, minusX = 0, plusY = 0, minusY = 0;
+};
+DstHeader parseDstHeader(ByteSpan file);
+
+// One record decoded: moves in 0.1 mm with Y growing downward, as PEC and HUC count.
+struct TajimaRecord {
+    enum class Kind { Stitch, Jump, Change, End, Invalid } kind = Kind::End;
+    int dx = 0, dy = 0;
+};
+using RecordDecoder = TajimaRecord (*)(const std::uint8_t* record);
+
+TajimaRecord decodeDstRecord(const std::uint8_t* record);
+// The three bytes of a stitch (jump false) or jump record of a move within -121..121.
+void encodeDstRecord(std::uint8_t* record, int dx, int dy, bool jump);
+
+// A Tajima-like file with its record decoder and names: DST, DSB or DSZ.
+struct TajimaFormat {
+    std::uint32_t type;
+    RecordDecoder decode;
+    const char* companionName;  // name the colour companion is looked for by without an input name
+    bool needleBeforeStitches;  // a needle chosen before the first stitch is no colour change
+};
+
+// The shared body of dst2pec, dsb2pec and dsz2pec.
+int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, std::size_t* resultSize,
+                const char* inPath, const std::uint8_t* input, std::size_t inputSize);
+
+int dst2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize);
+int dsb2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize);
+int dsz2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize);
+int huc2dstx(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+             const std::uint8_t* input, std::size_t inputSize);
+
+// ---- Colours -----------------------------------------------------------------------------------
+
+// The colour entries of the first companion beside `name` found among ".rgb", ".edr", ".inf"
+// (16 bytes skipped) and ".pei" (4 bytes skipped): up to 1024 bytes of 4-byte entries, each
+// read as red, green, blue and a spare byte. Empty when there is none.
+std::vector<Rgb> companionColours(const std::string& name);
+// The colours of a Bernina ".inf" file beside an EXP design, in block order. Empty when none.
+std::vector<Rgb> berninaInfColours(const std::string& expName);
+
+// ---- Janome thread colours -----------------------------------------------------------------------
+
+// The RGB of a Janome thread number (as JEF and SEW files store them); black when unknown.
+Rgb janomeColour(int number);
+int janomeColourCount();
+// The Viking colour number (HUC colour byte) for a Janome thread number, and back.
+int vikingFromJanome(int number);
+int janomeFromViking(int viking);
+
+// ---- EXP, JEF and SEW --------------------------------------------------------------------------
+
+inline constexpr std::size_t kSewStream = 7544;
+inline constexpr int kSewMaxColours = 15;
+inline constexpr std::size_t kJefColours = 116;
+
+int exp2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize);
+int huc2exp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize);
+// JEF or SEW, told apart by their content checks.
+int jan2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize);
+// HUC to SEW, or to JEF when the output path's extension is "jef".
+int huc2sew(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize);
+// The same with the target chosen by the caller.
+int huc2janome(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+               const std::uint8_t* input, std::size_t inputSize, bool jef);
+
+// The JEF header viewer: named values into the collection and the table "HdrTable".
+// 0; 1 when the bytes are not a JEF.
+int jefhdr(CollHandle coll, ByteSpan image);
+// The text the viewer shows for a hoop code, empty for an unknown code.
+std::string_view jefHoopText(std::uint32_t code);
+
+// ---- Building HUC -------------------------------------------------------------------------------
+
+// Collects the moves of a design read from a stitch file and writes it as HUC. Positions are
+// counted from the design's origin (the hoop centre), Y downward; the moves made before a
+// stitch go out as one HUC long move ahead of it.
+class HucBuilder {
+public:
+    HucBuilder(int startX, int startY, int firstColour);
+    void move(int dx, int dy);
+    void stitch(int dx, int dy);
+    void change(int colour);
+    // The HUC design, named from `labelName`; its unit count, or kWrongContent when it has
+    // more blocks or units than HUC holds or reaches beyond its 16-bit extents.
+    int finish(std::string_view labelName, Bytes& huc);
+
+private:
+    struct Block {
+        int colour = 0;
+        Bytes units;
+        long long startX = 0, startY = 0;
+    };
+    void visit();
+    std::vector<Block> blocks_;
+    // Wide, so that no file of moves can overflow them; finish refuses what HUC cannot hold.
+    long long x_ = 0, y_ = 0;
+    long long pendingX_ = 0, pendingY_ = 0;
+    bool pending_ = true;  // the way from the origin to the start comes before the first stitch
+    bool visited_ = false;
+    long long minX_ = 0, maxX_ = 0, minY_ = 0, maxY_ = 0;
+    bool tooLarge_ = false;
+};
+
+// The HUC colour byte of the Viking colour nearest to an RGB colour.
+int vikingNearest(Rgb colour);
+
+// ---- The "any2" converters ---------------------------------------------------------------------
+
+// The input as HUC by the routes of any2huc, the type from the collection's "DesignType"
+// when a buffer is given, else detected; then the hoop fit check against the collection's
+// "Size". 0 with the HUC, or a converter result (kDoesNotFit when the user refused).
+int anyToCheckedHuc(const char* inPath, const std::uint8_t* input, std::size_t inputSize, CollHandle coll,
+                    Bytes& huc);
+
+int any2dst(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
+int any2exp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
+// SEW, or JEF when the output's extension is "jef".
+int any2sew(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
+
+// ---- Format table rows -------------------------------------------------------------------------
+
+template <Converter ToPec>
+int stitchesThroughPec(ByteSpan image, int design, StitchList& out)
+{
+    Bytes pec;
+    if (int code = ToPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size()); code < 0)
+        return code;
+    return pesOrPecStitches(pec, design, out);
+}
+
+template <Converter ToPec, std::uint32_t Type>
+int infoThroughPec(CollHandle coll, const char* path, ByteSpan image)
+{
+    ConverterInput in;
+    if (image.empty()) {
+        if (int code = takeInput(in, path, nullptr, 0, Type); code < 0)
+            return code;
+        image = in.bytes;
+    }
+    Bytes pec;
+    if (int code = ToPec(nullptr, &pec, nullptr, path, image.data(), image.size()); code < 0)
+        return code;
+    return pesOrPecInfo(coll, nullptr, pec);
+}
+
+}  // namespace vm::formats
