@@ -334,6 +334,19 @@ bool jobRunning(CollHandle coll)
     return collGetType(coll, kCommandTable) != COLL_NONE;
 }
 
+// The write-side buttons are greyed while a box job runs; events other than the activation
+// go to the library. True when the event was such a one, its answer in `answer`.
+bool notActivation(DiaControl control, int event, std::int64_t p1, std::int64_t p2, std::int64_t& answer)
+{
+    if (event == DIA_STATE && jobRunning(dialogColl(control)))
+        answer = DIA_GREY;
+    else if (event != DIA_ACTIVATE)
+        answer = _diaCtlDefProc(control, event, p1, p2);
+    else
+        return false;
+    return true;
+}
+
 std::string typeOf(CollHandle coll)
 {
     return stringItem(coll, "Type", 32);
@@ -378,17 +391,15 @@ bool cardAccepted(DiaControl control, int title, bool erase, bool family)
     return true;
 }
 
-std::vector<Command> commandsFor(CollHandle coll, WriteAction action, std::size_t cardSize, std::vector<std::uint8_t>& image)
-{
-    return jobCommands(action, typeOf(coll), flag(coll, "bb"), flag(coll, "16bit"), collGetNumeric(coll, "Make"),
-                       flag(coll, "Quillet"), cardSize, image);
-}
-
-// Hands the image to the job through `_pCardData_` and starts it on the item "hCardWrite".
-void startWriteJob(DiaControl control, const std::vector<Command>& commands, std::vector<std::uint8_t> image,
-                   std::size_t cardSize)
+// Builds the job's table for the action and the card in the box, hands the image to the
+// job through `_pCardData_` and starts the job on the item "hCardWrite".
+void startWriteJob(DiaControl control, WriteAction action, std::vector<std::uint8_t> image, std::size_t cardSize)
 {
     CollHandle coll = dialogColl(control);
+    std::vector<Command> commands = jobCommands(action, typeOf(coll), flag(coll, "bb"), flag(coll, "16bit"),
+                                                collGetNumeric(coll, "Make"), flag(coll, "Quillet"), cardSize, image);
+    if (action == WriteAction::Erase && !typeIs(typeOf(coll), {"28F020"}))
+        cardSize = image.size();
     if (!image.empty()) {
         auto buffer = std::make_unique<CardBuffer>();
         buffer->bytes = std::move(image);
@@ -496,11 +507,9 @@ std::int64_t sendNext(DiaControl control, HandlerMemory* memory, std::int64_t p1
 
 std::int64_t CB_CardWrite(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
 {
+    if (std::int64_t answer; notActivation(control, event, p1, p2, answer))
+        return answer;
     CollHandle coll = dialogColl(control);
-    if (event == DIA_STATE && jobRunning(coll))
-        return DIA_GREY;
-    if (event != DIA_ACTIVATE)
-        return _diaCtlDefProc(control, event, p1, p2);
 
     if (collGetNumeric(coll, "Make") == 1 && collTableRowCount(coll, "PESTable") > kMaxVikingDesigns) {
         jobMessage(121, kWriteTitle, MB_ICONSTOP);
@@ -518,20 +527,16 @@ std::int64_t CB_CardWrite(DiaControl control, int event, std::int64_t p1, std::i
     if (built != 1 || !buffer)
         return 2;
     auto cardSize = static_cast<std::size_t>(std::max<std::int64_t>(collGetNumeric(coll, "CardSize"), 0));
-    std::vector<std::uint8_t> image = std::move(buffer->bytes);
-    std::vector<Command> commands = commandsFor(coll, WriteAction::Write, cardSize, image);
-    startWriteJob(control, commands, std::move(image), cardSize);
+    startWriteJob(control, WriteAction::Write, std::move(buffer->bytes), cardSize);
     return _diaCtlDefProc(control, event, p1, p2);
 }
 DIA_EXPORT_CALLBACK(CB_CardWrite);
 
 std::int64_t CB_Dump2Card(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
 {
+    if (std::int64_t answer; notActivation(control, event, p1, p2, answer))
+        return answer;
     CollHandle coll = dialogColl(control);
-    if (event == DIA_STATE && jobRunning(coll))
-        return DIA_GREY;
-    if (event != DIA_ACTIVATE)
-        return _diaCtlDefProc(control, event, p1, p2);
     if (!cardAccepted(control, kDumpTitle, false, false))
         return DIA_REFUSE;
 
@@ -562,29 +567,23 @@ std::int64_t CB_Dump2Card(DiaControl control, int event, std::int64_t p1, std::i
         }
     }
     std::size_t cardSize = image.size();
-    std::vector<Command> commands = commandsFor(coll, WriteAction::Dump, cardSize, image);
-    startWriteJob(control, commands, std::move(image), cardSize);
+    startWriteJob(control, WriteAction::Dump, std::move(image), cardSize);
     return _diaCtlDefProc(control, event, p1, p2);
 }
 DIA_EXPORT_CALLBACK(CB_Dump2Card);
 
 std::int64_t CB_Erase(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
 {
-    CollHandle coll = dialogColl(control);
-    if (event == DIA_STATE && jobRunning(coll))
-        return DIA_GREY;
-    if (event != DIA_ACTIVATE)
-        return _diaCtlDefProc(control, event, p1, p2);
+    if (std::int64_t answer; notActivation(control, event, p1, p2, answer))
+        return answer;
     if (!cardAccepted(control, kEraseTitle, true, false))
         return DIA_REFUSE;
     std::string text = vm::dia::loadString(118).value_or("");
     std::string caption = vm::dia::loadString(kEraseTitle).value_or("");
     if (_diaDoMessage(dialogWindow(control), MB_OKCANCEL | MB_DEFBUTTON2, caption.c_str(), text.c_str()) != IDOK)
         return DIA_REFUSE;
-    std::vector<std::uint8_t> image;
-    std::vector<Command> commands = commandsFor(coll, WriteAction::Erase, 0, image);
-    std::size_t cardSize = typeIs(typeOf(coll), {"28F020"}) ? 0x20000 : image.size();
-    startWriteJob(control, commands, std::move(image), cardSize);
+    // 28F020: the zero pass programs 0x20000 bytes of its buffer; SRAM: the whole card.
+    startWriteJob(control, WriteAction::Erase, {}, 0x20000);
     return _diaCtlDefProc(control, event, p1, p2);
 }
 DIA_EXPORT_CALLBACK(CB_Erase);
@@ -714,11 +713,9 @@ void cleanUpPictures(CollHandle coll)
 
 std::int64_t CB_Size(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
 {
+    if (std::int64_t answer; notActivation(control, event, p1, p2, answer))
+        return answer;
     CollHandle coll = dialogColl(control);
-    if (event == DIA_STATE && jobRunning(coll))
-        return DIA_GREY;
-    if (event != DIA_ACTIVATE)
-        return _diaCtlDefProc(control, event, p1, p2);
     if (!cardAccepted(control, kSizeTitle, false, true))
         return 2;
     std::string type = typeOf(coll);

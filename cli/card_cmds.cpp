@@ -310,6 +310,31 @@ constexpr const char* kChipTypes[] = {"29F040", "29C040", "29C020", "29C010", "2
                                       "29F032", "29F800", "29F160", "28F008", "28F004",  "28F010",   "28F020",
                                       "SnS1",   "sram",   "sram128", "sram1024", "sram2048"};
 
+// The design files of a write, by their full paths, as the write list "PESTable".
+void setDesignList(CollHandle coll, const std::vector<std::string>& files)
+{
+    TableHandle table = tableCreate(1, 0);
+    for (const std::string& file : files) {
+        std::string path = std::filesystem::absolute(file).string();
+        tableAddRow(table, path.c_str(), path.size() + 1);
+    }
+    collSetTable(coll, "PESTable", table);
+    tableDestroy(table);
+}
+
+// The card information dialog of the Brother builders takes the texts given; the others
+// keep their defaults.
+void answerCardText(dia::HeadlessView& view, const std::string& copyright, const std::string& project)
+{
+    view.onDialog("SetInfo", [copyright, project](dia::Dialog& dialog) {
+        if (!copyright.empty())
+            dialog.changeValue(dialog.indexOfTag("CopyRight"), copyright);
+        if (!project.empty())
+            dialog.changeValue(dialog.indexOfTag("Project"), project);
+        dialog.end(DIA_OK);
+    });
+}
+
 }  // namespace
 
 int buildImage(const ImageRequest& request)
@@ -337,27 +362,14 @@ int buildImage(const ImageRequest& request)
     }
 
     auto view = installView(true);
-    // The card information dialog takes the texts given, the others keep their defaults.
-    view->onDialog("SetInfo", [&request](dia::Dialog& dialog) {
-        if (!request.copyright.empty())
-            dialog.changeValue(dialog.indexOfTag("CopyRight"), request.copyright);
-        if (!request.project.empty())
-            dialog.changeValue(dialog.indexOfTag("Project"), request.project);
-        dialog.end(DIA_OK);
-    });
+    answerCardText(*view, request.copyright, request.project);
     CollHandle coll = collOpen("velmora-card");
     CollHandle caller = collOpen("velmora-caller");
     collSetString(coll, "Type", type.c_str());
     collSetNumeric(coll, "Make", make->make);
     if (!request.hoop.empty())
         collSetString(coll, "Size", request.hoop.c_str());
-    TableHandle table = tableCreate(1, 0);
-    for (const std::string& file : request.files) {
-        std::string path = std::filesystem::absolute(file).string();
-        tableAddRow(table, path.c_str(), path.size() + 1);
-    }
-    collSetTable(coll, "PESTable", table);
-    tableDestroy(table);
+    setDesignList(coll, request.files);
 
     const char* builder = type == "28F010" || type == "28F004" ? "=Compile28F010" : sns ? "=JanomeSnS1" : "=Compile29F040";
     std::int64_t result = -1;
@@ -392,19 +404,6 @@ const MakeName* makeNamed(const std::string& name)
     return nullptr;
 }
 
-// The card information dialog of the Brother builders takes the texts given; the others
-// keep their defaults.
-void answerCardText(dia::HeadlessView& view, const std::string& copyright, const std::string& project)
-{
-    view.onDialog("SetInfo", [copyright, project](dia::Dialog& dialog) {
-        if (!copyright.empty())
-            dialog.changeValue(dialog.indexOfTag("CopyRight"), copyright);
-        if (!project.empty())
-            dialog.changeValue(dialog.indexOfTag("Project"), project);
-        dialog.end(DIA_OK);
-    });
-}
-
 // Runs a write-side job (write, raw image or erase) on the box: the question the job asks
 // is answered `answer`, and the job counts as done when it ended with its completion
 // message and showed nothing else on the way.
@@ -424,13 +423,7 @@ int runWriteJob(const WriteRequest& request, const char* button, int answer)
     collSetNumeric(coll, "Make", make->make);
     if (request.quillet)
         collSetNumeric(coll, "Quillet", 1);
-    TableHandle table = tableCreate(1, 0);
-    for (const std::string& file : request.files) {
-        std::string path = std::filesystem::absolute(file).string();
-        tableAddRow(table, path.c_str(), path.size() + 1);
-    }
-    collSetTable(coll, "PESTable", table);
-    tableDestroy(table);
+    setDesignList(coll, request.files);
 
     int code = 1;
     {
