@@ -53,10 +53,11 @@ print(sent)
 EOF
 )
 
-# Each chunk: a 398-byte write line out, its 397-byte echo and the 3-byte prompt back.
+# Each chunk: a 398-byte write line out, its 397-byte echo and the 3-byte prompt back. The
+# box paces only its replies; the write lines reach it at once through the pseudo-terminal.
 awk -v s="$start" -v e="$end" -v b="$baud" -v c="$chunks" -v u="$used" 'BEGIN {
-    line = c * (398 + 400) * 10 / b
     back = c * 400 * 10 / b
+    both = c * (398 + 400) * 10 / b
     printf "Brother image of %d bytes (%.0f KiB) written at %d baud: %.2f s for %d write lines\n", u, u / 1024, b, e - s, c
-    printf "the line needs %.2f s for those bytes both ways (%.2f s for the replies the box paces); %.0f%% of the write\n", line, back, 100 * line / (e - s)
+    printf "the paced replies alone need %.2f s on the line (%.0f%% of the write); a real line carrying the write lines too needs %.2f s\n", back, 100 * back / (e - s), both
 }'

@@ -561,6 +561,53 @@ TEST_F(CardWrite, CancelDropsTheWriteRowsAndANewJobRunsToItsEnd)
     EXPECT_EQ(held, image);
 }
 
+// The notice of a command fires without a reply (a comm thread that is gone never answers;
+// the notice's own time-out is a minute, so the test fires it itself).
+void fireNotice(Dialog& d)
+{
+    vm::platform::postMessage(d.window(), vm::platform::WM_COMMAND,
+                              static_cast<std::uint64_t>(d.item(d.indexOfTag("hCardWrite")).id), 0);
+}
+
+TEST_F(CardWrite, NoReplyEndsTheJobAndFreesTheButtons)
+{
+    startBox("29F040");
+    writeFile(root_ / "card.out", randomImage(0x10000, 2));
+    setFiles({root_ / "card.out"});
+    ASSERT_TRUE(press("Dump2Card", [&](Dialog& d) {
+        pumpWhile([&] { return sent("ws40").size() < 5; }, std::chrono::seconds(30));
+        stopComm();  // the next command stays unanswered
+        pumpWhile([] { return true; }, std::chrono::milliseconds(300));
+        fireNotice(d);
+        pumpWhile([&] { return collGetType(coll_, vm::box::kCommandTable) != COLL_NONE; }, std::chrono::seconds(10));
+        EXPECT_EQ(collGetType(coll_, vm::box::kCommandTable), COLL_NONE);
+        EXPECT_EQ(collGetType(coll_, kCardBufferItem), COLL_NONE);
+        EXPECT_FALSE(d.greyed(d.indexOfTag("Dump2Card")));
+        EXPECT_FALSE(d.greyed(d.indexOfTag("Erase")));
+    }));
+    EXPECT_EQ(messageTexts(), std::vector<std::string>{text(206)});
+    EXPECT_EQ(item("_Status"), "");
+}
+
+TEST_F(CardWrite, SlowEraseIsWaitedFor)
+{
+    startBox("29F040", [](vm::sim::BoxConfig& config) { config.faults = *vm::sim::FaultPlan::parse("slowerase:3000"); });
+    view_->answerNext(IDOK);
+    int beeps = 0;
+    ASSERT_TRUE(press("Erase", [&](Dialog& d) {
+        pumpWhile([&] { return item("_Status") != "erase40\r"; }, std::chrono::seconds(30));
+        beeps = view_->beeps();
+        fireNotice(d);
+        pumpWhile([&] { return item("_Status") == "erase40\r"; }, std::chrono::seconds(10));
+        EXPECT_EQ(item("_Status"), "Erase taking too long");
+        EXPECT_EQ(view_->beeps(), beeps + 1);
+        EXPECT_NE(collGetType(coll_, vm::box::kCommandTable), COLL_NONE);
+    }));
+    // The erase answers in the end and the job finishes as ever.
+    EXPECT_EQ(messageTexts(), (std::vector<std::string>{text(118), text(136)}));
+    EXPECT_EQ(sent().back(), "led off");
+}
+
 // --- Erase ----------------------------------------------------------------------------------
 
 struct EraseCase {
