@@ -610,6 +610,7 @@ std::int64_t CB_hCardWrite(DiaControl control, int event, std::int64_t p1, std::
         if (!jobRunning(coll)) {  // no reply in time: the job has ended, its image goes
             takeCardBuffer(coll);
             freeImage(memory);
+            dropCurrent(memory);
         }
         return DIA_REFUSE;
     }
@@ -636,6 +637,8 @@ std::int64_t CB_hCardWrite(DiaControl control, int event, std::int64_t p1, std::
 
     std::string text = messageText(reply);
     msgFree(reply);
+    if (!jobRunning(coll))  // a reply that comes after its job has ended belongs to none
+        return DIA_REFUSE;
     std::string current = memory->current ? memory->current : "";
     dropCurrent(memory);
     if (startsNoCase(text, "timeout"))
@@ -679,6 +682,8 @@ void pictureRun(DiaControl control, CollHandle coll, bool viking)
     if (diaGetField(window, "FieldValue", 11, 13, "strlen(_tag) < 51", "", coll) != DIA_OK)
         return;
     std::string title = stringItem(coll, "FieldValue", 64);
+    if (title.empty())
+        return;
     const char* table = viking ? "PicTable1" : "PicTable";
     int rows = collTableRowCount(coll, table);
     int shown = viking ? rows : 40;

@@ -571,20 +571,22 @@ void fireNotice(Dialog& d)
 
 TEST_F(CardWrite, NoReplyEndsTheJobAndFreesTheButtons)
 {
-    startBox("29F040");
+    // The fifth write line is answered late: its notice fires first.
+    startBox("29F040", [](vm::sim::BoxConfig& config) { config.faults = *vm::sim::FaultPlan::parse("slow:1000@ws40#5"); });
     writeFile(root_ / "card.out", randomImage(0x10000, 2));
     setFiles({root_ / "card.out"});
     ASSERT_TRUE(press("Dump2Card", [&](Dialog& d) {
         pumpWhile([&] { return sent("ws40").size() < 5; }, std::chrono::seconds(30));
-        stopComm();  // the next command stays unanswered
-        pumpWhile([] { return true; }, std::chrono::milliseconds(300));
         fireNotice(d);
         pumpWhile([&] { return collGetType(coll_, vm::box::kCommandTable) != COLL_NONE; }, std::chrono::seconds(10));
         EXPECT_EQ(collGetType(coll_, vm::box::kCommandTable), COLL_NONE);
         EXPECT_EQ(collGetType(coll_, kCardBufferItem), COLL_NONE);
         EXPECT_FALSE(d.greyed(d.indexOfTag("Dump2Card")));
         EXPECT_FALSE(d.greyed(d.indexOfTag("Erase")));
+        // The late reply finds no job: nothing more goes out, nothing is reported.
+        pumpWhile([] { return true; }, std::chrono::milliseconds(2500));
     }));
+    EXPECT_EQ(sent("ws40").size(), 5u);
     EXPECT_EQ(messageTexts(), std::vector<std::string>{text(206)});
     EXPECT_EQ(item("_Status"), "");
 }
