@@ -696,7 +696,7 @@ void pictureRun(DiaControl control, CollHandle coll, bool viking)
         collSetString(coll, tag, i < rows ? row : " ");
     }
     std::string address = std::string(viking ? "BRMRes|Pictures35" : "BRMRes|Pictures40") + " \"" + title + "\"";
-    _diaDoDialog(window, address.c_str(), coll, callerColl(control));
+    _diaDoDialog(window, address.c_str(), coll, coll);  // the page takes "PicTable" from there
 }
 
 void cleanUpPictures(CollHandle coll)

@@ -32,6 +32,8 @@ enum DiaEvent : int {
     DIA_CHANGED = 22,  // value changed; p2 = the new value text (const char*)
     DIA_STATE = 30,    // state query: answer DIA_GREY to grey the control
     DIA_ACTIVATE = 31, // activation; answer DIA_REFUSE to refuse it
+    DIA_DROP = 40,     // files dropped on an item that accepts them;
+                       // p1 = const std::vector<std::string>* of full paths
 };
 
 inline constexpr std::int64_t DIA_GREY = 21;
@@ -106,6 +108,8 @@ int _diaTableGetRow(DiaControl control, int item, int row, void* buf, std::size_
 int _diaTableGetField(DiaControl control, int item, int row, int column, char* buf, std::size_t size);
 int _diaTableFindField(DiaControl control, int item, int column, const char* text);
 int _diaTableDataToClipboard(DiaControl control, int item, int mode);
+// The view lets files be dropped on the item; they reach its callback as DIA_DROP.
+int _diaAcceptDrops(DiaControl control, int item);
 
 // Memory kept per control between events; freed when the dialog closes.
 void* _diaCtlMemAlloc(DiaControl control, std::size_t size);

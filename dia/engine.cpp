@@ -3,6 +3,7 @@
 #include "dia/dia.h"
 #include "dia/headless.h"
 #include "dia/view.h"
+#include "coll/table.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -191,9 +192,57 @@ std::string Dialog::storedText(int index) const
     return text;
 }
 
+namespace {
+
+constexpr std::string_view kTableSource = "_table ";
+
+// The list a picture item shows the selected row of: its value "_table <tag>".
+std::optional<std::string> tableSourceOf(std::string_view value)
+{
+    if (value.size() <= kTableSource.size() || !platform::equalsNoCase(value.substr(0, kTableSource.size()), kTableSource))
+        return std::nullopt;
+    return std::string(value.substr(kTableSource.size()));
+}
+
+}  // namespace
+
 std::string Dialog::valueText(int index) const
 {
-    return storedText(index);
+    std::string text = storedText(index);
+    if (item(index).kind != ItemKind::Bitmap)
+        return text;
+    auto source = tableSourceOf(text);
+    if (!source)
+        return text;
+    // The selected row (first field) of the list named, matched by tag without regard to case.
+    std::string tag = *source;
+    for (int i = 0; i < itemCount(); ++i)
+        if (platform::equalsNoCase(item(i).tag, *source))
+            tag = item(i).tag;
+    TableHandle table = collGetTable(dialogColl_, tag.c_str());
+    std::string row;
+    if (table) {
+        int selected = tableGetSelection(table);
+        int length = selected >= 0 ? tableGetField(table, selected, 0, nullptr, 0) : 0;
+        if (length > 0) {
+            row.assign(static_cast<std::size_t>(length) + 1, '\0');
+            tableGetField(table, selected, 0, row.data(), row.size());
+            row.resize(static_cast<std::size_t>(length));
+        }
+        tableDestroy(table);
+    }
+    return row;
+}
+
+void Dialog::tellPicturesOf(int listIndex)
+{
+    for (int i = 0; i < itemCount(); ++i) {
+        if (item(i).kind != ItemKind::Bitmap)
+            continue;
+        auto source = tableSourceOf(storedText(i));
+        if (source && platform::equalsNoCase(*source, item(listIndex).tag))
+            view().itemChanged(*this, i);
+    }
 }
 
 std::int64_t Dialog::send(int index, int event, std::int64_t p1, std::int64_t p2)
@@ -295,7 +344,20 @@ void Dialog::select(int index, int row)
         return;
     items_[static_cast<std::size_t>(index)].shown = std::to_string(row);
     send(index, DIA_SELECT, row, 0);
+    if (closed_)
+        return;
+    tellPicturesOf(index);
     refreshStates();
+}
+
+bool Dialog::drop(int index, const std::vector<std::string>& paths)
+{
+    if (index < 0 || index >= itemCount() || closed_ || !acceptsDrops(index) || items_[static_cast<std::size_t>(index)].greyed)
+        return false;
+    send(index, DIA_DROP, reinterpret_cast<std::int64_t>(&paths), 0);
+    if (!closed_)
+        refreshStates();
+    return true;
 }
 
 void Dialog::closeByUser()
@@ -328,6 +390,8 @@ void Dialog::tell(int index)
     if (item(index).kind == ItemKind::Status)
         send(index, DIA_REDRAW, 0, 0);
     view().itemChanged(*this, index);
+    if (item(index).kind == ItemKind::List)
+        tellPicturesOf(index);
 }
 
 void Dialog::end(int result)
@@ -430,6 +494,8 @@ std::int64_t Dialog::onWindowMessage(const platform::Message& message)
             return 1;
         state.shown = now;
         view().itemChanged(*this, index);
+        if (item(index).kind == ItemKind::List)
+            tellPicturesOf(index);
         send(index, DIA_CHANGED, 0, reinterpret_cast<std::int64_t>(now.c_str()));
         if (!closed_)
             refreshStates();
@@ -655,6 +721,16 @@ int _diaSetAccess(DiaControl control, int item, int mask)
     if (!dialog)
         return -1;
     dialog->setAccess(index, mask);
+    return 0;
+}
+
+int _diaAcceptDrops(DiaControl control, int item)
+{
+    int index = -1;
+    Dialog* dialog = resolve(control, item, index);
+    if (!dialog || index < 0)
+        return -1;
+    dialog->acceptDrops(index);
     return 0;
 }
 

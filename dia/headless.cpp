@@ -105,4 +105,60 @@ int HeadlessView::choice(platform::WindowHandle, const std::string& title, const
     return answer;
 }
 
+void HeadlessView::answerFileDialog(std::optional<FileDialogAnswer> answer, std::vector<std::string> previewPaths)
+{
+    std::lock_guard lock(mutex_);
+    fileAnswers_.emplace_back(std::move(answer), std::move(previewPaths));
+}
+
+void HeadlessView::answerFolder(std::optional<std::string> folder)
+{
+    std::lock_guard lock(mutex_);
+    folderAnswers_.push_back(std::move(folder));
+}
+
+std::vector<FileDialogRequest> HeadlessView::fileDialogs() const
+{
+    std::lock_guard lock(mutex_);
+    return fileDialogs_;
+}
+
+std::vector<std::string> HeadlessView::previews() const
+{
+    std::lock_guard lock(mutex_);
+    return previews_;
+}
+
+std::optional<FileDialogAnswer> HeadlessView::fileDialog(platform::WindowHandle, const FileDialogRequest& request)
+{
+    std::optional<FileDialogAnswer> answer;
+    std::vector<std::string> previewPaths;
+    {
+        std::lock_guard lock(mutex_);
+        fileDialogs_.push_back(request);
+        if (!fileAnswers_.empty()) {
+            answer = std::move(fileAnswers_.front().first);
+            previewPaths = std::move(fileAnswers_.front().second);
+            fileAnswers_.pop_front();
+        }
+    }
+    // The hook may show messages: it runs without the lock.
+    for (const std::string& path : previewPaths) {
+        std::string drawn = request.preview ? request.preview(path) : std::string();
+        std::lock_guard lock(mutex_);
+        previews_.push_back(drawn);
+    }
+    return answer;
+}
+
+std::optional<std::string> HeadlessView::chooseFolder(platform::WindowHandle, const std::string&, const std::string&)
+{
+    std::lock_guard lock(mutex_);
+    if (folderAnswers_.empty())
+        return std::nullopt;
+    std::optional<std::string> folder = std::move(folderAnswers_.front());
+    folderAnswers_.pop_front();
+    return folder;
+}
+
 }  // namespace vm::dia

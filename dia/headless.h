@@ -56,18 +56,35 @@ public:
     int choice(platform::WindowHandle window, const std::string& title, const std::string& prompt,
                const std::vector<std::string>& choices) override;
     void beep() override { ++beeps_; }
+    // File dialogs and folder browsers take queued answers (nullopt: cancel), else cancel.
+    // With `previewPaths` set, a file dialog asks the request's preview for each of them
+    // first, as a user moving through the files would.
+    void answerFileDialog(std::optional<FileDialogAnswer> answer, std::vector<std::string> previewPaths = {});
+    void answerFolder(std::optional<std::string> folder);
+    std::vector<FileDialogRequest> fileDialogs() const;
+    std::vector<std::string> previews() const;  // what the preview hooks returned
+    std::optional<FileDialogAnswer> fileDialog(platform::WindowHandle window, const FileDialogRequest& request) override;
+    std::optional<std::string> chooseFolder(platform::WindowHandle window, const std::string& title,
+                                            const std::string& start) override;
     void raise(Dialog&) override { ++raised_; }
+    void print(Dialog&) override { ++printed_; }
+    int printed() const { return printed_; }
     int raised() const { return raised_; }
 
 private:
     mutable std::mutex mutex_;
     std::map<std::string, Action> actions_;
     std::deque<int> answers_;
+    std::deque<std::pair<std::optional<FileDialogAnswer>, std::vector<std::string>>> fileAnswers_;
+    std::deque<std::optional<std::string>> folderAnswers_;
+    std::vector<FileDialogRequest> fileDialogs_;
+    std::vector<std::string> previews_;
     std::vector<ShownMessage> messages_;
     std::vector<std::string> opened_;
     int overdue_ = 0;
     int beeps_ = 0;
     std::atomic<int> raised_{0};
+    std::atomic<int> printed_{0};
 };
 
 // The answer a message box gives when nobody chooses: its default button.

@@ -115,6 +115,8 @@ std::optional<DialogDef> parseDialog(std::string_view name, std::string_view jso
     def.title = doc.value("title", std::string());
     def.accept = doc.value("accept", std::string());
     def.acceptItem = doc.value("acceptItem", std::string());
+    if (auto columns = doc.find("pictureColumns"); columns != doc.end() && columns->is_number_integer())
+        def.pictureColumns = std::clamp(columns->get<int>(), 0, 16);
     auto items = doc.find("items");
     if (items == doc.end() || !items->is_array()) {
         error = "no \"items\" list";

@@ -44,6 +44,8 @@ struct DialogDef {
     // item `acceptItem` (bound to _tag).
     std::string accept;
     std::string acceptItem;
+    // Picture items are laid out in a grid of this many columns (0: one under the other).
+    int pictureColumns = 0;
 };
 
 class Package {

@@ -6,8 +6,11 @@
 #include "dia/dia.h"
 #include "dia/package.h"
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vm::dia {
@@ -46,6 +49,9 @@ public:
     bool activate(int index);
     void changeValue(int index, const std::string& text);
     void select(int index, int row);
+    // Files dropped on an item; false when the item does not take drops.
+    bool drop(int index, const std::vector<std::string>& paths);
+    bool acceptsDrops(int index) const { return items_[static_cast<std::size_t>(index)].acceptsDrops; }
     // The window's own close button: the cancel button when there is one, else result 2.
     void closeByUser();
 
@@ -60,6 +66,7 @@ public:
     void end(int result);
     void refreshStates();
     void setAccess(int index, int mask);
+    void acceptDrops(int index) { items_[static_cast<std::size_t>(index)].acceptsDrops = true; }
     void* memory(int index, std::size_t size, bool allocate);
     void setParentProc(DiaCallback callback) { parentProc_ = callback; }
     void start();   // creation and set-up events
@@ -72,9 +79,12 @@ private:
         std::string shown;  // the value last shown, so advice of our own change is not news
         std::vector<unsigned char> memory;
         bool hasMemory = false;
+        bool acceptsDrops = false;
     };
 
     std::int64_t onWindowMessage(const platform::Message& message);
+    // Picture items that show the selected row of a list are redrawn with it.
+    void tellPicturesOf(int listIndex);
     bool acceptable() const;
     std::string storedText(int index) const;
 
@@ -100,6 +110,29 @@ Dialog* dialogOf(DiaControl control, int* index = nullptr);
 // "Dialog: name", so that a misspelling is found before a user presses the button.
 std::vector<std::string> unresolvedNames(const Package& package);
 
+// The file dialogs of the program: open (one or several files) and save (a folder, a
+// typed name and a type). Filters are pairs of description and patterns ("*.pes;*.pec").
+struct FileDialogRequest {
+    bool save = false;
+    bool multiple = false;
+    std::string title;
+    std::string folder;
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> filters;
+    int filterIndex = 0;
+    bool previewTicked = false;
+    // Draws the design of a selected file into a bitmap and returns its path, or an empty
+    // string when it cannot be drawn. Views with a preview pane call it.
+    std::function<std::string(const std::string& path)> preview;
+};
+
+struct FileDialogAnswer {
+    std::string folder;
+    std::vector<std::string> names;  // inside folder, in the order chosen
+    int filterIndex = 0;
+    bool previewTicked = false;
+};
+
 class View {
 public:
     virtual ~View() = default;
@@ -116,6 +149,19 @@ public:
     virtual void beep() = 0;
     // Brings the dialog's window to the front (another program handed it work).
     virtual void raise(Dialog&) {}
+    // A file dialog; nullopt when the user cancels.
+    virtual std::optional<FileDialogAnswer> fileDialog(platform::WindowHandle, const FileDialogRequest&)
+    {
+        return std::nullopt;
+    }
+    // Prints the dialog's window as it is shown (the view asks for the printer).
+    virtual void print(Dialog&) {}
+    // A folder browser; nullopt when the user cancels.
+    virtual std::optional<std::string> chooseFolder(platform::WindowHandle, const std::string& /*title*/,
+                                                    const std::string& /*start*/)
+    {
+        return std::nullopt;
+    }
 };
 
 // The view dialogs and messages go to; a headless view that cancels every dialog and

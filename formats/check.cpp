@@ -2,7 +2,9 @@
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
+#include "formats/pcs.h"
 #include "formats/pec.h"
+#include "formats/xxx.h"
 
 #include "dia/dia.h"
 #include "platform/lasterror.h"
@@ -238,13 +240,14 @@ const DesignFormat kFormats[] = {
     {kTypeSew, "SEW", kSewExt, checkSew, nullptr, nullptr, nullptr, nullptr},
     {kTypeDst, "DST", kDstExt, checkDst, nullptr, nullptr, nullptr, nullptr},
     {kTypeExp, "EXP", kExpExt, checkExp, nullptr, nullptr, nullptr, nullptr},
-    {kTypePcs, "PCS", kPcsExt, checkPcs, nullptr, nullptr, nullptr, nullptr},
-    {kTypeXxx, "XXX", kXxxExt, checkXxx, nullptr, nullptr, nullptr, nullptr},
+    {kTypePcs, "PCS", kPcsExt, checkPcs, pcsInfo, pcsStitches, pcs2pec, nullptr},
+    {kTypeXxx, "XXX", kXxxExt, checkXxx, infoThroughHuc<xxx2huc, kTypeXxx>, xxxStitches,
+     pecThroughHuc<xxx2huc, kTypeXxx>, xxx2huc},
     {kTypeShv, "SHV", kShvExt, checkShv, infoThroughHuc<shv2huc, kTypeShv>, stitchesThroughHuc<shv2huc>,
      pecThroughHuc<shv2huc, kTypeShv>, shv2huc},
     {kTypePhc, "PHC", kPhcExt, checkPhc, nullptr, nullptr, nullptr, nullptr},
     {kTypeJef, "JEF", kJefExt, checkJef, nullptr, nullptr, nullptr, nullptr},
-    {kTypePcm, "PCM", kPcmExt, checkPcm, nullptr, nullptr, nullptr, nullptr},
+    {kTypePcm, "PCM", kPcmExt, checkPcm, pcmInfo, pcmStitches, pcmToPec, nullptr, pcm2pcs},
     {kTypeDsb, "DSB", kDsbExt, checkDsb, nullptr, nullptr, nullptr, nullptr},
     {kTypeFdr, "FDR", kFdrExt, checkFdr, nullptr, nullptr, nullptr, nullptr},
     {kTypeFmc, "FMC", kFmcExt, checkFmc, nullptr, nullptr, nullptr, nullptr},
@@ -254,9 +257,9 @@ const DesignFormat kFormats[] = {
     {kTypeBac, "BAC", kBacExt, checkBac, nullptr, nullptr, nullptr, nullptr},
     {kTypeEmd, "EMD", kEmdExt, checkEmd, nullptr, nullptr, nullptr, nullptr},
     {kTypePsf, "PSF", kPsfExt, checkPsf, nullptr, nullptr, nullptr, nullptr},
-    {kTypePcd, "PCD", kPcdExt, checkPcd, nullptr, nullptr, nullptr, nullptr},
-    {kTypePcq, "PCQ", kPcqExt, checkPcq, nullptr, nullptr, nullptr, nullptr},
-    {kTypeThr, "THR", kThrExt, checkThr, nullptr, nullptr, nullptr, nullptr},
+    {kTypePcd, "PCD", kPcdExt, checkPcd, pcsInfo, pcsStitches, pcs2pec, nullptr},
+    {kTypePcq, "PCQ", kPcqExt, checkPcq, pcsInfo, pcsStitches, pcs2pec, nullptr},
+    {kTypeThr, "THR", kThrExt, checkThr, thrInfo, thrStitches, thrToPec, nullptr},
     {kTypeTap, "TAP", kTapExt, checkTap, nullptr, nullptr, nullptr, nullptr},
     {kTypeEpl, "EPL", kEplExt, checkEpl, nullptr, nullptr, nullptr, nullptr},
     {kTypeDsz, "DSZ", kDszExt, checkDsz, nullptr, nullptr, nullptr, nullptr},
@@ -412,8 +415,7 @@ int loadDesign(const char* path, Bytes* buffer, std::size_t* size, std::uint32_t
     if (!found.type)
         return failLoad(found.error, buffer, size, detected);
     if (type == kTypePcs && found.type == kTypePcm) {
-        // A PCS that holds PCM content is made PCS by the PCM row's converter; until that
-        // converter exists such a file cannot be loaded as PCS.
+        // A PCS that holds PCM content is made PCS by the PCM row's converter.
         const DesignFormat* pcm = formatOfType(kTypePcm);
         if (!pcm || !pcm->toPcs)
             return failLoad(kErrBadType, buffer, size, detected);
@@ -422,6 +424,7 @@ int loadDesign(const char* path, Bytes* buffer, std::size_t* size, std::uint32_t
         if (pcm->toPcs(nullptr, &converted, &convertedSize, name.c_str(), bytes.data(), bytes.size()) < 0)
             return failLoad(kErrBadType, buffer, size, detected);
         bytes = std::move(converted);
+        found.type = kTypePcs;  // what the bytes are now, so callers take the PCS row
     }
     if (size)
         *size = bytes.size();

@@ -3,7 +3,9 @@
 #include "formats/convert.h"
 #include "formats/design_types.h"
 #include "formats/huc.h"
+#include "formats/pcs.h"
 #include "formats/pec.h"
+#include "formats/xxx.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 
@@ -368,6 +370,47 @@ int any2bmp(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     return kWrongContent;
 }
 
+int stitchesToBmp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+                  const StitchList& stitches, std::span<const std::array<std::uint8_t, 3>> blockColours)
+{
+    const std::size_t colours = std::min<std::size_t>(blockColours.size(), kBackground);
+    auto colourOf = [&](std::size_t block) {
+        return static_cast<std::uint8_t>(colours == 0 ? 0 : std::min(block, colours - 1));
+    };
+    // The walk starts at the design's top left corner.
+    bool any = false;
+    int minX = 0, minY = 0, maxX = 0, maxY = 0;
+    for (const StitchPoint& p : stitches) {
+        if (p.kind == StitchKind::Colour || p.kind == StitchKind::End)
+            continue;
+        if (!any)
+            minX = maxX = p.x, minY = maxY = p.y, any = true;
+        minX = std::min(minX, p.x), maxX = std::max(maxX, p.x);
+        minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
+    }
+    Walk walk;
+    walk.width = maxX - minX;
+    walk.height = maxY - minY;
+    walk.firstColour = colourOf(0);
+    std::size_t block = 0;
+    int x = minX, y = minY;
+    bool first = true;
+    for (const StitchPoint& p : stitches) {
+        if (p.kind == StitchKind::Colour) {
+            walk.steps.push_back({0, 0, false, true, colourOf(++block)});
+            continue;
+        }
+        if (p.kind == StitchKind::End)
+            continue;
+        walk.steps.push_back({p.x - x, p.y - y, first || p.kind != StitchKind::Stitch, false, 0});
+        x = p.x, y = p.y;
+        first = false;
+    }
+    Bytes bitmap = emptyPreview(blockColours.first(colours));
+    draw(bitmap, walk);
+    return deliver(std::move(bitmap), outPath, result, resultSize, inPath);
+}
+
 int writePreview(const std::string& bitmapPath, const std::string& designPath, int design)
 {
     std::string extension = platform::foldCase(extensionOf(designPath));
@@ -382,6 +425,10 @@ int writePreview(const std::string& bitmapPath, const std::string& designPath, i
         return pec2bmp(bitmapPath.c_str(), nullptr, nullptr, designPath.c_str(), nullptr, 0, design);
     if (extension == "huc")
         return huc2bmp(bitmapPath.c_str(), nullptr, nullptr, designPath.c_str(), nullptr, 0, design);
+    if (extension == "pcs")
+        return pcs2bmp(bitmapPath.c_str(), nullptr, nullptr, designPath.c_str(), nullptr, 0, design);
+    if (extension == "xxx")
+        return xxx2bmp(bitmapPath.c_str(), nullptr, nullptr, designPath.c_str(), nullptr, 0, design);
     return any2bmp(bitmapPath.c_str(), nullptr, nullptr, designPath.c_str(), nullptr, 0, design);
 }
 

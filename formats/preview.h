@@ -4,9 +4,12 @@
 #pragma once
 
 #include "formats/bytes.h"
+#include "formats/stitches.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,12 @@ int huc2bmp(const char* outPath, Bytes* result, std::size_t* resultSize, const c
 // Any other design type: converted to a PEC (or a HUC) in memory and drawn by that maker.
 int any2bmp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize, int design);
+
+// The drawing of the makers over a design given as its stitch list, in its own colours: the
+// n-th colour block takes blockColours[n] (the last entry for blocks beyond the list, at most
+// 255 entries). For the makers of formats that carry their own colour table.
+int stitchesToBmp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+                  const StitchList& stitches, std::span<const std::array<std::uint8_t, 3>> blockColours);
 
 // Runs the maker the design's extension calls for: its result, or kNoMaker.
 inline constexpr int kNoMaker = -100;

@@ -37,7 +37,7 @@ inline constexpr int kReadFilterNameIds[] = {
     1031, 1032, 1033, 1034, 1035, 1036, 1037, 1038, 1039, 1040,  // PCS ... TAP
     1041, 1042, 1043, 1044, 1045, 1046, 1047, 1049, 1050, 1051,  // TMP ... XL
     1052, 1053,                                                  // Janome, menu disks
-    1054,                                                        // all files
+    1054, 1055, 1056,                                            // all files, disk images, archives
     0,
 };
 inline constexpr int kReadFilterPatternIds[] = {
@@ -47,7 +47,7 @@ inline constexpr int kReadFilterPatternIds[] = {
     1131, 1132, 1133, 1134, 1135, 1136, 1137, 1138, 1139, 1140,
     1141, 1142, 1143, 1144, 1145, 1146, 1147, 1149, 1150, 1151,
     1152, 1153,
-    1154,
+    1154, 1155, 1156,
     0,
 };
 
@@ -64,22 +64,24 @@ inline constexpr int kReadIndexEmd = 38;
 // Write list: files that can be put on a card, one stitch format per entry.
 inline constexpr int kWriteFilterNameIds[] = {
     1001,                                                        // All supported designs
-    1010, 1011, 1012, 1013, 1014, 1015, 1016, 1017, 1018, 1019,  // PES ... EXP
+    1010, 1011, 1012, 1013, 1014, 1015, 1016, 1017, 1019,        // PES ... EXP (no card files)
     1020, 1021, 1022, 1023, 1025, 1026, 1027, 1028, 1029, 1030,  // XXX ... EMB
     1031, 1032, 1033, 1034, 1035, 1036, 1037, 1038, 1039, 1040,  // PCS ... TAP
-    1041, 1042,                                                  // TMP, U01-U36
-    1056,                                                        // ZIP archives
+    1041, 1042, 1043, 1044, 1045, 1046, 1047, 1049,              // TMP ... EPL
+    1052, 1053,                                                  // Janome, menu disks
     1054,                                                        // all files
+    1056,                                                        // ZIP archives
     0,
 };
 inline constexpr int kWriteFilterPatternIds[] = {
     1101,
-    1110, 1111, 1112, 1113, 1114, 1115, 1116, 1117, 1118, 1119,
+    1110, 1111, 1112, 1113, 1114, 1115, 1116, 1117, 1119,
     1120, 1121, 1122, 1123, 1125, 1126, 1127, 1128, 1129, 1130,
     1131, 1132, 1133, 1134, 1135, 1136, 1137, 1138, 1139, 1140,
-    1141, 1142,
-    1156,
+    1141, 1142, 1143, 1144, 1145, 1146, 1147, 1149,
+    1152, 1153,
     1154,
+    1156,
     0,
 };
 

@@ -1,10 +1,16 @@
 // libFuzzer target for the design readers and converters: every content check, and the
-// PES, PEC, HUC, HUS, VIP and SHV routines on whatever the bytes claim to be.
+// PES, PEC, HUC, HUS, VIP, SHV, PCS (PCD, PCQ, PCM, THR) and XXX routines on whatever the
+// bytes claim to be.
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
+#include "formats/pcs.h"
 #include "formats/pec.h"
+#include "formats/preview.h"
 #include "formats/rotate.h"
+#include "formats/xxx.h"
+
+#include "dia/headless.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +18,16 @@
 using namespace vm::formats;
 
 namespace {
+
+// Every question is answered no (a design is never offered to support, so no mail program is
+// started), and nothing is kept, so a long run does not pile messages up.
+class RefusingView : public vm::dia::HeadlessView {
+public:
+    int message(vm::platform::WindowHandle, unsigned style, const std::string&, const std::string&) override
+    {
+        return (style & 0x0F) == MB_OKCANCEL ? IDCANCEL : IDNO;
+    }
+};
 
 void pecPaths(ByteSpan image, CollHandle coll)
 {
@@ -85,12 +101,58 @@ void streamPaths(ByteSpan image, CollHandle coll, std::uint32_t type, Converter 
     format->toPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size());
 }
 
+// The rows of the format table for a type: information, stitches, PEC.
+void rowPaths(ByteSpan image, CollHandle coll, std::uint32_t type)
+{
+    const DesignFormat* format = formatOfType(type);
+    format->info(coll, "fuzz", image);
+    StitchList list;
+    format->stitches(image, 0, list);
+    Bytes pec;
+    format->toPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size());
+}
+
+// A PCS image, as given or as a converter made it: read, to PEC and on, drawn.
+void pcsImagePaths(ByteSpan pcs, CollHandle coll)
+{
+    rowPaths(pcs, coll, kTypePcs);
+    Bytes pec;
+    if (pcs2pec(nullptr, &pec, nullptr, nullptr, pcs.data(), pcs.size()) >= 0)
+        pecPaths(pec, coll);
+    Bytes bitmap;
+    pcs2bmp(nullptr, &bitmap, nullptr, nullptr, pcs.data(), pcs.size(), 0);
+}
+
+// Everything that starts with '2' (PCS, PCD, PCQ, and PCM through pcm2pcs), or a THR
+// through thr2pcs.
+void pcsPaths(ByteSpan image, CollHandle coll, Converter toPcs, std::uint32_t type)
+{
+    rowPaths(image, coll, type);
+    if (type != kTypeThr)
+        pcsImagePaths(image, coll);
+    Bytes pcs;
+    if (toPcs(nullptr, &pcs, nullptr, nullptr, image.data(), image.size()) >= 0)
+        pcsImagePaths(pcs, coll);
+}
+
+void xxxPaths(ByteSpan image, CollHandle coll)
+{
+    rowPaths(image, coll, kTypeXxx);
+    Bytes huc;
+    if (xxx2huc(nullptr, &huc, nullptr, nullptr, image.data(), image.size()) >= 0)
+        hucPaths(huc, coll);
+    Bytes bitmap;
+    xxx2bmp(nullptr, &bitmap, nullptr, nullptr, image.data(), image.size(), 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     // An empty span still needs an address the converters may take as "a buffer".
     static const std::uint8_t kNothing = 0;
+    static const bool viewSet = (vm::dia::setView(std::make_shared<RefusingView>()), true);
+    (void)viewSet;
     ByteSpan image(size ? data : &kNothing, size);
     for (const auto& format : designFormats())
         checkContent(image, format.type);
@@ -108,6 +170,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         streamPaths(image, coll, kTypeHus, hus2huc);
     else if (checkContent(image, kTypeVip).type)
         streamPaths(image, coll, kTypeVip, vip2huc);
+    else if (byteAt(image, 0) == '2')
+        pcsPaths(image, coll, pcm2pcs, kTypePcm);
+    else if (startsWith(image, "rht"))
+        pcsPaths(image, coll, thr2pcs, kTypeThr);
+    else if (checkContent(image, kTypeXxx).type)
+        xxxPaths(image, coll);
     else
         hucPaths(image, coll);
     collClose(coll);

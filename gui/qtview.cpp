@@ -7,6 +7,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QMimeData>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QUrl>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDialog>
@@ -97,6 +107,55 @@ void paintSwatch(QPushButton* swatch, const QColor& colour)
 }
 
 }  // namespace
+
+// A list that takes files dropped on it when its item accepts drops.
+class DropList final : public QTableWidget {
+public:
+    DropList(Dialog& dialog, int index) : dialog_(dialog), index_(index)
+    {
+        setAcceptDrops(true);
+        viewport()->setAcceptDrops(true);
+        setDragDropMode(QAbstractItemView::DropOnly);
+    }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override
+    {
+        if (takes(event->mimeData()))
+            event->acceptProposedAction();
+        else
+            event->ignore();
+    }
+    void dragMoveEvent(QDragMoveEvent* event) override
+    {
+        if (takes(event->mimeData()))
+            event->acceptProposedAction();
+        else
+            event->ignore();
+    }
+    void dropEvent(QDropEvent* event) override
+    {
+        if (!takes(event->mimeData())) {
+            event->ignore();
+            return;
+        }
+        std::vector<std::string> paths;
+        for (const QUrl& url : event->mimeData()->urls())
+            if (url.isLocalFile())
+                paths.push_back(url.toLocalFile().toStdString());
+        event->acceptProposedAction();
+        dialog_.drop(index_, paths);
+    }
+
+private:
+    bool takes(const QMimeData* data) const
+    {
+        return data && data->hasUrls() && dialog_.acceptsDrops(index_) && !dialog_.greyed(index_);
+    }
+
+    Dialog& dialog_;
+    int index_;
+};
 
 // One dialog's window: builds its widgets from the definition and keeps them in step
 // with the items.
@@ -194,6 +253,9 @@ private:
         QLabel* status = nullptr;
         QWidget* container = this;
         QVBoxLayout* groupLayout = outer;
+        QGridLayout* pictures = nullptr;
+        int pictureCount = 0;
+        const int pictureColumns = dialog_.definition().pictureColumns;
         widgets_.assign(static_cast<std::size_t>(dialog_.itemCount()), nullptr);
 
         for (int i = 0; i < dialog_.itemCount(); ++i) {
@@ -204,6 +266,7 @@ private:
                 outer->addWidget(box);
                 container = box;
                 form = nullptr;
+                actions = nullptr;  // a group's buttons stay in their group
             }
             auto formRow = [&](const QString& label, QWidget* widget) {
                 if (!form) {
@@ -273,7 +336,7 @@ private:
                 break;
             }
             case ItemKind::List: {
-                auto* table = new QTableWidget;
+                auto* table = new DropList(dialog_, i);
                 table->setSelectionBehavior(QAbstractItemView::SelectRows);
                 table->setSelectionMode(QAbstractItemView::SingleSelection);
                 table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -283,6 +346,7 @@ private:
                         [this, i](int row) { dialog_.select(i, row); });
                 groupLayout->addWidget(table);
                 form = nullptr;
+                actions = nullptr;  // buttons after a list sit under it
                 widget = table;
                 break;
             }
@@ -296,7 +360,20 @@ private:
                 break;
             case ItemKind::Bitmap: {
                 auto* picture = new DesignPicture;
-                formRow(text, picture);
+                picture->setObjectName(qs(item.tag));
+                if (pictureColumns > 0) {
+                    // A page of pictures: a grid, row by row.
+                    if (!pictures) {
+                        pictures = new QGridLayout;
+                        groupLayout->addLayout(pictures);
+                        form = nullptr;
+                    }
+                    picture->setMinimumSize(96, 76);
+                    pictures->addWidget(picture, pictureCount / pictureColumns, pictureCount % pictureColumns);
+                    ++pictureCount;
+                } else {
+                    formRow(text, picture);
+                }
                 widget = picture;
                 break;
             }
@@ -486,6 +563,106 @@ int QtView::choice(platform::WindowHandle, const std::string& title, const std::
     bool ok = false;
     QString chosen = QInputDialog::getItem(topWindow(), qs(title), qs(prompt), items, 0, false, &ok);
     return ok ? static_cast<int>(items.indexOf(chosen)) : -1;
+}
+
+namespace {
+
+// "Description (*.pes;*.pec)" as Qt's file dialogs write it: "Description (*.pes *.pec)".
+QString nameFilter(const std::pair<std::string, std::string>& filter)
+{
+    QString display = qs(filter.first);
+    QString bracketed = "(" + qs(filter.second) + ")";
+    if (display.endsWith(bracketed))
+        display.chop(bracketed.size());
+    QString patterns = qs(filter.second);
+    patterns.replace(';', ' ');
+    return display.trimmed() + " (" + patterns + ")";
+}
+
+}  // namespace
+
+std::optional<dia::FileDialogAnswer> QtView::fileDialog(platform::WindowHandle, const dia::FileDialogRequest& request)
+{
+    QFileDialog chooser(topWindow(), qs(request.title), qs(request.folder));
+    chooser.setObjectName("VelmoraFileDialog");
+    chooser.setOption(QFileDialog::DontUseNativeDialog, true);  // the preview pane needs our widgets
+    if (request.save) {
+        chooser.setAcceptMode(QFileDialog::AcceptSave);
+        chooser.setFileMode(QFileDialog::AnyFile);
+        chooser.setOption(QFileDialog::DontConfirmOverwrite, true);
+        chooser.selectFile(qs(request.name));
+    } else {
+        chooser.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    }
+    QStringList filters;
+    for (const auto& filter : request.filters)
+        filters << nameFilter(filter);
+    chooser.setNameFilters(filters);
+    if (request.filterIndex >= 0 && request.filterIndex < filters.size())
+        chooser.selectNameFilter(filters[request.filterIndex]);
+
+    // The preview pane: the selected design drawn by the program, while the box is ticked.
+    auto* pane = new QWidget;
+    auto* paneLayout = new QVBoxLayout(pane);
+    auto* tick = new QCheckBox(tr("Preview"));
+    tick->setChecked(request.previewTicked);
+    auto* picture = new QLabel;
+    picture->setObjectName("Preview");
+    picture->setMinimumSize(180, 140);
+    picture->setAlignment(Qt::AlignCenter);
+    paneLayout->addWidget(tick);
+    paneLayout->addWidget(picture, 1);
+    if (auto* grid = qobject_cast<QGridLayout*>(chooser.layout()))
+        grid->addWidget(pane, 0, grid->columnCount(), grid->rowCount(), 1);
+    auto showPreview = [&](const QString& path) {
+        picture->clear();
+        if (!tick->isChecked() || !request.preview || path.isEmpty() || QFileInfo(path).isDir())
+            return;
+        std::string drawn = request.preview(path.toStdString());
+        QPixmap pixmap(qs(drawn));
+        if (!pixmap.isNull())
+            picture->setPixmap(pixmap.scaled(picture->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    };
+    connect(&chooser, &QFileDialog::currentChanged, &chooser, showPreview);
+
+    if (chooser.exec() != QDialog::Accepted)
+        return std::nullopt;
+    dia::FileDialogAnswer answer;
+    QStringList chosen = chooser.selectedFiles();
+    answer.folder = chosen.isEmpty() ? chooser.directory().absolutePath().toStdString()
+                                     : QFileInfo(chosen.front()).absolutePath().toStdString();
+    for (const QString& path : chosen)
+        answer.names.push_back(QFileInfo(path).fileName().toStdString());
+    answer.filterIndex = static_cast<int>(filters.indexOf(chooser.selectedNameFilter()));
+    answer.previewTicked = tick->isChecked();
+    return answer;
+}
+
+std::optional<std::string> QtView::chooseFolder(platform::WindowHandle, const std::string& title, const std::string& start)
+{
+    QString folder = QFileDialog::getExistingDirectory(topWindow(), qs(title), qs(start));
+    if (folder.isEmpty())
+        return std::nullopt;
+    return folder.toStdString();
+}
+
+void QtView::print(Dialog& dialog)
+{
+    QDialog* window = windowOf(dialog);
+    if (!window)
+        return;
+    QPrinter printer;
+    QPrintDialog ask(&printer, window);
+    if (ask.exec() != QDialog::Accepted)
+        return;
+    QPixmap shot = window->grab();
+    QPainter painter(&printer);
+    QRect page = painter.viewport();
+    QSize size = shot.size();
+    size.scale(page.size(), Qt::KeepAspectRatio);
+    painter.setViewport(page.x(), page.y(), size.width(), size.height());
+    painter.setWindow(shot.rect());
+    painter.drawPixmap(0, 0, shot);
 }
 
 void QtView::beep()

@@ -35,6 +35,11 @@ public:
                const std::vector<std::string>& choices) override;
     void beep() override;
     void raise(dia::Dialog& dialog) override;
+    std::optional<dia::FileDialogAnswer> fileDialog(platform::WindowHandle window,
+                                                    const dia::FileDialogRequest& request) override;
+    std::optional<std::string> chooseFolder(platform::WindowHandle window, const std::string& title,
+                                            const std::string& start) override;
+    void print(dia::Dialog& dialog) override;
 
     // The window that shows a dialog (nullptr when it is not open).
     QDialog* windowOf(const dia::Dialog& dialog) const;

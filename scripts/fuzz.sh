@@ -19,7 +19,8 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 seeds=(fuzz/seeds)
 [ -d ../shared/corpus ] && seeds+=(../shared/corpus/synthetic/pes ../shared/corpus/synthetic/pes_v6
-                                  ../shared/corpus/synthetic/pec ../shared/corpus/real/pes ../shared/corpus/real/pec)
+                                  ../shared/corpus/synthetic/pec ../shared/corpus/real/pes ../shared/corpus/real/pec
+                                  ../shared/corpus/synthetic/xxx)
 for target in formats_fuzz compress_fuzz process_brother_fuzz; do
   mkdir -p "$work/$target"
   target_seeds=("${seeds[@]}")
