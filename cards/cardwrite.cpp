@@ -357,8 +357,9 @@ bool flag(CollHandle coll, const char* tag)
     return collGetNumeric(coll, tag) != 0;
 }
 
-// Checks 2, 3 and 5 (and 6 when `family`): the card confirmed, known, and one the box can
-// write (or erase) for the chosen family. False (after its message) when the action stops.
+// The checks before a job, in order: the card check dialog confirmed a card of a known
+// type; a write is confirmed by the user; the box can program (or erase) the chip; with
+// `family`, the slot suits the chosen family. False (after its message) when one fails.
 bool cardAccepted(DiaControl control, int title, bool erase, bool family)
 {
     CollHandle coll = dialogColl(control);

@@ -434,7 +434,7 @@ int runWriteJob(const WriteRequest& request, const char* button, int answer)
         if (!comm.open()) {
             fail("the port " + request.port + " cannot be opened");
         } else if (!runCardJob(*view, coll, caller, button, WriteProgress())) {
-            fail("nothing was written to the card");
+            fail(std::string(button) == "Erase" ? "the card was not erased" : "nothing was written to the card");
         } else {
             std::vector<dia::ShownMessage> shown = view->messages();
             std::string completed = dia::loadString(136).value_or("");

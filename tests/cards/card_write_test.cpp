@@ -437,12 +437,24 @@ struct MirrorCase {
     bool mirrored;
 };
 
-class VikingMirror : public CardWrite, public ::testing::WithParamInterface<MirrorCase> {};
+// The test's builder stands in for the Viking one while the test runs.
+class VikingMirror : public CardWrite, public ::testing::WithParamInterface<MirrorCase> {
+protected:
+    void SetUp() override
+    {
+        CardWrite::SetUp();
+        ASSERT_TRUE(registerProcedure("Viking29F040", &TestViking29F040));
+    }
+    void TearDown() override
+    {
+        unregisterProcedure("Viking29F040");
+        CardWrite::TearDown();
+    }
+};
 
 TEST_P(VikingMirror, SecondCopyAt512KUnlessQuillet)
 {
     const MirrorCase& c = GetParam();
-    registerProcedure("Viking29F040", &TestViking29F040);
     collSetNumeric(coll_, "Make", 1);
     collSetNumeric(coll_, "Quillet", c.quillet ? 1 : 0);
     setFiles({root_ / "one.hus"});
