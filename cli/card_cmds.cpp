@@ -433,7 +433,10 @@ int runWriteJob(const WriteRequest& request, const char* button, int answer)
             view->answerNext(answer);
         if (!comm.open()) {
             fail("the port " + request.port + " cannot be opened");
-        } else if (!runCardJob(*view, coll, caller, button, WriteProgress())) {
+        } else if (!runCardJob(*view, coll, caller, button,
+                               [tracker = std::make_shared<WriteProgress>()](CollHandle c, ProgressBar& bar) {
+                                   (*tracker)(c, bar);  // one tracker for the whole job, however often it is copied
+                               })) {
             fail(std::string(button) == "Erase" ? "the card was not erased" : "nothing was written to the card");
         } else {
             std::vector<dia::ShownMessage> shown = view->messages();
