@@ -13,7 +13,7 @@ mkdir -p "$VELMORA_CONFIG_DIR"
 printf '[Options]\r\nBaudRate=%s\r\n' "$baud" > "$VELMORA_CONFIG_DIR/VelmoraII.ini"
 head -c 524288 /dev/urandom > "$work/card.crd"
 
-coproc sim { "$build/sim/brimlet-sim" --chip 29F040 --card "$work/card.crd" --baud "$baud" --pace; }
+coproc sim { exec "$build/sim/brimlet-sim" --chip 29F040 --card "$work/card.crd" --baud "$baud" --pace; }
 sim_pid=$sim_PID
 read -r port <&"${sim[0]}"
 

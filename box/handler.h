@@ -8,6 +8,7 @@
 #include "platform/window.h"
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 
@@ -47,8 +48,10 @@ void skipRowsAfterCurrent(CollHandle coll, std::initializer_list<const char*> pr
 
 // Takes the handler's message: the reply, or nullptr after a missing reply (message 206
 // with the title, the job ended) or a cancel with nothing behind it; the handler then
-// answers -2.
-MailMessage* takeReply(DiaControl control, HandlerMemory* memory, int title);
+// answers -2. `patient`, when given, is asked first about a missing reply: true means it
+// has armed the notice again and the job goes on waiting.
+MailMessage* takeReply(DiaControl control, HandlerMemory* memory, int title,
+                       const std::function<bool()>& patient = {});
 
 // Sends a command line (row bytes: the line, its zero, the count, its zero): shows it,
 // arms the notice, posts it to the comm thread and keeps a copy as the current command.

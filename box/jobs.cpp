@@ -224,10 +224,12 @@ void endJob(DiaControl control)
     setStatus(control, "");
 }
 
-MailMessage* takeReply(DiaControl control, HandlerMemory* memory, int title)
+MailMessage* takeReply(DiaControl control, HandlerMemory* memory, int title, const std::function<bool()>& patient)
 {
     MailMessage* reply = nullptr;
     if (msgWait(kReplyMailbox, 0, true, &reply) != MSG_OK) {
+        if (patient && patient())
+            return nullptr;
         jobMessage(206, title);
         endJob(control);
         return nullptr;

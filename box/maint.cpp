@@ -122,19 +122,20 @@ Block patternBlock(int k)
     return data;
 }
 
-std::string writeLine(std::string_view word, int block, int half, const std::uint8_t* data128)
+std::string writeLine(std::string_view word, int block, int half, const std::uint8_t* data128, int blanks)
 {
     char head[32];
-    std::snprintf(head, sizeof head, "%.*s %02x %02x %s ", static_cast<int>(word.size()), word.data(),
-                  (block >> 8) & 0xFF, block & 0xFF, half == 0 ? "00" : "80");
+    std::snprintf(head, sizeof head, "%.*s %02x %02x %s%s", static_cast<int>(word.size()), word.data(),
+                  (block >> 8) & 0xFF, block & 0xFF, half == 0 ? "00" : "80", blanks > 1 ? " " : "");
     std::string line = head;
-    char byte[4];
-    for (int i = 0; i < 127; ++i) {
-        std::snprintf(byte, sizeof byte, " %02x", data128[i]);
-        line += byte;
+    line.reserve(line.size() + 128 * 3 + 1);
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (int i = 0; i < 128; ++i) {
+        line += ' ';
+        line += kDigits[data128[i] >> 4];
+        line += kDigits[data128[i] & 15];
     }
-    std::snprintf(byte, sizeof byte, " %02x", data128[127]);
-    return line + byte + "\r";
+    return line + "\r";
 }
 
 std::vector<Command> patternWrites(std::string_view word, const std::vector<int>& blocks)

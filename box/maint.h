@@ -41,8 +41,9 @@ std::vector<int> patternBlocks(int firstBlock, int blockCount, int shift = 0);
 // What pattern block k (counting the written blocks from 0) holds: (k + j) mod 256.
 Block patternBlock(int k);
 // The two write lines of one block: "<word> hh mm 00  dd dd ... dd\r" and the same for the
-// half at low byte 80 (two blanks between address and data).
-std::string writeLine(std::string_view word, int block, int half, const std::uint8_t* data128);
+// half at low byte 80; the maintenance tests put two blanks between address and data, the
+// card writer one.
+std::string writeLine(std::string_view word, int block, int half, const std::uint8_t* data128, int blanks = 2);
 std::vector<Command> patternWrites(std::string_view word, const std::vector<int>& blocks);
 // One read command per block: "read hh mm 00\r", or "b16read hh mm 00\r" for 16-bit cards.
 std::vector<Command> patternReads(const std::vector<int>& blocks, bool sixteenBit);

@@ -2,6 +2,7 @@
 
 #include "box/jobs.h"
 #include "cards/cardread.h"
+#include "cards/cardwrite.h"
 #include "cards/compile29f040.h"
 #include "cards/identify.h"
 #include "cli/demo.h"
@@ -15,6 +16,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <regex>
 #include <string>
@@ -56,24 +58,22 @@ std::string jsonText(const std::string& text)
     return out + "\"";
 }
 
-// Pages of the card read so far, from the command the job shows in its status line.
-class ReadProgress {
+// A progress bar on standard error, redrawn in place while a job runs.
+class ProgressBar {
 public:
-    explicit ReadProgress(bool show) : show_(show) {}
-    void update(const std::string& status, std::size_t totalPages)
+    explicit ProgressBar(bool show) : show_(show) {}
+    void draw(std::size_t done, std::size_t total, const char* unit)
     {
-        static const std::regex line(R"(^(?:bin|b16)?read ([0-9a-fA-F]{2}) ([0-9a-fA-F]{2}) 00)");
-        std::smatch match;
-        if (!show_ || totalPages == 0 || !std::regex_search(status, match, line))
+        if (!show_ || total == 0)
             return;
-        std::size_t page = std::stoul(match[1].str(), nullptr, 16) * 256 + std::stoul(match[2].str(), nullptr, 16);
-        int percent = static_cast<int>(std::min<std::size_t>(100, page * 100 / totalPages));
+        done = std::min(done, total);
+        int percent = static_cast<int>(done * 100 / total);
         int filled = percent * 30 / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%  page %zu of %zu", std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                     std::string(static_cast<std::size_t>(30 - filled), ' ').c_str(), percent, page + 1, totalPages);
+        std::fprintf(stderr, "\r[%s%s] %3d%%  %s %zu of %zu", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                     std::string(static_cast<std::size_t>(30 - filled), ' ').c_str(), percent, unit, done, total);
         drawn_ = true;
     }
-    ~ReadProgress()
+    ~ProgressBar()
     {
         if (drawn_)
             std::fprintf(stderr, "\n");
@@ -84,9 +84,60 @@ private:
     bool drawn_ = false;
 };
 
+// What a running job has done so far, from what it shows and what is left of its table.
+using ProgressUpdate = std::function<void(CollHandle coll, ProgressBar& bar)>;
+
+// Pages of the card read so far, from the command the job shows in its status line.
+void readProgress(CollHandle coll, ProgressBar& bar)
+{
+    static const std::regex line(R"(^(?:bin|b16)?read ([0-9a-fA-F]{2}) ([0-9a-fA-F]{2}) 00)");
+    std::string status = item(coll, box::kStatusItem);
+    std::smatch match;
+    if (!std::regex_search(status, match, line))
+        return;
+    std::size_t page = std::stoul(match[1].str(), nullptr, 16) * 256 + std::stoul(match[2].str(), nullptr, 16);
+    bar.draw(page + 1, cards::readImageSize(item(coll, "Type")) / 256, "page");
+}
+
+// Chunks of the card written so far: the chunks of the write rows still in the table (the
+// current row from its chunk on) against all the job had when first seen.
+class WriteProgress {
+public:
+    void operator()(CollHandle coll, ProgressBar& bar)
+    {
+        TableHandle table = collGetTable(coll, box::kCommandTable);
+        if (!table)
+            return;
+        std::size_t left = 0;
+        for (int row = 0; row < tableRowCount(table); ++row) {
+            char line[64] = {};
+            char count[16] = {};
+            tableGetField(table, row, 0, line, sizeof line);
+            tableGetField(table, row, 1, count, sizeof count);
+            auto write = cards::parseWriteRow(line);
+            if (!write)
+                continue;
+            std::size_t chunks = static_cast<std::size_t>(std::max(std::atoi(count), 0));
+            if (row == 0) {
+                // The status shows the chunk at the box: "ws40 05 3a 80".
+                std::size_t blank = std::string_view(line).find(' ');
+                chunks -= std::min(chunks, std::stoul(std::string(line + blank + 4, 2), nullptr, 16));
+            }
+            left += chunks;
+        }
+        tableDestroy(table);
+        total_ = std::max(total_, left);
+        bar.draw(total_ - left, total_, "chunk");
+    }
+
+private:
+    std::size_t total_ = 0;
+};
+
 // Runs the card job dialog headless: presses one of its buttons and closes the dialog when
 // the job it started has ended. False when the button started no job.
-bool runCardJob(dia::HeadlessView& view, CollHandle coll, CollHandle caller, const char* button, bool progress)
+bool runCardJob(dia::HeadlessView& view, CollHandle coll, CollHandle caller, const char* button,
+                ProgressUpdate progress = {})
 {
     bool started = false;
     platform::WindowHandle watcher = 0;
@@ -97,14 +148,14 @@ bool runCardJob(dia::HeadlessView& view, CollHandle coll, CollHandle caller, con
             return;
         }
         started = true;
-        auto bar = std::make_shared<ReadProgress>(progress && isatty(STDERR_FILENO));
-        watcher = platform::createWindow([&dialog, coll, bar](const platform::Message& message) -> std::int64_t {
+        auto bar = std::make_shared<ProgressBar>(progress && isatty(STDERR_FILENO));
+        watcher = platform::createWindow([&dialog, coll, bar, progress](const platform::Message& message) -> std::int64_t {
             if (message.message != platform::WM_TIMER || dialog.isClosed())
                 return 0;
             if (collGetType(coll, box::kCommandTable) == COLL_NONE)
                 dialog.end(DIA_OK);
-            else
-                bar->update(item(coll, box::kStatusItem), cards::readImageSize(item(coll, "Type")) / 256);
+            else if (progress)
+                progress(coll, *bar);
             return 0;
         });
         platform::setTimer(watcher, 1, 100);
@@ -132,7 +183,7 @@ int cardInfo(const Options& options)
         CommSession comm(options.port, options.portType);
         if (!comm.open())
             fail("the port " + options.port + " cannot be opened");
-        else if (runCardJob(*view, coll, caller, "CardInfo", false) && !item(coll, "CardDetect").empty())
+        else if (runCardJob(*view, coll, caller, "CardInfo") && !item(coll, "CardDetect").empty())
             code = 0;
         else
             fail("the card reader on " + options.port + " did not finish the card information");
@@ -198,7 +249,7 @@ int readCard(const ReadRequest& request)
         CommSession comm(request.port, request.portType);
         if (!comm.open()) {
             fail("the port " + request.port + " cannot be opened");
-        } else if (!runCardJob(*view, coll, caller, "ReadCard", true)) {
+        } else if (!runCardJob(*view, coll, caller, "ReadCard", readProgress)) {
             fail("the card was not read");
         } else if (collGetString(caller, box::kStatusItem, nullptr, 0) < 1) {
             fail("the card read did not finish");
@@ -259,6 +310,31 @@ constexpr const char* kChipTypes[] = {"29F040", "29C040", "29C020", "29C010", "2
                                       "29F032", "29F800", "29F160", "28F008", "28F004",  "28F010",   "28F020",
                                       "SnS1",   "sram",   "sram128", "sram1024", "sram2048"};
 
+// The design files of a write, by their full paths, as the write list "PESTable".
+void setDesignList(CollHandle coll, const std::vector<std::string>& files)
+{
+    TableHandle table = tableCreate(1, 0);
+    for (const std::string& file : files) {
+        std::string path = std::filesystem::absolute(file).string();
+        tableAddRow(table, path.c_str(), path.size() + 1);
+    }
+    collSetTable(coll, "PESTable", table);
+    tableDestroy(table);
+}
+
+// The card information dialog of the Brother builders takes the texts given; the others
+// keep their defaults.
+void answerCardText(dia::HeadlessView& view, const std::string& copyright, const std::string& project)
+{
+    view.onDialog("SetInfo", [copyright, project](dia::Dialog& dialog) {
+        if (!copyright.empty())
+            dialog.changeValue(dialog.indexOfTag("CopyRight"), copyright);
+        if (!project.empty())
+            dialog.changeValue(dialog.indexOfTag("Project"), project);
+        dialog.end(DIA_OK);
+    });
+}
+
 }  // namespace
 
 int buildImage(const ImageRequest& request)
@@ -286,27 +362,14 @@ int buildImage(const ImageRequest& request)
     }
 
     auto view = installView(true);
-    // The card information dialog takes the texts given, the others keep their defaults.
-    view->onDialog("SetInfo", [&request](dia::Dialog& dialog) {
-        if (!request.copyright.empty())
-            dialog.changeValue(dialog.indexOfTag("CopyRight"), request.copyright);
-        if (!request.project.empty())
-            dialog.changeValue(dialog.indexOfTag("Project"), request.project);
-        dialog.end(DIA_OK);
-    });
+    answerCardText(*view, request.copyright, request.project);
     CollHandle coll = collOpen("velmora-card");
     CollHandle caller = collOpen("velmora-caller");
     collSetString(coll, "Type", type.c_str());
     collSetNumeric(coll, "Make", make->make);
     if (!request.hoop.empty())
         collSetString(coll, "Size", request.hoop.c_str());
-    TableHandle table = tableCreate(1, 0);
-    for (const std::string& file : request.files) {
-        std::string path = std::filesystem::absolute(file).string();
-        tableAddRow(table, path.c_str(), path.size() + 1);
-    }
-    collSetTable(coll, "PESTable", table);
-    tableDestroy(table);
+    setDesignList(coll, request.files);
 
     const char* builder = type == "28F010" || type == "28F004" ? "=Compile28F010" : sns ? "=JanomeSnS1" : "=Compile29F040";
     std::int64_t result = -1;
@@ -331,10 +394,90 @@ int buildImage(const ImageRequest& request)
     return code;
 }
 
+namespace {
+
+const MakeName* makeNamed(const std::string& name)
+{
+    for (const MakeName& m : kMakes)
+        if (platform::equalsNoCase(m.name, name))
+            return &m;
+    return nullptr;
+}
+
+// Runs a write-side job (write, raw image or erase) on the box: the question the job asks
+// is answered `answer`, and the job counts as done when it ended with its completion
+// message and showed nothing else on the way.
+int runWriteJob(const WriteRequest& request, const char* button, int answer)
+{
+    const MakeName* make = makeNamed(request.make);
+    if (!make) {
+        fail("unknown card family " + request.make);
+        return 1;
+    }
+    auto view = installView(true);
+    answerCardText(*view, request.copyright, request.project);
+    CollHandle coll = collOpen("velmora-card");
+    CollHandle caller = collOpen("velmora-caller");
+    collSetString(coll, "Port", request.port.c_str());
+    collSetString(coll, "PortType", request.portType.c_str());
+    collSetNumeric(coll, "Make", make->make);
+    if (request.quillet)
+        collSetNumeric(coll, "Quillet", 1);
+    setDesignList(coll, request.files);
+
+    int code = 1;
+    {
+        CommSession comm(request.port, request.portType);
+        std::size_t before = view->messages().size();
+        if (answer)
+            view->answerNext(answer);
+        if (!comm.open()) {
+            fail("the port " + request.port + " cannot be opened");
+        } else if (!runCardJob(*view, coll, caller, button,
+                               [tracker = std::make_shared<WriteProgress>()](CollHandle c, ProgressBar& bar) {
+                                   (*tracker)(c, bar);  // one tracker for the whole job, however often it is copied
+                               })) {
+            fail(std::string(button) == "Erase" ? "the card was not erased" : "nothing was written to the card");
+        } else {
+            std::vector<dia::ShownMessage> shown = view->messages();
+            std::string completed = dia::loadString(136).value_or("");
+            std::size_t asked = answer ? 1 : 0;
+            if (shown.size() == before + asked + 1 && shown.back().text == completed)
+                code = 0;
+            else
+                fail("the card job did not end well");
+        }
+    }
+    collClose(caller);
+    collClose(coll);
+    return code;
+}
+
+}  // namespace
+
+int writeCard(const WriteRequest& request)
+{
+    if (request.raw.empty() == request.files.empty()) {
+        fail("give either design files or --raw with a card image");
+        return 1;
+    }
+    if (!request.raw.empty()) {
+        WriteRequest dump = request;
+        dump.files = {request.raw};
+        return runWriteJob(dump, "Dump2Card", 0);
+    }
+    return runWriteJob(request, "CardWrite", IDYES);
+}
+
+int eraseCard(const WriteRequest& request)
+{
+    return runWriteJob(request, "Erase", IDOK);
+}
+
 void addCardCommands(CLI::App& app, int& exitCode)
 {
     auto options = std::make_shared<Options>();
-    CLI::App* card = app.add_subcommand("card", "identify, read and split embroidery cards")->require_subcommand(1);
+    CLI::App* card = app.add_subcommand("card", "identify, read, split, write and erase embroidery cards")->require_subcommand(1);
 
     CLI::App* info = card->add_subcommand("info", "identify the card in the reader");
     info->add_option("--port", options->port, "serial device of the card reader")->required();
@@ -371,6 +514,25 @@ void addCardCommands(CLI::App& app, int& exitCode)
     build->add_option("--project", imageRequest->project, "project name written on the card");
     build->add_option("files", imageRequest->files, "the design files")->required();
     build->callback([imageRequest, &exitCode] { exitCode = resourcesLoaded() ? buildImage(*imageRequest) : 1; });
+
+    auto writeRequest = std::make_shared<WriteRequest>();
+    CLI::App* write = card->add_subcommand("write", "erase the card and write design files or a card image to it");
+    write->add_option("--port", writeRequest->port, "serial device of the card reader")->required();
+    write->add_option("--port-type", writeRequest->portType, "RS232, USB or Converter");
+    write->add_option("--make", writeRequest->make, "card family: brother, viking, pfaff7570, pfaff2140, artista, "
+                                                   "xl100, xl1000, mc10000, happy, janome9000, janome8000, sns");
+    write->add_option("--raw", writeRequest->raw, "write this card image file unchanged instead of design files");
+    write->add_option("--copyright", writeRequest->copyright, "copyright text written on the card");
+    write->add_option("--project", writeRequest->project, "project name written on the card");
+    write->add_flag("--quillet", writeRequest->quillet, "the card is a maker's own blank card (no second copy)");
+    write->add_option("files", writeRequest->files, "the design files");
+    write->callback([writeRequest, &exitCode] { exitCode = resourcesLoaded() ? writeCard(*writeRequest) : 1; });
+
+    auto eraseRequest = std::make_shared<WriteRequest>();
+    CLI::App* erase = card->add_subcommand("erase", "erase the card in the reader");
+    erase->add_option("--port", eraseRequest->port, "serial device of the card reader")->required();
+    erase->add_option("--port-type", eraseRequest->portType, "RS232, USB or Converter");
+    erase->callback([eraseRequest, &exitCode] { exitCode = resourcesLoaded() ? eraseCard(*eraseRequest) : 1; });
 
     CLI::App* demo = app.add_subcommand("demo", "read the demo card of the virtual card reader");
     auto demoDir = std::make_shared<std::string>();

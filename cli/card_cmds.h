@@ -1,4 +1,4 @@
-// velmora card info|read|split|image and velmora demo.
+// velmora card info|read|split|image|write|erase and velmora demo.
 #pragma once
 
 #include <CLI/CLI.hpp>

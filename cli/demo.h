@@ -26,6 +26,21 @@ struct ImageRequest {
 };
 int buildImage(const ImageRequest& request);
 
+// Writing a card in the box: design files built for the family, or a raw card image.
+struct WriteRequest {
+    std::string port;
+    std::string portType = "RS232";
+    std::string make = "brother";
+    std::string raw;  // a card image written unchanged
+    std::string copyright;
+    std::string project;
+    bool quillet = false;
+    std::vector<std::string> files;
+};
+// 0 when the job ended with the card written (or erased).
+int writeCard(const WriteRequest& request);
+int eraseCard(const WriteRequest& request);
+
 // The card read job into the folder; 0 when the card was read.
 int readCard(const ReadRequest& request);
 

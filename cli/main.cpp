@@ -2,7 +2,7 @@
 //   velmora box version --port DEV [--port-type T] [--json]
 //   velmora box cmd --port DEV [--port-type T] "TEXT"
 //   velmora box find [--json]
-//   velmora card info|read|split|image ..., velmora demo
+//   velmora card info|read|split|image|write|erase ..., velmora demo
 //   velmora info|stitches|convert|preview ...
 #include "box/comm.h"
 #include "cli/card_cmds.h"

@@ -3,6 +3,8 @@
 #include "box/comm.h"
 #include "frame/app.h"
 #include "frame/mailbox.h"
+#include "platform/profile.h"
+#include "platform/text.h"
 
 #include <chrono>
 #include <cstdio>
@@ -37,6 +39,10 @@ CommSession::CommSession(const std::string& port, const std::string& portType)
     box::CommStartBlock block;
     std::snprintf(block.port, sizeof block.port, "%s", port.c_str());
     std::snprintf(block.portType, sizeof block.portType, "%s", portType.c_str());
+    // Write pieces as the program's own start takes them: "BufferSize", else 64 bytes for a
+    // converter and 1024 for the others.
+    block.chunkSize = static_cast<std::uint32_t>(platform::getProfileInt(
+        frame::kSettingsFile, frame::kOptions, "BufferSize", platform::equalsNoCase(portType, "Converter") ? 64 : 1024));
     block.opened = platform::createEvent(platform::EventReset::Manual, platform::EventInitial::Clear);
     handle_ = box::startCommThread(block);
     // The thread either opens the port (the event) or gives up and ends.

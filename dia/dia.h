@@ -68,6 +68,8 @@ enum DiaAnswer : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
 namespace vm::dia {
 bool registerCallback(const char* name, DiaCallback callback);
 bool registerProcedure(const char* name, DiaProcedure procedure);
+// Takes a procedure off the registry again (a stand-in that a test put there).
+bool unregisterProcedure(const char* name);
 DiaCallback findCallback(std::string_view name);    // a leading "=" is ignored
 DiaProcedure findProcedure(std::string_view name);  // a leading "=" is ignored
 }  // namespace vm::dia

@@ -87,6 +87,13 @@ bool registerProcedure(const char* name, DiaProcedure procedure)
     return all.procedures.emplace(exportKey(name), procedure).second;
 }
 
+bool unregisterProcedure(const char* name)
+{
+    auto& all = exports();
+    std::lock_guard lock(all.mutex);
+    return all.procedures.erase(exportKey(name)) > 0;
+}
+
 DiaCallback findCallback(std::string_view name)
 {
     auto& all = exports();

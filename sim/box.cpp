@@ -374,6 +374,9 @@ Reply Box::respond(std::string_view line)
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
     Reply reply;
+    // What a noisy line made of the command is what the box acts on and echoes.
+    std::string heard = config_.faults.hear(line);
+    line = heard;
     Parsed command(line);
     std::string answer = answerFor(command, reply);
     reply.bytes.reserve(line.size() + answer.size() + kPrompt.size());

@@ -17,7 +17,7 @@ constexpr KindName kNames[] = {
     {"drop", FaultKind::Drop},           {"corrupt", FaultKind::Corrupt},     {"garbage", FaultKind::Garbage},
     {"cut", FaultKind::Cut},             {"stall", FaultKind::Stall},         {"qmark", FaultKind::QuestionMark},
     {"slowerase", FaultKind::SlowErase}, {"slow", FaultKind::Slow},           {"lineerror", FaultKind::LineError},
-    {"badblock", FaultKind::BadBlock},
+    {"badblock", FaultKind::BadBlock},   {"mishear", FaultKind::Mishear},
 };
 
 constexpr std::string_view kPrompt = "\r\n?";
@@ -49,6 +49,7 @@ bool concerns(FaultKind kind, std::string_view line)
     case FaultKind::QuestionMark: return isBinaryRead(line);
     case FaultKind::SlowErase: return isErase(line);
     case FaultKind::BadBlock: return false;  // a fault of the card, not of a reply
+    case FaultKind::Mishear: return false;   // a fault of the command, see hear()
     default: return true;
     }
 }
@@ -86,7 +87,7 @@ std::optional<Fault> parseItem(std::string_view item, std::string* error)
     }
     auto named = std::find_if(std::begin(kNames), std::end(kNames), [&](const KindName& k) { return item == k.name; });
     if (named == std::end(kNames))
-        return fail("no such fault (drop, corrupt, garbage, cut, stall, qmark, slowerase, slow, lineerror, badblock)");
+        return fail("no such fault (drop, corrupt, garbage, cut, stall, qmark, slowerase, slow, lineerror, badblock, mishear)");
     fault.kind = named->kind;
     if (fault.kind == FaultKind::BadBlock && (fault.value < 0 || !which.empty()))
         return fail("badblock takes a block number and no @");
@@ -186,6 +187,7 @@ void applyOne(const Fault& fault, std::string_view line, Reply& reply)
         break;
     }
     case FaultKind::BadBlock:
+    case FaultKind::Mishear:
         break;
     }
 }
@@ -222,6 +224,20 @@ std::optional<FaultPlan> FaultPlan::parse(std::string_view text, std::string* er
         plan.faults_.push_back(std::move(*fault));
     }
     return plan;
+}
+
+std::string FaultPlan::hear(std::string_view line)
+{
+    std::string heard(line);
+    for (Fault& fault : faults_) {
+        if (fault.kind != FaultKind::Mishear || !startsWithNoCase(line, fault.prefix))
+            continue;
+        ++fault.seen;
+        auto at = static_cast<std::size_t>(fault.value < 0 ? 0 : fault.value);
+        if ((fault.nth == 0 || fault.nth == fault.seen) && at < heard.size())
+            heard[at] = static_cast<char>(heard[at] ^ 0x01);
+    }
+    return heard;
 }
 
 void FaultPlan::apply(std::string_view line, Reply& reply)

@@ -38,6 +38,8 @@ enum class FaultKind {
                 // default the first byte after the echo), and the line counts the error
     BadBlock,   // the card's 256-byte block VALUE keeps what it holds: writes there do not
                 // take (a worn-out cell), so the box answers them FAILED. Concerns no reply.
+    Mishear,    // the box hears one byte of the command with its lowest bit flipped (VALUE:
+                // its position, default 0) and acts on, and echoes, what it heard
 };
 
 struct Fault {
@@ -55,6 +57,9 @@ public:
 
     // Changes the reply to the command line (without its "\r") as the plan says.
     void apply(std::string_view line, Reply& reply);
+
+    // The command line as the box hears it: changed by the plan's mishear items.
+    std::string hear(std::string_view line);
 
     // Whether writes to the card's 256-byte block (address / 256) fail to take.
     bool badBlock(std::uint32_t block) const;

@@ -44,7 +44,8 @@ protected:
         auto& image = sim_->box().card();
         std::copy_n(card.begin(), std::min(card.size(), image.size()), image.begin());
         sim_->start();
-        ASSERT_TRUE(startComm(sim_->port()));
+        // An RS232 port takes a write line in one piece, as the program sets it up.
+        ASSERT_TRUE(startComm(sim_->port(), "57600", 1024));
     }
 
     void stopBox()

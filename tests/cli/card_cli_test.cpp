@@ -185,4 +185,54 @@ TEST_F(CardCommandLine, ImageRefusesWhatItCannotBuild)
     EXPECT_NE(missing.err.find("nowhere.pes cannot be opened"), std::string::npos) << missing.err;
 }
 
+TEST_F(CardCommandLine, WriteEraseAndRawImagesThroughTheBox)
+{
+    const fs::path corpus = VELMORA_CORPUS_DIR;
+    std::vector<std::string> args = {"card", "write", "--make", "brother", "--project", "Tests"};
+    for (const char* name : {"synthetic/pes/p02_three_colors_jumps_trims.pes", "synthetic/pec/p01_square_1color.pec",
+                             "synthetic/pes_v6/p06_many_colors.pes"}) {
+        fs::path copy = root_ / fs::path(name).filename();  // PES files may be repaired in place
+        fs::copy_file(corpus / name, copy);
+        args.push_back(copy.string());
+    }
+    {
+        Simulator box({"--chip", "29F040"});
+        args.insert(args.begin() + 2, {"--port", box.slave()});
+        Result write = runVelmora(args, std::chrono::seconds(60));
+        ASSERT_EQ(write.exitCode, 0) << write.err;
+        EXPECT_NE(write.err.find("The card has been written."), std::string::npos) << write.err;
+        Result read = runVelmora({"card", "read", "--port", box.slave(), "--dir", (root_ / "designs").string()},
+                                 std::chrono::seconds(60));
+        ASSERT_EQ(read.exitCode, 0) << read.err;
+        EXPECT_EQ(read.out.rfind("3 designs, ", 0), 0u) << read.out;
+    }
+
+    fs::path raw = writeCard("raw.crd", 300000, 9);
+    fs::path saved = root_ / "saved.crd";
+    {
+        Simulator box({"--chip", "29F040", "--card", writeCard("old.crd", 0x80000, 4).string(), "--save", saved.string()});
+        Result write = runVelmora({"card", "write", "--port", box.slave(), "--raw", raw.string()}, std::chrono::seconds(60));
+        ASSERT_EQ(write.exitCode, 0) << write.err;
+    }
+    std::string held = contents(saved);
+    ASSERT_EQ(held.size(), 0x80000u);
+    EXPECT_EQ(held.substr(0, 300000), contents(raw));
+    EXPECT_EQ(held.substr(300000 + 256), std::string(0x80000 - 300000 - 256, '\xFF'));
+    {
+        Simulator box({"--chip", "29F040", "--card", saved.string(), "--save", saved.string()});
+        Result erase = runVelmora({"card", "erase", "--port", box.slave()});
+        ASSERT_EQ(erase.exitCode, 0) << erase.err;
+    }
+    EXPECT_EQ(contents(saved), std::string(0x80000, '\xFF'));
+
+    // A card the box cannot write: the reason, and a failure.
+    Simulator rom({"--chip", "rom512"});
+    Result refused = runVelmora({"card", "write", "--port", rom.slave(), "--raw", raw.string()});
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_NE(refused.err.find("nothing was written to the card"), std::string::npos) << refused.err;
+    Result neither = runVelmora({"card", "write", "--port", rom.slave()});
+    EXPECT_NE(neither.exitCode, 0);
+    EXPECT_NE(neither.err.find("either design files or --raw"), std::string::npos) << neither.err;
+}
+
 }  // namespace

@@ -182,6 +182,26 @@ TEST(Faults, BadBlockKeepsItsDataAndItsWritesFail)
     EXPECT_EQ(box.answer("led off"), "led off\r\n?");
 }
 
+TEST(Faults, MisheardCommandIsWhatTheBoxActsOnAndEchoes)
+{
+    Box box = boxWith("mishear@led#2,mishear:6@ws40");
+    EXPECT_EQ(box.answer("led red"), "led red\r\n?");
+    // The second "led" is heard as "med red": an unknown command, echoed as heard.
+    EXPECT_EQ(box.answer("led off"), "med off\r\nUnknown command\r\n?");
+    EXPECT_EQ(box.led(), "red");
+    EXPECT_EQ(box.answer("led off"), "led off\r\n?");
+    // A write whose segment digit arrives changed lands elsewhere: "00" heard as "01".
+    box.answer("erase40");
+    std::string line = "ws40 00 00 00";
+    for (int i = 0; i < 128; ++i)
+        line += " 00";
+    std::string heard = line;
+    heard[6] = '1';
+    EXPECT_EQ(box.answer(line), heard + "\r\n?");
+    EXPECT_EQ(box.card()[0x0000], 0xFF);
+    EXPECT_EQ(box.card()[0x10000], 0x00);
+}
+
 TEST(Faults, FaultsDoNotUndoWhatTheCommandDid)
 {
     // A dropped reply to a write still leaves the data on the card.

@@ -76,12 +76,14 @@ protected:
     }
 
     // Starts the comm thread on the port at the speed; true once it has opened the port.
-    bool startComm(const std::string& port, const char* baud = "57600")
+    // Commands go out in pieces of chunkSize bytes (0: the comm thread's default, 64).
+    bool startComm(const std::string& port, const char* baud = "57600", std::uint32_t chunkSize = 0)
     {
         platform::writeProfileString("VelmoraII.ini", "Options", "BaudRate", baud);
         box::CommStartBlock block;
         std::snprintf(block.port, sizeof block.port, "%s", port.c_str());
         std::snprintf(block.portType, sizeof block.portType, "RS232");
+        block.chunkSize = chunkSize;
         block.opened = platform::createEvent(platform::EventReset::Manual, platform::EventInitial::Clear);
         comm_ = box::startCommThread(block);
         bool opened = comm_ != 0 && platform::waitForEvent(block.opened, 5000) == platform::WaitResult::Signalled;
