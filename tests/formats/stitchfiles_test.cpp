@@ -693,6 +693,10 @@ TEST(CorpusRoundTrip, EveryDesignWrittenAsDstExpJefSewAndTapReadsBack)
     vm::dia::setView(view);
     CollHandle coll = collOpen("stitchfiles-any2");
     collSetString(coll, "Size", "");  // no hoop chosen: everything fits
+    // The VP3 reader keeps each design's thread chart among the user's files: here, in scratch.
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    std::string savedDataHome = dataHome ? dataHome : "";
+    ::setenv("XDG_DATA_HOME", scratch("data").c_str(), 1);
     int designs = 0, written = 0;
     std::vector<fs::path> sources;
     for (const auto& entry : fs::recursive_directory_iterator(VELMORA_CORPUS_DIR))
@@ -745,6 +749,10 @@ TEST(CorpusRoundTrip, EveryDesignWrittenAsDstExpJefSewAndTapReadsBack)
     }
     EXPECT_GE(designs, 60);
     EXPECT_GE(written, 5 * designs - 10);
+    if (dataHome)
+        ::setenv("XDG_DATA_HOME", savedDataHome.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
     EXPECT_TRUE(view->messages().empty());
     collClose(coll);
     vm::dia::setView(nullptr);
