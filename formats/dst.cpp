@@ -188,7 +188,7 @@ int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, 
     const ByteSpan file = in.bytes;
     if (file.size() < format.recordsAt)
         return kWrongContent;
-    // Files with a label of their own have no DST header: they are measured and placed at 0, 0.
+    // Files with a label of their own have no DST header: they are measured, their corner at 0, 0.
     DstHeader header = format.label ? DstHeader{} : parseDstHeader(file);
 
     // One walk over the records: the moves, the colour blocks and the extents.

@@ -1,8 +1,10 @@
-// Tajima DST and its Barudan (DSB) and ZSK (DSZ) relatives, the Janome JEF and SEW files and
-// the Singer EXP file: what their converters share.
+// Tajima DST and its Barudan (DSB) and ZSK (DSZ) relatives, the Janome JEF and SEW files, the
+// Singer EXP file, Barudan Uxx and DAT, Happy TAP, Brother PHC and PHB, and VP3: what their
+// converters share.
 //
 // DST, DSB and DSZ keep a 512-byte text header (lines ended by 0x0D) and 3-byte records after
-// it; they reach the rest of the program as PEC. EXP, JEF and SEW reach it as HUC.
+// it; Uxx, DAT and TAP keep such records behind another header or none. They and PHC reach the
+// rest of the program as PEC. EXP, JEF, SEW and VP3 reach it as HUC.
 #pragma once
 
 #include "coll/coll.h"
@@ -53,7 +55,7 @@ struct TajimaFormat {
     const char* label;          // nullptr: the label and colours come from a DST header
 };
 
-// The shared body of dst2pec, dsb2pec and dsz2pec.
+// The shared body of dst2pec, dsb2pec and dsz2pec, and of uxx2pec, tap2pec and bar2pec (DAT).
 int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, std::size_t* resultSize,
                 const char* inPath, const std::uint8_t* input, std::size_t inputSize);
 
