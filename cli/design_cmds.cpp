@@ -47,6 +47,10 @@ bool load(const std::string& path, Bytes& bytes, const DesignFormat*& format)
         fail(path + " cannot be loaded (error " + hex(vm::platform::getLastError()) + ")");
         return false;
     }
+    if (std::string reason = unsupportedFormat(type, bytes); !reason.empty()) {
+        fail(path + ": " + reason);
+        return false;
+    }
     format = formatOfType(type);
     return format != nullptr;
 }
@@ -146,11 +150,11 @@ int convert(const std::string& in, const std::string& out, const std::string& ho
         collClose(coll);
     } else if (target == "huc") {
         code = any2huc(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size(), format->type);
-    } else if (target == "dst" || target == "exp" || target == "sew" || target == "jef") {
+    } else if (target == "dst" || target == "exp" || target == "sew" || target == "jef" || target == "tap") {
         CollHandle coll = collOpen("convert");
         collSetString(coll, "Size", hoop.c_str());
         collSetNumeric(coll, "DesignType", format->type);
-        AnyWriter writer = target == "dst" ? any2dst : target == "exp" ? any2exp : any2sew;
+        AnyWriter writer = target == "dst" ? any2dst : target == "exp" ? any2exp : target == "tap" ? any2tap : any2sew;
         code = writer(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size(), coll);
         collClose(coll);
     } else if (target == "vip" || target == "shv") {

@@ -29,7 +29,7 @@ int any2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     if (format->toHuc)
         return format->toHuc(outPath, result, resultSize, inPath, input, inputSize);
     if (!format->toPec)
-        return kWrongContent;  // no route yet
+        return refuseUnsupported(type, ByteSpan(input, inputSize));  // no route
     Bytes pec;
     std::size_t pecSize = 0;
     if (int code = format->toPec(nullptr, &pec, &pecSize, inPath, input, inputSize); code < 0)

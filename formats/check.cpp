@@ -203,9 +203,10 @@ CheckResult checkTmp(ByteSpan b) { return startsWith(b, "mbrd", 1024) ? pass(kTy
 
 CheckResult checkTap(ByteSpan b)
 {
-    if (b.size() < 15)
+    // The first five records, or all of a shorter design (a whole number of them).
+    if (b.size() < 3 || (b.size() < 15 && b.size() % 3 != 0))
         return failWith(kErrBadType);
-    for (std::size_t i = 2; i <= 14; i += 3)
+    for (std::size_t i = 2; i <= 14 && i < b.size(); i += 3)
         if ((b[i] & 3) != 3)
             return failWith(kErrBadType);
     return pass(kTypeTap);
@@ -272,7 +273,8 @@ const DesignFormat kFormats[] = {
      pecThroughHuc<xxx2huc, kTypeXxx>, xxx2huc},
     {kTypeShv, "SHV", kShvExt, checkShv, infoThroughHuc<shv2huc, kTypeShv>, stitchesThroughHuc<shv2huc>,
      pecThroughHuc<shv2huc, kTypeShv>, shv2huc},
-    {kTypePhc, "PHC", kPhcExt, checkPhc, nullptr, nullptr, nullptr, nullptr},
+    {kTypePhc, "PHC", kPhcExt, checkPhc, infoThroughPec<phc2pec, kTypePhc>, stitchesThroughPec<phc2pec>, phc2pec,
+     nullptr},
     {kTypeJef, "JEF", kJefExt, checkJef, infoThroughHuc<jan2huc, kTypeJef>, stitchesThroughHuc<jan2huc>,
      pecThroughHuc<jan2huc, kTypeJef>, jan2huc},
     {kTypePcm, "PCM", kPcmExt, checkPcm, pcmInfo, pcmStitches, pcmToPec, nullptr, pcm2pcs},
@@ -280,7 +282,8 @@ const DesignFormat kFormats[] = {
      nullptr},
     {kTypeFdr, "FDR", kFdrExt, checkFdr, nullptr, nullptr, nullptr, nullptr},
     {kTypeFmc, "FMC", kFmcExt, checkFmc, nullptr, nullptr, nullptr, nullptr},
-    {kTypeDat, "DAT", kDatExt, checkDat, nullptr, nullptr, nullptr, nullptr},
+    {kTypeDat, "DAT", kDatExt, checkDat, infoThroughPec<barToPec<kTypeDat>, kTypeDat>,
+     stitchesThroughPec<barToPec<kTypeDat>>, barToPec<kTypeDat>, nullptr},
     {kTypeVip, "VIP", kVipExt, checkVip, infoThroughHuc<vip2huc, kTypeVip>, stitchesThroughHuc<vip2huc>,
      pecThroughHuc<vip2huc, kTypeVip>, vip2huc},
     {kTypeBac, "BAC", kBacExt, checkBac, nullptr, nullptr, nullptr, nullptr},
@@ -289,12 +292,15 @@ const DesignFormat kFormats[] = {
     {kTypePcd, "PCD", kPcdExt, checkPcd, pcsInfo, pcsStitches, pcs2pec, nullptr},
     {kTypePcq, "PCQ", kPcqExt, checkPcq, pcsInfo, pcsStitches, pcs2pec, nullptr},
     {kTypeThr, "THR", kThrExt, checkThr, thrInfo, thrStitches, thrToPec, nullptr},
-    {kTypeTap, "TAP", kTapExt, checkTap, nullptr, nullptr, nullptr, nullptr},
+    {kTypeTap, "TAP", kTapExt, checkTap, infoThroughPec<tap2pec, kTypeTap>, stitchesThroughPec<tap2pec>, tap2pec,
+     nullptr},
     {kTypeEpl, "EPL", kEplExt, checkEpl, nullptr, nullptr, nullptr, nullptr},
     {kTypeDsz, "DSZ", kDszExt, checkDsz, infoThroughPec<dsz2pec, kTypeDsz>, stitchesThroughPec<dsz2pec>, dsz2pec,
      nullptr},
-    {kTypeVp3, "VP3", kVp3Ext, checkVp3, nullptr, nullptr, nullptr, nullptr},
-    {kTypeUxx, "Uxx", {}, checkUxx, nullptr, nullptr, nullptr, nullptr},
+    {kTypeVp3, "VP3", kVp3Ext, checkVp3, infoThroughHuc<vp32huc, kTypeVp3>, vp3Stitches,
+     pecThroughHuc<vp32huc, kTypeVp3>, vp32huc},
+    {kTypeUxx, "Uxx", {}, checkUxx, infoThroughPec<uxx2pec, kTypeUxx>, stitchesThroughPec<uxx2pec>, uxx2pec,
+     nullptr},
     {kTypeTmp, "TMP", kTmpExt, checkTmp, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -402,9 +408,9 @@ bool isArtOrEmb(std::string_view path)
 
 CheckResult checkContent(ByteSpan bytes, std::uint32_t type)
 {
-    // Every check reads within the first 16 bytes; EXP has no header, and a design of one
-    // or two stitches is shorter.
-    if (bytes.size() < 16 && !(type == kTypeExp && bytes.size() >= 2))
+    // Every check reads within the first 16 bytes; EXP and TAP have no header, and a design
+    // of a few stitches is shorter.
+    if (bytes.size() < 16 && !(type == kTypeExp && bytes.size() >= 2) && !(type == kTypeTap && bytes.size() >= 3))
         return failWith(kErrShort);
     if (type == kTypePesOrPec) {
         CheckResult pes = checkPes(bytes);
@@ -465,6 +471,27 @@ int loadDesign(const char* path, Bytes* buffer, std::size_t* size, std::uint32_t
     if (buffer)
         *buffer = std::move(bytes);
     return 0;
+}
+
+std::string unsupportedFormat(std::uint32_t type, ByteSpan bytes)
+{
+    const char* name = type == kTypeTmp   ? "TMP"
+                       : type == kTypePsf ? "PSF"
+                       : type == kTypeFmc ? "FMC"
+                       : type == kTypeFdr ? "FDR"
+                       : type == kTypePhc && startsWithNoCase(bytes, "#phd") ? "PHD"
+                                                                            : nullptr;
+    if (!name)
+        return {};
+    return std::string(name) + " designs are not supported: the layout of their stitches is published nowhere.";
+}
+
+int refuseUnsupported(std::uint32_t type, ByteSpan bytes)
+{
+    std::string reason = unsupportedFormat(type, bytes);
+    if (!reason.empty())
+        _diaDoMessage(0, MB_ICONEXCLAMATION, reason.substr(0, 3).c_str(), reason.c_str());
+    return kWrongContent;
 }
 
 std::int64_t detectDesignType(platform::WindowHandle window, const char* path)

@@ -119,6 +119,12 @@ CheckResult checkContent(ByteSpan bytes, std::uint32_t type);
 // reason in the thread's last error, the buffer emptied and the places cleared.
 int loadDesign(const char* path, Bytes* buffer, std::size_t* size, std::uint32_t type, std::uint32_t* detected);
 
+// Why designs of `type` with these bytes are refused, naming the format: the formats whose
+// stitch layout is published nowhere (FDR, FMC, PHD, PSF, TMP). Empty for the others.
+std::string unsupportedFormat(std::uint32_t type, ByteSpan bytes);
+// Shows that reason in a message and gives kWrongContent.
+int refuseUnsupported(std::uint32_t type, ByteSpan bytes);
+
 // Automatic detection: the type of the extension, confirmed by its check. A failed check
 // shows message 140 (141, 142, 143 for other failures) and still gives the type; an unknown
 // extension, "art" or "emb" give -1; a file that cannot be opened shows 101 and gives -1.

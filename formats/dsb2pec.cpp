@@ -29,7 +29,7 @@ TajimaRecord decodeDsbRecord(const std::uint8_t* r)
 int dsb2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
-    static constexpr TajimaFormat kDsb{kTypeDsb, decodeDsbRecord, "dsb.txt", true};
+    static constexpr TajimaFormat kDsb{kTypeDsb, decodeDsbRecord, "dsb.txt", true, kDstHeader, nullptr};
     return tajimaToPec(kDsb, outPath, result, resultSize, inPath, input, inputSize);
 }
 

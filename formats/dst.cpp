@@ -186,22 +186,26 @@ int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, 
     if (int code = takeInput(in, inPath, input, inputSize, format.type); code < 0)
         return code;
     const ByteSpan file = in.bytes;
-    if (file.size() < kDstHeader)
+    if (file.size() < format.recordsAt)
         return kWrongContent;
-    DstHeader header = parseDstHeader(file);
+    // Files with a label of their own have no DST header: they are measured, their corner at 0, 0.
+    DstHeader header = format.label ? DstHeader{} : parseDstHeader(file);
 
     // One walk over the records: the moves, the colour blocks and the extents.
     std::vector<TajimaRecord> records;
     long x = 0, y = 0, minX = 0, maxX = 0, minY = 0, maxY = 0;
     bool sewn = false;
-    for (std::size_t at = kDstHeader; at + 3 <= file.size(); at += 3) {
+    for (std::size_t at = format.recordsAt; at + 3 <= file.size(); at += 3) {
         TajimaRecord r = format.decode(file.data() + at);
         if (r.kind == TajimaRecord::Kind::End || r.kind == TajimaRecord::Kind::Invalid)
             break;
         if (r.kind == TajimaRecord::Kind::Jump && r.dx == 0 && r.dy == 0)
             continue;  // a jump of nothing
-        if (r.kind == TajimaRecord::Kind::Change && !sewn && format.needleBeforeStitches)
-            continue;
+        if (r.kind == TajimaRecord::Kind::Change && !sewn && format.needleBeforeStitches) {
+            if (r.dx == 0 && r.dy == 0)
+                continue;
+            r.kind = TajimaRecord::Kind::Jump;  // the first needle: only its move counts
+        }
         sewn = sewn || r.kind == TajimaRecord::Kind::Stitch;
         records.push_back(r);
         x += r.dx;
@@ -234,7 +238,7 @@ int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, 
         colours.push_back(static_cast<std::uint8_t>(i % 61 + 1));
     std::string companionBase = inPath && *inPath ? inPath : format.companionName ? format.companionName : "";
     std::vector<Rgb> entries = companionBase.empty() ? std::vector<Rgb>{} : companionColours(companionBase);
-    if (entries.empty())
+    if (entries.empty() && !format.label)
         entries = headerColours(file);
     if (entries.size() >= blocks)
         for (std::size_t i = 0; i < blocks; ++i)
@@ -243,11 +247,13 @@ int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, 
         colours.resize(kMaxPecColours);  // later changes stay in the last block
 
     ByteWriter out(Bytes(kPecMagic.begin(), kPecMagic.end()));
-    std::string label = header.label;
+    std::string label = format.label ? format.label : header.label;
     writePecHeader(out, label, colours, std::clamp(width, 0, 0xFFFF), std::clamp(height, 0, 0xFFFF));
-    out.bytes()[8 + 2] = file[2];  // the label is the header's first 19 bytes, "LA" forced
-    if (out.bytes()[8 + 2] == 0x0D || out.bytes()[8 + 2] == 0)
-        out.bytes()[8 + 2] = ' ';
+    if (!format.label) {
+        out.bytes()[8 + 2] = file[2];  // the label is the header's first 19 bytes, "LA" forced
+        if (out.bytes()[8 + 2] == 0x0D || out.bytes()[8 + 2] == 0)
+            out.bytes()[8 + 2] = ' ';
+    }
     putJump(out, startX, startY);
     int stitches = 0;
     unsigned changeNumber = 2;

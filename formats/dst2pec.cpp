@@ -7,7 +7,7 @@ namespace vm::formats {
 int dst2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
-    static constexpr TajimaFormat kDst{kTypeDst, decodeDstRecord, nullptr, false};
+    static constexpr TajimaFormat kDst{kTypeDst, decodeDstRecord, nullptr, false, kDstHeader, nullptr};
     return tajimaToPec(kDst, outPath, result, resultSize, inPath, input, inputSize);
 }
 

@@ -29,7 +29,7 @@ TajimaRecord decodeDszRecord(const std::uint8_t* r)
 int dsz2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
-    static constexpr TajimaFormat kDsz{kTypeDsz, decodeDszRecord, "dsz.txt", true};
+    static constexpr TajimaFormat kDsz{kTypeDsz, decodeDszRecord, "dsz.txt", true, kDstHeader, nullptr};
     return tajimaToPec(kDsz, outPath, result, resultSize, inPath, input, inputSize);
 }
 

@@ -416,7 +416,7 @@ int writePreview(const std::string& bitmapPath, const std::string& designPath, i
     std::string extension = platform::foldCase(extensionOf(designPath));
     static const char* const kKnown[] = {"pes", "pec", "phc", "phb", "phd", "huc", "hus", "shv", "pcs", "pcd", "pcq",
                                          "pcm", "sew", "jef", "jef+", "ptn", "dst", "dsb", "xxx", "exp", "fdr", "fmc",
-                                         "psf", "dat", "vip", "emd", "epl", "dsz", "vp3", "tmp", "art", "emb"};
+                                         "psf", "dat", "vip", "emd", "epl", "dsz", "vp3", "tmp", "tap", "art", "emb"};
     bool uxx = extension.size() == 3 && extension[0] == 'u' && std::isdigit(static_cast<unsigned char>(extension[1])) &&
                std::isdigit(static_cast<unsigned char>(extension[2])) && std::stoi(extension.substr(1)) >= 1;
     if (!uxx && std::find(std::begin(kKnown), std::end(kKnown), extension) == std::end(kKnown))

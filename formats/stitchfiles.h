@@ -1,8 +1,10 @@
-// Tajima DST and its Barudan (DSB) and ZSK (DSZ) relatives, the Janome JEF and SEW files and
-// the Singer EXP file: what their converters share.
+// Tajima DST and its Barudan (DSB) and ZSK (DSZ) relatives, the Janome JEF and SEW files, the
+// Singer EXP file, Barudan Uxx and DAT, Happy TAP, Brother PHC and PHB, and VP3: what their
+// converters share.
 //
 // DST, DSB and DSZ keep a 512-byte text header (lines ended by 0x0D) and 3-byte records after
-// it; they reach the rest of the program as PEC. EXP, JEF and SEW reach it as HUC.
+// it; Uxx, DAT and TAP keep such records behind another header or none. They and PHC reach the
+// rest of the program as PEC. EXP, JEF, SEW and VP3 reach it as HUC.
 #pragma once
 
 #include "coll/coll.h"
@@ -49,9 +51,11 @@ struct TajimaFormat {
     RecordDecoder decode;
     const char* companionName;  // name the colour companion is looked for by without an input name
     bool needleBeforeStitches;  // a needle chosen before the first stitch is no colour change
+    std::size_t recordsAt;      // where the records start: after the DST header, or after another
+    const char* label;          // nullptr: the label and colours come from a DST header
 };
 
-// The shared body of dst2pec, dsb2pec and dsz2pec.
+// The shared body of dst2pec, dsb2pec and dsz2pec, and of uxx2pec, tap2pec and bar2pec (DAT).
 int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, std::size_t* resultSize,
                 const char* inPath, const std::uint8_t* input, std::size_t inputSize);
 
@@ -63,6 +67,35 @@ int dsz2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize);
 int huc2dstx(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
              const std::uint8_t* input, std::size_t inputSize);
+
+// ---- Barudan Uxx and Happy TAP ------------------------------------------------------------------
+
+inline constexpr std::size_t kUxxHeader = 256;
+
+// U01 to U36: a 256-byte header, then records of a control byte and the Y and X distances as
+// magnitudes, their signs in the control byte.
+TajimaRecord decodeUxxRecord(const std::uint8_t* record);
+int uxx2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize);
+// DAT (Barudan records from the first byte); FDR and FMC are refused: their stitch layouts
+// are published nowhere.
+int bar2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize, std::uint32_t type);
+template <std::uint32_t Type>
+int barToPec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+             const std::uint8_t* input, std::size_t inputSize)
+{
+    return bar2pec(outPath, result, resultSize, inPath, input, inputSize, Type);
+}
+// PHC and PHB: the PEC stream they keep, with their colours; PHD is refused (its layout is
+// published nowhere).
+int phc2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize);
+// TAP: DST records without a header.
+int tap2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize);
+int huc2tap(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize);
 
 // ---- Colours -----------------------------------------------------------------------------------
 
@@ -107,6 +140,24 @@ int huc2janome(const char* outPath, Bytes* result, std::size_t* resultSize, cons
 int jefhdr(CollHandle coll, ByteSpan image);
 // The text the viewer shows for a hoop code, empty for an unknown code.
 std::string_view jefHoopText(std::uint32_t code);
+
+// ---- VP3 ------------------------------------------------------------------------------------------
+
+struct Vp3Thread {
+    Rgb colour;
+    std::string catalogue, description, brand;
+};
+struct Vp3Design {
+    std::vector<Vp3Thread> threads;  // one per colour block
+    StitchList stitches;             // from the hoop centre, Y downward
+};
+// 0, or kWrongContent when the bytes are no VP3 or reach too far.
+int readVp3(ByteSpan file, Vp3Design& design);
+int vp3Stitches(ByteSpan image, int design, StitchList& out);
+// The design's threads as thread chart lines "code,brand,description,catalogue,r,g,b".
+std::string vp3ChartText(const std::vector<Vp3Thread>& threads);
+int vp32huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize);
 
 // ---- Building HUC -------------------------------------------------------------------------------
 
@@ -157,6 +208,8 @@ int any2exp(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
 // SEW, or JEF when the output's extension is "jef".
 int any2sew(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
+int any2tap(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
 
 // ---- Format table rows -------------------------------------------------------------------------

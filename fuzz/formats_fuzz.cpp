@@ -1,7 +1,7 @@
 // libFuzzer target for the design readers and converters: every content check, and the
-// PES, PEC, HUC, HUS, VIP, SHV, PCS (PCD, PCQ, PCM, THR), XXX, DST, DSB, DSZ, EXP, JEF and
-// SEW routines on whatever the
-// bytes claim to be.
+// PES, PEC, HUC, HUS, VIP, SHV, PCS (PCD, PCQ, PCM, THR), XXX, DST, DSB, DSZ, EXP, JEF, SEW,
+// Uxx, TAP, DAT, PHC, PHB and VP3 routines on whatever the bytes claim to be, and the refusal
+// of the formats published nowhere.
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
@@ -198,6 +198,25 @@ bool stitchFilePaths(ByteSpan image, CollHandle coll, bool expToo)
     return true;
 }
 
+// Uxx, TAP, DAT, PHC and VP3: the format table row, the way to HUC, and TAP written and read
+// back.
+void otherStitchPaths(ByteSpan image, CollHandle coll, std::uint32_t type)
+{
+    const DesignFormat* format = formatOfType(type);
+    format->info(coll, nullptr, image);
+    StitchList list;
+    format->stitches(image, 0, list);
+    Bytes pec, huc, out, back;
+    format->toPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size());
+    if (any2huc(nullptr, &huc, nullptr, nullptr, image.data(), image.size(), type) >= 0 &&
+        huc2tap(nullptr, &out, nullptr, nullptr, huc.data(), huc.size()) >= 0)
+        tap2pec(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+    if (type == kTypeVp3) {
+        collSetNumeric(coll, "DesignType", type);
+        any2tap(nullptr, &out, nullptr, nullptr, image.data(), image.size(), coll);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -227,12 +246,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pcsPaths(image, coll, pcm2pcs, kTypePcm);
     else if (startsWith(image, "rht"))
         pcsPaths(image, coll, thr2pcs, kTypeThr);
+    else if (checkContent(image, kTypeVp3).type)
+        otherStitchPaths(image, coll, kTypeVp3);
+    else if (checkContent(image, kTypeUxx).type)
+        otherStitchPaths(image, coll, kTypeUxx);
+    else if (checkContent(image, kTypePhc).type)
+        otherStitchPaths(image, coll, kTypePhc);
     else if (stitchFilePaths(image, coll, false))
         ;
     else if (checkContent(image, kTypeXxx).type)
         xxxPaths(image, coll);
     else if (checkContent(image, kTypeHuc).type || !stitchFilePaths(image, coll, true))
         hucPaths(image, coll);
+    // TAP and DAT have no magic: besides whatever else the bytes are.
+    if (checkContent(image, kTypeTap).type)
+        otherStitchPaths(image, coll, kTypeTap);
+    if (checkContent(image, kTypeDat).type == kTypeDat)
+        otherStitchPaths(image, coll, kTypeDat);
+    Bytes refused;
+    bar2pec(nullptr, &refused, nullptr, nullptr, image.data(), image.size(), kTypeFmc);
     collClose(coll);
     return 0;
 }

@@ -22,7 +22,8 @@ seeds=(fuzz/seeds fuzz/seeds/stitchfiles)
                                   ../shared/corpus/synthetic/pec ../shared/corpus/real/pes ../shared/corpus/real/pec
                                   ../shared/corpus/synthetic/xxx
                                   ../shared/corpus/synthetic/dst ../shared/corpus/synthetic/exp
-                                  ../shared/corpus/synthetic/jef)
+                                  ../shared/corpus/synthetic/jef ../shared/corpus/synthetic/vp3
+                                  ../shared/corpus/synthetic/u01)
 for target in formats_fuzz compress_fuzz process_brother_fuzz; do
   mkdir -p "$work/$target"
   target_seeds=("${seeds[@]}")

@@ -19,11 +19,11 @@ struct CliRun {
 };
 
 // Runs velmora with the words (quoted for the shell), collecting both outputs.
-CliRun velmora(const std::string& words)
+CliRun velmora(const std::string& words, const std::string& environment = "")
 {
     fs::path dir = fs::temp_directory_path() / ("design-cli-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    std::string command = std::string("'") + VELMORA_PATH + "' " + words + " >'" + (dir / "out").string() + "' 2>'" +
+    std::string command = environment + "'" + VELMORA_PATH + "' " + words + " >'" + (dir / "out").string() + "' 2>'" +
                           (dir / "err").string() + "'";
     int status = std::system(command.c_str());
     auto slurp = [](const fs::path& p) {
@@ -149,5 +149,28 @@ TEST(DesignCli, StitchFormatsConvertToEveryFormatWritten)
     CliRun refused = velmora("convert '" + sew + "' '" + (dir / "c.dst").string() + "' --hoop '40*40'");
     EXPECT_NE(refused.exitCode, 0);
     EXPECT_NE(refused.err.find("does not fit"), std::string::npos) << refused.err;
+    fs::remove_all(dir);
+}
+
+TEST(DesignCli, Vp3BecomesTapAndFormatsPublishedNowhereAreRefusedByName)
+{
+    fs::path dir = fs::temp_directory_path() / ("design-cli-tap-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::string tap = (dir / "square.tap").string();
+    // The VP3 reader writes the design's thread chart among the user's files: here, in scratch.
+    std::string data = (dir / "data").string();
+    CliRun converted = velmora("convert '" + kCorpus + "/synthetic/vp3/p01_square_1color.vp3' '" + tap + "'",
+                               "XDG_DATA_HOME='" + data + "' ");
+    EXPECT_TRUE(fs::exists(dir / "data" / "VelmoraII" / "Charts" / "p01_square_1color.tch"));
+    ASSERT_EQ(converted.exitCode, 0) << converted.err;
+    CliRun read = velmora("stitches '" + tap + "'");
+    ASSERT_EQ(read.exitCode, 0) << read.err;
+    EXPECT_NE(read.out.find(",stitch,"), std::string::npos);
+
+    std::string psf = (dir / "a.psf").string();
+    std::ofstream(psf, std::ios::binary) << "V9.00" << std::string(64, '\0');
+    CliRun refused = velmora("stitches '" + psf + "'");
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_NE(refused.err.find("PSF designs are not supported"), std::string::npos) << refused.err;
     fs::remove_all(dir);
 }

@@ -34,6 +34,7 @@ inline std::vector<CorpusEvent> corpusEvents(const std::filesystem::path& csv)
     std::string line;
     std::getline(in, line);  // header
     std::vector<CorpusEvent> events;
+    bool sewn = false;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -43,10 +44,14 @@ inline std::vector<CorpusEvent> corpusEvents(const std::filesystem::path& csv)
         std::getline(fields, x, ',');
         std::getline(fields, y, ',');
         std::getline(fields, command, ',');
-        if (command == "STITCH")
+        if (command == "STITCH") {
             events.push_back(corpusStitch(std::stoi(x), std::stoi(y)));
-        else if (command == "COLOR_CHANGE" || command == "STOP")  // a repeated colour reads as STOP
+            sewn = true;
+        } else if (command == "COLOR_CHANGE" || command == "STOP") {  // a repeated colour reads as STOP
             events.push_back({true});
+        } else if (command == "NEEDLE_SET" && sewn) {  // Barudan files choose needles; the first is no change
+            events.push_back({true});
+        }
     }
     return events;
 }

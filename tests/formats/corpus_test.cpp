@@ -1,4 +1,4 @@
-// Every PES, PEC, DST, EXP and JEF file of the shared corpus, read by our own reader and compared with the
+// Every PES, PEC, DST, EXP, JEF, VP3 and U01 file of the shared corpus, read by our own reader and compared with the
 // stitch list the independent library decoded from the same bytes.
 #include "formats/design_types.h"
 #include "formats/pec.h"
@@ -59,6 +59,13 @@ TEST(Corpus, EveryDstExpAndJefAgreesWithTheIndependentDecoding)
 {
     auto designs = corpusDesigns({".dst", ".exp", ".jef"});
     ASSERT_GE(designs.size(), 30u) << "corpus missing at " << VELMORA_CORPUS_DIR;
+    expectAgreesWithTheIndependentDecoding(designs);
+}
+
+TEST(Corpus, EveryVp3AndU01AgreesWithTheIndependentDecoding)
+{
+    auto designs = corpusDesigns({".vp3", ".u01"});
+    ASSERT_GE(designs.size(), 19u) << "corpus missing at " << VELMORA_CORPUS_DIR;
     expectAgreesWithTheIndependentDecoding(designs);
 }
 

@@ -264,5 +264,5 @@ TEST(AnyToHuc, FollowsTheRoutesOfTheFormatTable)
     EXPECT_EQ(any2huc(nullptr, &copy, nullptr, nullptr, viaPes.data(), viaPes.size(), kTypeHuc), u16beAt(viaPes, 27));
     EXPECT_EQ(copy, viaPes);
     Bytes none;
-    EXPECT_EQ(any2huc(nullptr, &none, nullptr, nullptr, pec.data(), pec.size(), kTypeTap), kWrongContent);  // no route
+    EXPECT_EQ(any2huc(nullptr, &none, nullptr, nullptr, pec.data(), pec.size(), kTypeTmp), kWrongContent);  // no route
 }

@@ -618,11 +618,38 @@ bool between(const Needle& a, const Needle& b, const Needle& p)
            p.y <= std::max(a.y, b.y);
 }
 
+// One of the points a Tajima writer (DST, TAP) passes when it splits a stitch from a to b into
+// records of at most 121 each way, each way clamped on its own.
+bool tajimaPiece(const Needle& a, const Needle& b, const Needle& p)
+{
+    int x = a.x, y = a.y;
+    while (x != b.x || y != b.y) {
+        x += std::clamp(b.x - x, -kDstLongest, kDstLongest);
+        y += std::clamp(b.y - y, -kDstLongest, kDstLongest);
+        if (x == p.x && y == p.y)
+            return true;
+    }
+    return false;
+}
+
 // The written file's needle points are the source's, in order; besides them it may only have
-// the pieces of a split stitch on its line, and (EXP) stitches where a long move lands.
-void expectSameNeedles(const StitchList& source, const StitchList& back, int offsetX, int offsetY, bool landings)
+// the pieces of a split stitch on its line (or, from a Tajima writer, at its clamped steps),
+// and (EXP) stitches where a long move lands.
+void expectSameNeedles(const StitchList& source, const StitchList& back, int offsetX, int offsetY, bool landings,
+                       bool tajima = false)
 {
     std::vector<Needle> want = needles(source, 0, 0), got = needles(back, offsetX, offsetY);
+    // Where the source was before each of its needles (a stitch or a jump): a split starts there.
+    std::vector<Needle> from;
+    Needle at{false, 0, 0};
+    for (const auto& p : source) {
+        if (p.kind == StitchKind::Colour)
+            from.push_back({true});
+        else if (p.kind == StitchKind::Stitch)
+            from.push_back(at);
+        if (p.kind != StitchKind::Colour && p.kind != StitchKind::End)
+            at = {false, p.x, p.y};
+    }
     // A change that no stitch follows opens nothing a reader keeps.
     for (auto* list : {&want, &got})
         while (!list->empty() && list->back().change)
@@ -644,7 +671,8 @@ void expectSameNeedles(const StitchList& source, const StitchList& back, int off
         ASSERT_TRUE(!got[j].change || (landings && i == want.size())) << "a colour change too many at " << j;
         if (got[j].change)
             continue;
-        bool split = i < want.size() && !want[i].change && between(last, want[i], got[j]);
+        bool split = i < want.size() && !want[i].change &&
+                     (between(last, want[i], got[j]) || (tajima && tajimaPiece(from[i], want[i], got[j])));
         bool landing = landings && jumps.count({got[j].x, got[j].y});
         ASSERT_TRUE(split || landing) << "stray point " << got[j].x << "," << got[j].y << " at " << j;
         last = got[j];
@@ -659,17 +687,22 @@ struct Written {
 
 }  // namespace
 
-TEST(CorpusRoundTrip, EveryDesignWrittenAsDstExpJefAndSewReadsBack)
+TEST(CorpusRoundTrip, EveryDesignWrittenAsDstExpJefSewAndTapReadsBack)
 {
     auto view = std::make_shared<vm::dia::HeadlessView>();
     vm::dia::setView(view);
     CollHandle coll = collOpen("stitchfiles-any2");
     collSetString(coll, "Size", "");  // no hoop chosen: everything fits
+    // The VP3 reader keeps each design's thread chart among the user's files: here, in scratch.
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    std::string savedDataHome = dataHome ? dataHome : "";
+    ::setenv("XDG_DATA_HOME", scratch("data").c_str(), 1);
     int designs = 0, written = 0;
     std::vector<fs::path> sources;
     for (const auto& entry : fs::recursive_directory_iterator(VELMORA_CORPUS_DIR))
         if (std::uint32_t type = typeFromExtension(entry.path().string());
-            type == kTypePes || type == kTypePec || type == kTypeDst || type == kTypeExp || type == kTypeJef)
+            type == kTypePes || type == kTypePec || type == kTypeDst || type == kTypeExp || type == kTypeJef ||
+            type == kTypeVp3 || type == kTypeUxx)
             sources.push_back(entry.path());
     std::sort(sources.begin(), sources.end());
     for (const fs::path& source : sources) {
@@ -682,7 +715,7 @@ TEST(CorpusRoundTrip, EveryDesignWrittenAsDstExpJefAndSewReadsBack)
         ASSERT_EQ(hucStitches(huc, 0, want), 0);
         ++designs;
         for (Written w : {Written{".dst", any2dst}, Written{".exp", any2exp}, Written{".jef", any2sew},
-                          Written{".sew", any2sew}}) {
+                          Written{".sew", any2sew}, Written{".tap", any2tap}}) {
             SCOPED_TRACE(w.extension);
             fs::path out = outputFolder() / (name + w.extension);
             int code = w.writer(out.c_str(), nullptr, nullptr, source.c_str(), nullptr, 0, coll);
@@ -703,12 +736,23 @@ TEST(CorpusRoundTrip, EveryDesignWrittenAsDstExpJefAndSewReadsBack)
             DstHeader header = parseDstHeader(bytes);
             int offsetX = type == kTypeDst ? std::max(header.plusX, header.minusX) : 0;
             int offsetY = type == kTypeDst ? std::max(header.plusY, header.minusY) : 0;
-            expectSameNeedles(want, back, offsetX, offsetY, type == kTypeExp);
+            if (type == kTypeTap) {
+                // TAP has no header: its PEC is placed with the farthest point it reaches at 0, 0.
+                for (const auto& p : want) {
+                    offsetX = std::max(offsetX, -p.x);
+                    offsetY = std::max(offsetY, -p.y);
+                }
+            }
+            expectSameNeedles(want, back, offsetX, offsetY, type == kTypeExp, type == kTypeDst || type == kTypeTap);
             ++written;
         }
     }
     EXPECT_GE(designs, 60);
-    EXPECT_GE(written, 4 * designs - 10);
+    EXPECT_GE(written, 5 * designs - 10);
+    if (dataHome)
+        ::setenv("XDG_DATA_HOME", savedDataHome.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
     EXPECT_TRUE(view->messages().empty());
     collClose(coll);
     vm::dia::setView(nullptr);
