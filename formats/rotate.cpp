@@ -210,6 +210,8 @@ std::string fixedOutputPath(const char* outPath, const char* inPath, std::string
     if (outPath && *outPath)
         return outPath;
     std::string in = inPath ? inPath : "";
+    if (in.empty())
+        return {};  // nowhere to write: the converter reports that it created nothing
     std::size_t slash = in.find_last_of('/');
     return slash == std::string::npos ? std::string(name) : in.substr(0, slash + 1) + std::string(name);
 }

@@ -27,7 +27,7 @@ using PecPlace = std::function<std::pair<int, int>(int x, int y)>;
 int remapImage(ByteSpan pecFile, Bytes& moved, int width, int height, const PecPlace& place);
 
 // Where a converter with a fixed output name ("r.pec", "v.pec", ...) writes without an output
-// path: that name in the input's folder, or in the current folder when there is no input path.
+// path: that name in the input's folder; empty (nothing is written) without an input path.
 std::string fixedOutputPath(const char* outPath, const char* inPath, std::string_view name);
 
 }  // namespace vm::formats
