@@ -47,7 +47,7 @@ std::vector<Design> corpusHucs()
 }
 
 // Every corpus design as a PEC file image: the PEC files as they are, the others through HUC.
-std::vector<Design> corpusPecImages()
+std::vector<Design> pecImagesOfCorpus()
 {
     std::vector<Design> designs;
     for (const fs::path& source : vm::formats::testing::corpusDesigns({".pec"}))
@@ -183,7 +183,7 @@ TEST(HucQuarterTurn, MovesWithNoPositiveCounterpartAreSplitOnTheirLine)
 
 TEST(PecTurnsAndMirrors, FourTurnsAndTwoMirrorsGiveTheOriginal)
 {
-    auto designs = corpusPecImages();
+    auto designs = pecImagesOfCorpus();
     ASSERT_GE(designs.size(), 60u);
     for (const Design& d : designs) {
         SCOPED_TRACE(d.name);
@@ -220,7 +220,7 @@ TEST(PecTurnsAndMirrors, FourTurnsAndTwoMirrorsGiveTheOriginal)
 
 TEST(PecSize, DoublingThenHalvingGivesTheOriginalAndHalvingRoundsEachPosition)
 {
-    auto designs = corpusPecImages();
+    auto designs = pecImagesOfCorpus();
     ASSERT_GE(designs.size(), 60u);
     auto half = [](int v) { return v >= 0 ? (v + 1) / 2 : -((-v + 1) / 2); };
     for (const Design& d : designs) {
