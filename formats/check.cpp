@@ -1,4 +1,5 @@
 // The format table, the content checks, the loader and the automatic detection.
+#include "formats/cardformats.h"
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
@@ -286,15 +287,18 @@ const DesignFormat kFormats[] = {
      stitchesThroughPec<barToPec<kTypeDat>>, barToPec<kTypeDat>, nullptr},
     {kTypeVip, "VIP", kVipExt, checkVip, infoThroughHuc<vip2huc, kTypeVip>, stitchesThroughHuc<vip2huc>,
      pecThroughHuc<vip2huc, kTypeVip>, vip2huc},
-    {kTypeBac, "BAC", kBacExt, checkBac, nullptr, nullptr, nullptr, nullptr},
-    {kTypeEmd, "EMD", kEmdExt, checkEmd, nullptr, nullptr, nullptr, nullptr},
+    {kTypeBac, "BAC", kBacExt, checkBac, infoThroughHuc<bac2huc, kTypeBac>, stitchesThroughHuc<bac2huc>,
+     pecThroughHuc<bac2huc, kTypeBac>, bac2huc},
+    {kTypeEmd, "EMD", kEmdExt, checkEmd, infoThroughHuc<emdToHuc, kTypeEmd>, stitchesThroughHuc<emdToHuc>,
+     pecThroughHuc<emdToHuc, kTypeEmd>, emdToHuc},
     {kTypePsf, "PSF", kPsfExt, checkPsf, nullptr, nullptr, nullptr, nullptr},
     {kTypePcd, "PCD", kPcdExt, checkPcd, pcsInfo, pcsStitches, pcs2pec, nullptr},
     {kTypePcq, "PCQ", kPcqExt, checkPcq, pcsInfo, pcsStitches, pcs2pec, nullptr},
     {kTypeThr, "THR", kThrExt, checkThr, thrInfo, thrStitches, thrToPec, nullptr},
     {kTypeTap, "TAP", kTapExt, checkTap, infoThroughPec<tap2pec, kTypeTap>, stitchesThroughPec<tap2pec>, tap2pec,
      nullptr},
-    {kTypeEpl, "EPL", kEplExt, checkEpl, nullptr, nullptr, nullptr, nullptr},
+    {kTypeEpl, "EPL", kEplExt, checkEpl, infoThroughHuc<epl2huc, kTypeEpl>, stitchesThroughHuc<epl2huc>,
+     pecThroughHuc<epl2huc, kTypeEpl>, epl2huc},
     {kTypeDsz, "DSZ", kDszExt, checkDsz, infoThroughPec<dsz2pec, kTypeDsz>, stitchesThroughPec<dsz2pec>, dsz2pec,
      nullptr},
     {kTypeVp3, "VP3", kVp3Ext, checkVp3, infoThroughHuc<vp32huc, kTypeVp3>, vp3Stitches,

@@ -51,6 +51,12 @@ int hucAsHuc(const char* outPath, Bytes* result, std::size_t* resultSize, const 
 int hucInfo(CollHandle coll, const char* path, ByteSpan image);
 int hucStitches(ByteSpan image, int design, StitchList& out);
 
+// A quarter turn clockwise as seen on the screen: (x, y) becomes (-y, x). The unit count, or
+// kWrongContent. hucrotate writes "r.huc" beside the input when no output path is given.
+int turnHuc(ByteSpan huc, Bytes& turned);
+int hucrotate(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+              const std::uint8_t* input, std::size_t inputSize);
+
 // One HUC unit, decoded.
 struct HucUnit {
     enum class Kind { Move, LongMove, Marker, Still } kind = Kind::Move;

@@ -158,8 +158,15 @@ int pecCopy(const char* outPath, Bytes* result, std::size_t* resultSize, const c
 int joinPesDesigns(ByteSpan pesFile, Bytes& pecFile, bool merge);
 
 // Quarter turn of a PEC file image (short headers are made long first).
+// Written as "r.pec" beside the input when no output path is given.
 int rotate(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
            const std::uint8_t* input, std::size_t inputSize);
+// The design mirrored in its box: upside down ("v.pec") or left to right ("h.pec").
+int mirror(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+           const std::uint8_t* input, std::size_t inputSize, bool vertical);
+// The design resized to `percent` (1 to 1000) of its size ("Sz.pec").
+int pecsize(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize, int percent);
 
 // Header viewer: keys and the table "HdrTable". 0; 1 not "#PES"; 2 unknown version.
 int peshdr(CollHandle coll, ByteSpan image);

@@ -1,7 +1,8 @@
 // libFuzzer target for the design readers and converters: every content check, and the
 // PES, PEC, HUC, HUS, VIP, SHV, PCS (PCD, PCQ, PCM, THR), XXX, DST, DSB, DSZ, EXP, JEF, SEW,
-// Uxx, TAP, DAT, PHC, PHB and VP3 routines on whatever the bytes claim to be, and the refusal
-// of the formats published nowhere.
+// Uxx, TAP, DAT, PHC, PHB, VP3, BAC, EPL and EMD routines, the turns, mirrors and resizing, on
+// whatever the bytes claim to be, and the refusal of the formats published nowhere.
+#include "formats/cardformats.h"
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
@@ -50,6 +51,9 @@ void pecPaths(ByteSpan image, CollHandle coll)
     }
     Bytes turned;
     rotateImage(image, turned);
+    for (bool vertical : {false, true})
+        mirror(nullptr, &turned, nullptr, nullptr, image.data(), image.size(), vertical);
+    pecsize(nullptr, &turned, nullptr, nullptr, image.data(), image.size(), 37);
 }
 
 void pesPaths(ByteSpan image, CollHandle coll)
@@ -94,6 +98,13 @@ void hucPaths(ByteSpan image, CollHandle coll)
     for (bool jef : {false, true})
         if (huc2janome(nullptr, &out, nullptr, nullptr, image.data(), image.size(), jef) >= 0)
             jan2huc(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+    if (huc2bac(nullptr, &out, nullptr, nullptr, image.data(), image.size()) >= 0)
+        bac2huc(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+    if (huc2epl(nullptr, &out, nullptr, nullptr, image.data(), image.size()) >= 0)
+        epl2huc(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+    if (huc2emd(nullptr, &out, nullptr, nullptr, image.data(), image.size()) >= 0)
+        emdToHuc(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+    turnHuc(image, out);
 }
 
 // HUS, VIP or SHV as the bytes claim, through the routes of the format table.
@@ -119,6 +130,22 @@ void rowPaths(ByteSpan image, CollHandle coll, std::uint32_t type)
     format->stitches(image, 0, list);
     Bytes pec;
     format->toPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size());
+}
+
+// BAC, EPL and EMD whenever their content checks pass (the BAC and EPL checks take much):
+// their readers through the format table, the splitting of several BAC designs.
+void cardFormatPaths(ByteSpan image, CollHandle coll)
+{
+    for (std::uint32_t type : {kTypeBac, kTypeEpl, kTypeEmd})
+        if (checkContent(image, type).type)
+            rowPaths(image, coll, type);
+    if (checkContent(image, kTypeBac).type)
+        for (const Bytes& design : splitBacDesigns(image)) {
+            Bytes huc;
+            bac2huc(nullptr, &huc, nullptr, nullptr, design.data(), design.size());
+        }
+    Bytes vip;
+    emd2vip(nullptr, &vip, nullptr, nullptr, image.data(), image.size());
 }
 
 // A PCS image, as given or as a converter made it: read, to PEC and on, drawn.
@@ -232,6 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkContent(image, kTypeSewOrJef);
 
     CollHandle coll = collOpen("fuzz");
+    cardFormatPaths(image, coll);
     if (startsWithNoCase(image, "#PES"))
         pesPaths(image, coll);
     else if (startsWithNoCase(image, "#PEC"))

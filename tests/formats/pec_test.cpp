@@ -342,14 +342,18 @@ TEST(Rotate, AQuarterTurnMovesEveryPointAndSwapsTheSizes)
     ByteSpan block = ByteSpan(turned).subspan(8);
     EXPECT_EQ(u16leAt(block, kPecWidth), 200);
     EXPECT_EQ(u16leAt(block, kPecHeight), 300);
+    // The first record is a stitch: the shift into the new box goes ahead as a jump.
     auto before = positions(pec), after = positions(turned);
-    ASSERT_EQ(before.size(), after.size());
+    ASSERT_EQ(before.size() + 1, after.size());
+    EXPECT_EQ(after[0], std::make_pair(200, 0));
     for (std::size_t i = 0; i < before.size(); ++i)
-        EXPECT_EQ(after[i], std::make_pair(200 - before[i].second, before[i].first)) << i;
+        EXPECT_EQ(after[i + 1], std::make_pair(200 - before[i].second, before[i].first)) << i;
     StitchList list;
     decodePecStream(block, list);
-    EXPECT_EQ(list[3].kind, StitchKind::Jump);  // flags stay with their move
-    EXPECT_EQ(list[1].kind, StitchKind::Colour);
+    EXPECT_EQ(list[0].kind, StitchKind::Jump);
+    EXPECT_EQ(list[1].kind, StitchKind::Stitch);  // 10 long, as before the turn
+    EXPECT_EQ(list[4].kind, StitchKind::Jump);    // flags stay with their move
+    EXPECT_EQ(list[2].kind, StitchKind::Colour);
 }
 
 // ---- pes2pec ---------------------------------------------------------------------------------

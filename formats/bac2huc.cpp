@@ -1,0 +1,113 @@
+// bac2huc: a Bernina Artista BAC design as HUC. Its stitch data is the EXP stream (Y upward,
+// negated on the way in); its colour table gives each block the nearest Viking colour.
+#include "formats/cardformats.h"
+#include "formats/design_types.h"
+#include "formats/huc.h"
+#include "formats/stitchfiles.h"
+
+#include <algorithm>
+#include <string>
+
+namespace vm::formats {
+
+namespace {
+
+std::uint32_t u32beAt(ByteSpan b, std::size_t at)
+{
+    return static_cast<std::uint32_t>(u16beAt(b, at)) << 16 | u16beAt(b, at + 2);
+}
+
+// Each block's colour from the table, as far as the table can be read inside the file.
+void takeColours(ByteSpan bac, Bytes& huc)
+{
+    const std::uint32_t table = u32beAt(bac, kBacColourTable);
+    if (table == 0 || !fits(bac.size(), table, 16))
+        return;
+    const std::uint32_t count = u32beAt(bac, table + 12);
+    std::size_t pos = table + 16;
+    for (std::size_t i = 0; i < count && i < huc[0]; ++i) {
+        if (!fits(bac.size(), pos, 5))
+            return;
+        huc[kHucHeader + kHucEntry * i + 2] =
+            static_cast<std::uint8_t>(vikingNearest(Rgb{bac[pos + 1], bac[pos + 2], bac[pos + 3]}));
+        pos += 5;
+        for (int text = 0; text < 2; ++text) {
+            while (pos < bac.size() && bac[pos] != 0)
+                ++pos;
+            ++pos;
+        }
+    }
+}
+
+}  // namespace
+
+int bac2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize)
+{
+    ConverterInput in;
+    if (int code = takeInput(in, inPath, input, inputSize, kTypeBac); code < 0)
+        return code;
+    const ByteSpan bac = in.bytes;
+    const std::uint32_t data = u32beAt(bac, kBacStitchData);
+    if (bac.size() < kBacHeader || bac[0] != 0 || data < kBacHeader || data >= bac.size())
+        return kWrongContent;
+    const ByteSpan stream = bac.subspan(data);
+    Bytes huc;
+    int units = exp2huc(nullptr, &huc, nullptr, nullptr, stream.data(), stream.size());
+    if (units < 0)
+        return units;
+    if (!in.name.empty()) {
+        std::string label = hucLabel(in.name, -1, 0);
+        std::copy(label.begin(), label.end(), huc.begin() + 3);
+    }
+    takeColours(bac, huc);
+    int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
+    return code < 0 ? code : units;
+}
+
+std::vector<Bytes> splitBacDesigns(ByteSpan bac)
+{
+    std::vector<Bytes> designs;
+    const std::uint32_t data = u32beAt(bac, kBacStitchData);
+    if (bac.size() < kBacHeader || data < kBacHeader || data >= bac.size())
+        return designs;
+    Bytes current;
+    auto close = [&] {
+        if (current.empty())
+            return;  // an end word with nothing before it opens no design
+        ByteWriter out(Bytes(bac.begin(), bac.begin() + kBacHeader));
+        out.patch16be(kBacStitchData, 0);
+        out.patch16be(kBacStitchData + 2, kBacHeader);
+        out.patch16be(12, 0);
+        out.patch16be(14, static_cast<unsigned>(current.size() + 2) & 0xFFFF);
+        out.patch16be(kBacColourTable, 0);  // the colours belong to the whole file
+        out.patch16be(kBacColourTable + 2, 0);
+        out.raw(current);
+        out.u8(0x80);
+        out.u8(0x81);
+        designs.push_back(out.take());
+        current.clear();
+    };
+    for (std::size_t pos = data; pos + 2 <= bac.size();) {
+        if (bac[pos] != 0x80) {
+            current.insert(current.end(), bac.begin() + pos, bac.begin() + pos + 2);
+            pos += 2;
+            continue;
+        }
+        const std::uint8_t command = bac[pos + 1];
+        if (command == 0x81 || command == 0x01) {
+            close();
+            if (command == 0x81)
+                break;
+            pos += 2;
+            continue;
+        }
+        if (pos + 4 > bac.size())
+            break;
+        current.insert(current.end(), bac.begin() + pos, bac.begin() + pos + 4);
+        pos += 4;
+    }
+    return designs;
+}
+
+}  // namespace vm::formats
