@@ -7,6 +7,16 @@
 
 namespace vm::formats {
 
+std::optional<std::size_t> hucBlockCount(ByteSpan huc)
+{
+    if (huc.size() < kHucHeader)
+        return std::nullopt;
+    std::size_t n = huc[0];
+    if (!fits(huc.size(), kHucHeader, kHucEntry * n))
+        return std::nullopt;
+    return n;
+}
+
 namespace {
 
 constexpr int kHucToPec[32] = {20, 21, 37, 5,  22, 13, 19, 59, 14, 12, 43, 36, 29, 1,  44, 5,
@@ -28,11 +38,10 @@ struct Block {
 // The colour entries and where each block's records are; false when the header is short.
 bool hucBlocks(ByteSpan b, std::vector<Block>& blocks)
 {
-    if (b.size() < kHucHeader)
+    std::optional<std::size_t> count = hucBlockCount(b);
+    if (!count)
         return false;
-    std::size_t n = b[0];
-    if (!fits(b.size(), kHucHeader, kHucEntry * n))
-        return false;
+    std::size_t n = *count;
     std::size_t records = kHucHeader + kHucEntry * n;
     for (std::size_t i = 0; i < n; ++i) {
         std::size_t e = kHucHeader + kHucEntry * i;

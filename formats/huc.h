@@ -18,6 +18,7 @@
 #include "formats/stitches.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,9 @@ namespace vm::formats {
 
 inline constexpr std::size_t kHucHeader = 29;
 inline constexpr std::size_t kHucEntry = 7;
+
+// The number of colour blocks of a HUC design, when its header and block table are all there.
+std::optional<std::size_t> hucBlockCount(ByteSpan huc);
 
 int hucColourToPec(int hucColour);
 int pecToHucColour(int pecIndex);

@@ -66,11 +66,10 @@ int huc2dstx(const char* outPath, Bytes* result, std::size_t* resultSize, const 
     if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
         return code;
     ByteSpan huc = in.bytes;
-    if (huc.size() < kHucHeader)
+    std::optional<std::size_t> count = hucBlockCount(huc);
+    if (!count)
         return kWrongContent;
-    const std::size_t n = huc[0];
-    if (!fits(huc.size(), kHucHeader, kHucEntry * n))
-        return kWrongContent;
+    const std::size_t n = *count;
 
     DstWriter dst;
     std::size_t records = kHucHeader + kHucEntry * n;

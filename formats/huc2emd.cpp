@@ -85,11 +85,10 @@ int huc2emd(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
         return code;
     const ByteSpan huc = in.bytes;
-    if (huc.size() < kHucHeader)
+    std::optional<std::size_t> count = hucBlockCount(huc);
+    if (!count)
         return kWrongContent;
-    const std::size_t n = huc[0];
-    if (!fits(huc.size(), kHucHeader, kHucEntry * n))
-        return kWrongContent;
+    const std::size_t n = *count;
 
     EmdWriter w;
     w.out.text("JEMD");

@@ -106,11 +106,10 @@ int huc2janome(const char* outPath, Bytes* result, std::size_t* resultSize, cons
     if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
         return code;
     ByteSpan huc = in.bytes;
-    if (huc.size() < kHucHeader)
+    std::optional<std::size_t> count = hucBlockCount(huc);
+    if (!count || *count == 0)
         return kWrongContent;
-    const std::size_t n = huc[0];
-    if (n == 0 || !fits(huc.size(), kHucHeader, kHucEntry * n))
-        return kWrongContent;
+    const std::size_t n = *count;
     if (!jef && n > static_cast<std::size_t>(kSewMaxColours))
         return kWrongContent;  // a SEW names at most 15 colours
     std::vector<std::uint32_t> threads;

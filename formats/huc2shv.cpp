@@ -33,11 +33,10 @@ int huc2shv(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
         return code;
     ByteSpan huc = in.bytes;
-    if (huc.size() < kHucHeader)
+    std::optional<std::size_t> count = hucBlockCount(huc);
+    if (!count)
         return kWrongContent;
-    const std::size_t n = huc[0];
-    if (!fits(huc.size(), kHucHeader, kHucEntry * n))
-        return kWrongContent;
+    const std::size_t n = *count;
     const int plusX = static_cast<std::int16_t>(u16beAt(huc, 19)), plusY = static_cast<std::int16_t>(u16beAt(huc, 21));
     const int minusX = static_cast<std::int16_t>(u16beAt(huc, 23)), minusY = static_cast<std::int16_t>(u16beAt(huc, 25));
     const int totalUnits = u16beAt(huc, 27);

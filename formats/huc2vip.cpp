@@ -55,11 +55,10 @@ int huc2vip(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
         return code;
     ByteSpan huc = in.bytes;
-    if (huc.size() < kHucHeader)
+    std::optional<std::size_t> count = hucBlockCount(huc);
+    if (!count || *count == 0)
         return kWrongContent;
-    const std::size_t n = huc[0];
-    if (n == 0 || !fits(huc.size(), kHucHeader, kHucEntry * n))
-        return kWrongContent;
+    const std::size_t n = *count;
     const int totalUnits = u16beAt(huc, 27);
 
     Records records;

@@ -36,11 +36,10 @@ std::int16_t s16(ByteSpan b, std::size_t at) { return static_cast<std::int16_t>(
 
 int turnHuc(ByteSpan huc, Bytes& turned)
 {
-    if (huc.size() < kHucHeader)
+    std::optional<std::size_t> count = hucBlockCount(huc);
+    if (!count)
         return kWrongContent;
-    const std::size_t n = huc[0];
-    if (!fits(huc.size(), kHucHeader, kHucEntry * n))
-        return kWrongContent;
+    const std::size_t n = *count;
     // An extent or start of -32768 has no positive counterpart in 16 bits.
     auto negated = [](int v) { return static_cast<unsigned>(std::clamp(-v, -32767, 32767)) & 0xFFFF; };
 

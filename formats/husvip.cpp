@@ -341,11 +341,10 @@ namespace {
 template <typename Visit>
 bool walkHucPositions(ByteSpan huc, Visit visit)
 {
-    if (huc.size() < kHucHeader)
+    std::optional<std::size_t> count = hucBlockCount(huc);
+    if (!count)
         return false;
-    const std::size_t n = huc[0];
-    if (!fits(huc.size(), kHucHeader, kHucEntry * n))
-        return false;
+    const std::size_t n = *count;
     std::size_t pos = kHucHeader + kHucEntry * n;
     long long x = 0, y = 0;
     for (std::size_t b = 0; b < n; ++b) {
