@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
 
 namespace vm::coll {
 
@@ -177,8 +178,13 @@ std::shared_ptr<Store> Collection::store()
 
 void Collection::setStore(std::shared_ptr<Store> store)
 {
-    std::lock_guard lock(mutex_);
-    store_ = std::move(store);
+    // The old store ends outside the lock: ending a link joins its reader thread, which may
+    // be delivering advice and need the lock itself.
+    std::shared_ptr<Store> old;
+    {
+        std::lock_guard lock(mutex_);
+        old = std::exchange(store_, std::move(store));
+    }
 }
 
 void Collection::addAdvice(CollHandle handle, platform::WindowHandle window)

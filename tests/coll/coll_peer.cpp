@@ -3,7 +3,8 @@
 //   open NAME      -> "opened COUNT"     count           -> "COUNT"
 //   set TAG VALUE  -> "ok RESULT"        get TAG         -> "value TEXT"
 //   advise         -> "ok RESULT"        await TAG       -> "advised TAG" or "timeout"
-//   lock / unlock  -> "ok RESULT"        quit            -> exits 0
+//   lock / unlock  -> "ok RESULT"        close           -> "closed"
+//   quit           -> exits 0
 #include "coll/coll.h"
 
 #include <chrono>
@@ -57,6 +58,10 @@ int main()
             std::cout << "ok " << collLock(h) << "\n";
         } else if (command == "unlock") {
             std::cout << "ok " << collUnlock(h) << "\n";
+        } else if (command == "close") {
+            collClose(h);
+            h = 0;
+            std::cout << "closed\n";
         } else if (command == "quit") {
             break;
         }

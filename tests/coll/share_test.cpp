@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -245,6 +246,29 @@ TEST(SharedAcrossProcesses, ClosingServerLetsAWaitingClientTakeOver)
     EXPECT_EQ(peer.ask("count"), "1");
     EXPECT_EQ(peer.ask("set After close"), "ok 0");
     EXPECT_EQ(peer.ask("unlock"), "ok 0");
+}
+
+// A client that closes while advice keeps arriving must not wait on itself: its reader
+// thread delivers the advice under the collection's lock that the close holds.
+TEST(SharedAcrossProcesses, ClientClosesWhileAdviceKeepsArriving)
+{
+    ASSERT_TRUE(isolated);
+    CollHandle h = collOpenShared("Busy");
+    ASSERT_NE(h, 0u);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; !stop; ++i)
+            collSetNumeric(h, "Tick", i);
+    });
+    for (int round = 0; round < 20; ++round) {
+        Peer peer;
+        ASSERT_TRUE(peer.started());
+        ASSERT_EQ(peer.ask("open Busy"), "opened 2");
+        ASSERT_EQ(peer.ask("close"), "closed") << "round " << round;
+    }
+    stop = true;
+    writer.join();
+    collClose(h);
 }
 
 TEST(SharedAcrossProcesses, CatalogListsNamesOfOtherProcesses)
