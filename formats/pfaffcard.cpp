@@ -40,6 +40,7 @@ constexpr std::array<std::uint8_t, 6> kSkippedShort = {0x20, 0x21, 0x25, 0x26, 0
 int ouStitches(ByteSpan stream, StitchList& out)
 {
     auto s16 = [&](std::size_t at) { return static_cast<int>(static_cast<std::int16_t>(u16beAt(stream, at))); };
+    // (x, y) is the design point of the card position (y, -x).
     int x = 0, y = 0, block = 0;
     bool coloured = false;
     std::size_t pos = 0;
@@ -51,8 +52,8 @@ int ouStitches(ByteSpan stream, StitchList& out)
         if (stream[pos] != 0x80) {
             if (pos + 2 > stream.size())
                 break;
-            x += static_cast<std::int8_t>(stream[pos]);
-            y -= static_cast<std::int8_t>(stream[pos + 1]);
+            y += static_cast<std::int8_t>(stream[pos]);
+            x -= static_cast<std::int8_t>(stream[pos + 1]);
             out.push_back({x, y, StitchKind::Stitch, block});
             pos += 2;
             continue;
@@ -65,8 +66,8 @@ int ouStitches(ByteSpan stream, StitchList& out)
             length = byteAt(stream, pos + 6) == 0x80 ? 7 : 8;
             if (pos + length > stream.size())
                 break;
-            x = s16(pos + 2);
-            y = -s16(pos + 4);
+            y = s16(pos + 2);
+            x = -s16(pos + 4);
             if (length == 7) {
                 out.push_back({x, y, StitchKind::Jump, block});
             } else {
@@ -77,8 +78,8 @@ int ouStitches(ByteSpan stream, StitchList& out)
                 out.push_back({x, y, StitchKind::Stitch, block});
             }
         } else if (code == 0xC6) {
-            x -= 0x80;
-            y += 0x3A;
+            y -= 0x80;
+            x += 0x3A;
             out.push_back({x, y, StitchKind::Stitch, block});
             length = 2;
         } else if (code == 0x28 && third == 0x41) {

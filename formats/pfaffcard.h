@@ -10,7 +10,9 @@
 //
 // 7570 design data: 288-byte pictures (48 x 48, one bit a pixel, rows top down, the most
 // significant bit leftmost): the whole design, and for two colours or more one per colour
-// block; then the stitch stream, positions in 0.1 mm, X to the right and Y upward:
+// block; then the stitch stream, positions in 0.1 mm in the card's frame, which is the
+// design's turned a quarter: a design point (x, y), Y growing downward, is the card position
+// (y, -x). A card read back into PCS (X = -card Y, Y upward = -card X) then stands upright.
 //   dx dy (signed bytes, dx never 0x80)   a stitch
 //   80 2E XH XL YH YL 80                  a move to the absolute position X, Y (signed)
 //   80 2E XH XL YH YL C 00                colour C - 0x30 from here, and a stitch at X, Y

@@ -50,6 +50,7 @@ void drawPicture(Bytes& out, const StitchList& list, const Extents& e, int block
     }
 }
 
+// Writes the stream in the card's frame: a design point (x, y) is the card position (y, -x).
 class StreamWriter {
 public:
     void colour(const StitchPoint& p, int number)
@@ -65,7 +66,7 @@ public:
     }
     void stitch(const StitchPoint& p)
     {
-        const int dx = p.x - x_, dy = y_ - p.y;  // the stream counts Y upward
+        const int dx = p.y - y_, dy = x_ - p.x;
         if (std::abs(dx) > 127 || std::abs(dy) > 127) {
             move(p);
             out_.u8(0), out_.u8(0);
@@ -85,8 +86,8 @@ private:
     void absolute(const StitchPoint& p)
     {
         out_.u8(0x80), out_.u8(0x2E);
-        out_.u16be(static_cast<unsigned>(std::clamp(p.x, -32768, 32767) & 0xFFFF));
-        out_.u16be(static_cast<unsigned>(std::clamp(-p.y, -32768, 32767) & 0xFFFF));
+        out_.u16be(static_cast<unsigned>(std::clamp(p.y, -32768, 32767) & 0xFFFF));
+        out_.u16be(static_cast<unsigned>(std::clamp(-p.x, -32768, 32767) & 0xFFFF));
         x_ = p.x, y_ = p.y;
     }
 

@@ -494,10 +494,11 @@ TEST(VipToOu, PicturesStreamAndRecordValues)
     EXPECT_EQ(ou.colours, 2);
     ASSERT_EQ(ou.streamOffset, 3 * kOuPicture);  // the whole design and one per colour
     const Bytes stream(ou.data.begin() + static_cast<long>(ou.streamOffset), ou.data.end());
-    EXPECT_EQ(stream, (Bytes{0x80, 0x2E, 0x00, 0x0A, 0x00, 0x05, 0x38, 0x00,  // red (8) from 10,5 up
-                             0x01, 0xFF,                                      // 1, 1 down
-                             0x80, 0x2E, 0x00, 0x09, 0x00, 0x04, 0x32, 0x00,  // blue (2) from 9,4 up
-                             0x7F, 0x00,                                      // 127 right
+    // In the card's frame, the design turned: (x, y) is at (y, -x).
+    EXPECT_EQ(stream, (Bytes{0x80, 0x2E, 0xFF, 0xFB, 0xFF, 0xF6, 0x38, 0x00,  // red (8) from 10,-5: card -5,-10
+                             0x01, 0xFF,                                      // 1,1: card 1,-1
+                             0x80, 0x2E, 0xFF, 0xFC, 0xFF, 0xF7, 0x32, 0x00,  // blue (2) from 9,-4: card -4,-9
+                             0x00, 0x81,                                      // 127,0: card 0,-127
                              0x80, 0x2F, 0x80}));
     // 127 x 1 design across the full picture width, on row 23: the left end in the first byte,
     // the right end in the sixth; block 1 has only its left end.
@@ -525,13 +526,13 @@ TEST(VipToOu, PicturesStreamAndRecordValues)
 
 TEST(OuStitches, TheCodesTheMachinesWriteAndAnUnknownOne)
 {
-    Bytes stream = {0x80, 0x2E, 0x00, 0x64, 0x00, 0x32, 0x31, 0x00,  // colour 1, stitch at 100, -50
+    Bytes stream = {0x80, 0x2E, 0x00, 0x64, 0x00, 0x32, 0x31, 0x00,  // colour 1, stitch at card 100, 50
                     0x80, 0x20, 0x80,                                // skipped
                     0x80, 0x27, 0x02, 0xAA, 0xBB, 0xCC,              // skipped: n + 4 bytes in all
                     0x80, 0x28, 0x05, 0, 0, 0, 0, 0, 0,              // skipped, 9 bytes
                     0x80, 0x28, 0x41};                               // a colour table of 66 bytes more
     stream.resize(stream.size() + 66, 0x11);
-    for (std::uint8_t b : {0x80, 0xC6,                                      // -128, -58 and a stitch
+    for (std::uint8_t b : {0x80, 0xC6,                                      // card -128, -58 and a stitch
                            0x80, 0x2E, 0x00, 0x00, 0x00, 0x00, 0x80,        // move to 0, 0
                            0x80, 0x2E, 0x00, 0x01, 0xFF, 0xFF, 0x26, 0x00,  // "&" is no colour number
                            0x05, 0x05})
@@ -541,10 +542,11 @@ TEST(OuStitches, TheCodesTheMachinesWriteAndAnUnknownOne)
     ended.insert(ended.end(), tail.begin(), tail.end());
     StitchList list;
     ASSERT_EQ(ouStitches(ended, list), 0);
-    const StitchList want = {{100, -50, StitchKind::Stitch, 0}, {-28, 8, StitchKind::Stitch, 0},
+    // Card (X, Y) is the design point (-Y, X).
+    const StitchList want = {{-50, 100, StitchKind::Stitch, 0}, {8, -28, StitchKind::Stitch, 0},
                              {0, 0, StitchKind::Jump, 0},       {1, 1, StitchKind::Colour, 0},
-                             {1, 1, StitchKind::Stitch, 1},     {6, -4, StitchKind::Stitch, 1},
-                             {6, -4, StitchKind::End, 1}};
+                             {1, 1, StitchKind::Stitch, 1},     {-4, 6, StitchKind::Stitch, 1},
+                             {-4, 6, StitchKind::End, 1}};
     EXPECT_EQ(list, want);
 
     Bytes unknown = stream;
@@ -552,7 +554,7 @@ TEST(OuStitches, TheCodesTheMachinesWriteAndAnUnknownOne)
     list.clear();
     EXPECT_EQ(ouStitches(unknown, list), kWrongContent);
     ASSERT_FALSE(list.empty());
-    EXPECT_EQ(list[list.size() - 2], (StitchPoint{6, -4, StitchKind::Stitch, 1}));  // what came before is kept
+    EXPECT_EQ(list[list.size() - 2], (StitchPoint{-4, 6, StitchKind::Stitch, 1}));  // what came before is kept
 }
 
 TEST(PfaffCardDataRoundTrip, EveryCorpusDesignKeepsItsNeedlePointsAndColourChanges)
