@@ -119,7 +119,9 @@ Pfaff2140Image::Pfaff2140Image(const std::string& type, std::uint16_t cardId, st
     writeEntry(0, 1, 2);
 
     if (designs > inRoot()) {
-        folders_ = (designs + perFolder() - 1) / perFolder();
+        // The root lists the folders after the two fixed files; designs beyond what its
+        // folders hold find no room.
+        folders_ = std::min((designs + perFolder() - 1) / perFolder(), inRoot());
         for (std::size_t k = 0; k < folders_ && 3 + k < blockCount(); ++k) {
             const std::size_t at = blockOffset(3 + k);
             image_[at] = kFolderBlock;
@@ -208,7 +210,7 @@ void Pfaff2140Image::sealBlock(std::size_t block)
 bool Pfaff2140Image::addDesign(Bytes vic)
 {
     const std::size_t need = blocksFor(vic.size());
-    if (next_ + need > blockCount())
+    if (next_ + need > blockCount() || added_ >= (folders_ > 0 ? folders_ * perFolder() : inRoot()))
         return false;
     if (vic.size() >= formats::kVicHead)
         putU32be(vic, 12, nextFileNumber_++);

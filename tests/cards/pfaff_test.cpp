@@ -164,6 +164,13 @@ TEST(Pfaff2140Image, DesignFilesRunDownwardWithTheirCheckBytes)
     EXPECT_FALSE(small.addDesign(someVic(1021 * 123)));
     EXPECT_TRUE(small.addDesign(someVic(1020 * 123 - 1)));
     EXPECT_EQ(small.nextFreeBlock(), 1023u);
+
+    // The root names at most 57 folders; designs beyond what they hold find no room.
+    Pfaff2140Image crowded("sram2048", kSramCardId, 57 * 59 + 1);
+    for (std::size_t i = 0; i < 57 * 59; ++i)
+        ASSERT_TRUE(crowded.addDesign(Bytes{1})) << i;
+    EXPECT_FALSE(crowded.addDesign(Bytes{1}));
+    EXPECT_EQ(crowded.bytes()[blockAt(1, 256)], 0xFD);  // the copyright file is still there
 }
 
 TEST(Pfaff2140Image, FoldersComeWhenTheRootIsFull)
