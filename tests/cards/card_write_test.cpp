@@ -443,13 +443,18 @@ protected:
     void SetUp() override
     {
         CardWrite::SetUp();
+        builder_ = findProcedure("Viking29F040");
+        unregisterProcedure("Viking29F040");
         ASSERT_TRUE(registerProcedure("Viking29F040", &TestViking29F040));
     }
     void TearDown() override
     {
         unregisterProcedure("Viking29F040");
+        if (builder_)
+            registerProcedure("Viking29F040", builder_);
         CardWrite::TearDown();
     }
+    DiaProcedure builder_ = nullptr;
 };
 
 TEST_P(VikingMirror, SecondCopyAt512KUnlessQuillet)

@@ -7,6 +7,7 @@
 #include "dia/headless.h"
 #include "dia/package.h"
 #include "formats/huc.h"
+#include "tests/cards/viking_records.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -24,45 +25,13 @@ namespace fs = std::filesystem;
 using namespace vm::cards;
 using vm::formats::Bytes;
 using vm::formats::ByteSpan;
+using vm::testing::Block;
+using vm::testing::hucRecord;
+using vm::testing::simpleRecord;
 
 namespace {
 
 // ---- Records and cards ----------------------------------------------------------------------
-
-using Block = std::vector<std::pair<int, int>>;  // relative stitches of one colour block
-
-// A HUC record: n, C4, the position letter, the 16-byte name, extents, the unit total, the
-// colour entries and the units.
-Bytes hucRecord(const std::string& name, const std::vector<Block>& blocks, std::uint8_t letter = '@')
-{
-    Bytes b{static_cast<std::uint8_t>(blocks.size()), 0xC4, letter};
-    std::string field = name;
-    field.resize(16, ' ');
-    b.insert(b.end(), field.begin(), field.end());
-    std::size_t total = 0;
-    for (const Block& block : blocks)
-        total += block.size();
-    for (int extent : {100, 100, 0xFF9C, 0xFF9C}) {  // +-10 mm
-        b.push_back(static_cast<std::uint8_t>(extent >> 8));
-        b.push_back(static_cast<std::uint8_t>(extent));
-    }
-    b.push_back(static_cast<std::uint8_t>(total >> 8));
-    b.push_back(static_cast<std::uint8_t>(total));
-    for (std::size_t k = 0; k < blocks.size(); ++k)
-        b.insert(b.end(), {static_cast<std::uint8_t>(blocks[k].size() >> 8), static_cast<std::uint8_t>(blocks[k].size()),
-                           static_cast<std::uint8_t>(k + 1), 0, 0, 0, 0});
-    for (const Block& block : blocks)
-        for (auto [dx, dy] : block) {
-            b.push_back(static_cast<std::uint8_t>(dx));
-            b.push_back(static_cast<std::uint8_t>(dy));
-        }
-    return b;
-}
-
-Bytes simpleRecord(const std::string& name, int seed = 0)
-{
-    return hucRecord(name, {{{10 + seed, 10}, {5, -5}, {-3, 4}}, {{20, 0}, {0, 20 + seed}}});
-}
 
 void putU16(Bytes& b, std::size_t at, std::size_t v)
 {
