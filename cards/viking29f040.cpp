@@ -199,8 +199,9 @@ bool VikingBuild::classify(const std::vector<std::string>& paths)
                 return refuse(102, path);
             file.type = formats::kTypePes;
             int version = formats::pesVersion(bytes);
+            // The count is 16 bits: bytes 14 and 15 hold other fields in newer versions.
             if (formats::pesHasDesignCount(version))
-                designs = std::max<std::size_t>(formats::u32leAt(bytes, 12), 1);
+                designs = std::max<std::size_t>(formats::u16leAt(bytes, 12), 1);
             file.blocks = formats::pesBlocks(bytes);
             if (file.blocks.size() < std::min<std::size_t>(designs, kVikingMostDesigns + 1))
                 return refuse(102, path);  // the header counts designs the file does not hold
