@@ -1,4 +1,5 @@
 // `velmora card ...` and `velmora demo` as processes, against brimlet-sim.
+#include "tests/cards/viking_records.h"
 #include "tests/cli/cli_process.h"
 
 #include <gtest/gtest.h>
@@ -184,6 +185,45 @@ TEST_F(CardCommandLine, PfaffImagesSplitBackIntoTheirDesigns)
     }
 }
 
+TEST_F(CardCommandLine, VikingImagesAreBuiltAndSplitBack)
+{
+    const fs::path corpus = VELMORA_CORPUS_DIR;
+    std::vector<std::string> args = {"card", "image", "--make", "viking", "--type", "29F080", "--out",
+                                     (root_ / "viking.img").string()};
+    for (const char* name : {"synthetic/dst/p02_three_colors_jumps_trims.dst", "synthetic/exp/p01_square_1color.exp",
+                             "synthetic/pes/p07_negative_coords.pes"})
+        args.push_back((corpus / name).string());
+    // A design whose name would lead out of the folder it is read into.
+    fs::path hostile = root_ / "hostile.huc";
+    vm::formats::Bytes record = vm::testing::simpleRecord("../../x/evil");
+    std::ofstream(hostile, std::ios::binary).write(reinterpret_cast<const char*>(record.data()), static_cast<std::streamsize>(record.size()));
+    args.push_back(hostile.string());
+    Result built = runVelmora(args);
+    ASSERT_EQ(built.exitCode, 0) << built.err;
+    std::string image = contents(root_ / "viking.img");
+    ASSERT_EQ(image.size(), 0x100000u);  // the buffer of a 1 MiB chip
+    EXPECT_EQ(image.substr(0, 6), std::string("\xC8\x80\x00\x00\x00\x23", 6));
+    EXPECT_EQ(image.substr(6, 5), std::string("\x01\x01\x01\x01\x00", 5));
+
+    fs::path split = root_ / "split";
+    Result taken = runVelmora({"card", "split", (root_ / "viking.img").string(), "--dir", split.string()});
+    ASSERT_EQ(taken.exitCode, 0) << taken.err;
+    EXPECT_NE(taken.out.find("4 designs"), std::string::npos) << taken.out;
+    // Four HUC files with their PEC files, the hostile one among them, and nothing of it
+    // anywhere else.
+    std::vector<std::string> kinds, evil;
+    for (const auto& entry : fs::directory_iterator(split))
+        kinds.push_back(entry.path().extension().string());
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), ".huc"), 4);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), ".pec"), 4);
+    for (const auto& entry : fs::recursive_directory_iterator(root_))
+        if (entry.path().filename().string().find("evil") != std::string::npos)
+            evil.push_back(fs::relative(entry.path(), root_).string());
+    std::sort(evil.begin(), evil.end());
+    EXPECT_EQ(evil, (std::vector<std::string>{"split/xevil.huc", "split/xevil.pec"}));
+    EXPECT_EQ(contents(split / "xevil.huc"), std::string(record.begin(), record.end()));
+}
+
 TEST_F(CardCommandLine, ImageRefusesWhatItCannotBuild)
 {
     fs::path design = root_ / "square.pec";
@@ -193,7 +233,7 @@ TEST_F(CardCommandLine, ImageRefusesWhatItCannotBuild)
         const char* says;
     };
     const Case cases[] = {
-        {{"--make", "viking", "--type", "29F040"}, "Husqvarna Viking family cannot be written"},
+        {{"--make", "artista", "--type", "29F040"}, "Bernina Artista family cannot be written"},
         {{"--make", "singer", "--type", "29F040"}, "unknown card family singer"},
         {{"--make", "brother", "--type", "29F999"}, "unknown card type 29F999"},
         {{"--make", "sns", "--type", "SnS1"}, "sns family cannot be written"},
