@@ -6,6 +6,7 @@
 #include "dia/dia.h"
 #include "dia/headless.h"
 #include "dia/package.h"
+#include "formats/design_types.h"
 #include "formats/husvip.h"
 #include "formats/huc.h"
 #include "formats/pec.h"
@@ -343,6 +344,35 @@ TEST_F(VikingBuilder, GroupsGoOnTheCardInTheirOrder)
         at += expected[i].size();
     }
     EXPECT_EQ(rows("PicTable1"), (std::vector<std::string>{pes.string() + ",0", pec.string(), hus.string(), huc.string()}));
+}
+
+TEST_F(VikingBuilder, EmbAndArtFilesAreReadThroughTheirExport)
+{
+    const fs::path exp = fs::path(VELMORA_CORPUS_DIR) / "synthetic/exp/p02_three_colors_jumps_trims.exp";
+    fs::path emb = design("rose.emb", Bytes(64, 0x11));
+    fs::copy_file(exp, root_ / "designs" / "rose.exp");  // written after the EMB: its export
+    setFiles({emb});
+    ASSERT_EQ(build(), 1) << lastMessage();
+    Bytes expected;
+    ASSERT_GE(vm::formats::any2huc(nullptr, &expected, nullptr, (root_ / "designs" / "rose.exp").c_str(), nullptr, 0,
+                                   vm::formats::kTypeExp),
+              0);
+    EXPECT_EQ(slice(image(), kVikingRecordsK1, expected.size()), expected);
+
+    // Without an export the converter's own result ends the build.
+    fs::path art = design("tulip.art", Bytes(64, 0x11));
+    setFiles({art});
+    EXPECT_EQ(build(), vm::formats::kLoadFailed);
+    EXPECT_EQ(lastMessage(), message(103, art.string()));
+}
+
+TEST_F(VikingBuilder, FormatsPublishedNowhereAreRefusedByName)
+{
+    fs::path fdr = design("rose.fdr", Bytes(600, 0x00));
+    setFiles({fdr});
+    EXPECT_EQ(build(), -1);
+    EXPECT_EQ(lastMessage().rfind("FDR designs are not supported", 0), 0u) << lastMessage();
+    EXPECT_EQ(collGetType(dialog_, kCardBufferItem), COLL_NONE);
 }
 
 TEST_F(VikingBuilder, OneDesignMayPass64KButNotTwo)
