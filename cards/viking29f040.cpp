@@ -6,6 +6,7 @@
 
 #include "box/handler.h"
 #include "cards/brother29f040.h"
+#include "cards/builder.h"
 #include "cards/compile29f040.h"
 #include "dia/dia.h"
 #include "formats/design_types.h"
@@ -448,27 +449,12 @@ void VikingBuild::listPictures(CollHandle second) const
     collSetNumeric(second, "Multi", k_ == 3 ? 1 : 0);
 }
 
-std::vector<std::string> tablePaths(CollHandle dialog)
-{
-    std::vector<std::string> paths;
-    TableHandle table = collGetTable(dialog, "PESTable");
-    if (!table)
-        return paths;
-    for (int row = 0; row < tableRowCount(table); ++row) {
-        char field[4096] = {};
-        tableGetField(table, row, 0, field, sizeof field);
-        paths.emplace_back(field);
-    }
-    tableDestroy(table);
-    return paths;
-}
-
 std::int64_t VikingBuild::run(CollHandle second, bool sizeRun)
 {
     nullHuc_ = ensureNullHuc();
     if (nullHuc_.empty())
         return fail(101, (platform::userDataDir() / "Null.huc").string());
-    if (!classify(tablePaths(dialog_)) || !spreadMultiDesignFiles() || !addSingleDesigns())
+    if (!classify(designTablePaths(dialog_)) || !spreadMultiDesignFiles() || !addSingleDesigns())
         return -1;
     std::array<std::vector<Bytes>, 3> records;
     if (std::int64_t code = makeRecords(records); code != 1)
