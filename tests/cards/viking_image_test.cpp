@@ -322,14 +322,14 @@ TEST_F(VikingBuilder, GroupsGoOnTheCardInTheirOrder)
     fs::path huc = design("hucd.huc", simpleRecord("HUCD"));
     Bytes pecBytes = pecDesign(Frame::Plain, 3);
     fs::path pec = design("pecd.pec", pecBytes);
-    Bytes pesPec = pecDesign(Frame::Plain, 5);
-    fs::path pes = design("pesd.pes", makePes30({pesPec}));
+    Bytes singlePec = pecDesign(Frame::Plain, 5);
+    fs::path pes = design("pesd.pes", makePes30({singlePec}));
     setFiles({hus, huc, pec, pes});
     ASSERT_EQ(build(), 1) << lastMessage();
     Bytes card = image();
 
     Bytes fromPes, fromPec, fromHus;
-    ASSERT_GE(vm::formats::pec2huc(pes.c_str(), &fromPes, nullptr, nullptr, pesPec.data(), pesPec.size(), 0, 0, -1), 0);
+    ASSERT_GE(vm::formats::pec2huc(pes.c_str(), &fromPes, nullptr, nullptr, singlePec.data(), singlePec.size(), 0, 0, -1), 0);
     ASSERT_GE(vm::formats::pec2huc(pec.c_str(), &fromPec, nullptr, nullptr, pecBytes.data(), pecBytes.size(), 0, 1, -1), 0);
     ASSERT_GE(vm::formats::hus2huc(nullptr, &fromHus, nullptr, hus.c_str(), nullptr, 0), 0);
     std::vector<Bytes> expected = {fromPes, fromPec, fromHus, readAll(huc)};
