@@ -1,0 +1,353 @@
+// Janome-family cards through our builders and readers: corpus designs are built into card
+// images by the builder procedures (chosen by family, as the write flow chooses them), the
+// images are recognised and taken off again by the card dispatch, and the JEF and SEW files
+// that come off are compared with the SEW designs the builders were given.
+#include "cards/carddata.h"
+#include "cards/compile29f040.h"
+#include "cards/janome.h"
+#include "cards/janome9000.h"
+#include "cards/process_janome.h"
+#include "dia/dia.h"
+#include "dia/headless.h"
+#include "dia/package.h"
+#include "formats/design_types.h"
+#include "formats/stitchfiles.h"
+#include "tests/formats/corpus.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace vm::cards;
+using vm::formats::ByteSpan;
+using vm::formats::Bytes;
+using vm::formats::testing::CorpusEvent;
+
+namespace {
+
+Bytes readAll(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Needle positions and colour changes of a design file, through its own reader.
+std::vector<CorpusEvent> eventsOf(ByteSpan file, std::uint32_t type)
+{
+    const vm::formats::DesignFormat* format = vm::formats::formatOfType(type);
+    vm::formats::StitchList list;
+    EXPECT_TRUE(format && format->stitches);
+    if (!format || !format->stitches)
+        return {};
+    EXPECT_EQ(format->stitches(file, 0, list), 0);
+    return vm::formats::testing::ourEvents(list);
+}
+
+std::vector<int> jefColours(ByteSpan jef)
+{
+    std::vector<int> colours;
+    for (std::uint32_t i = 0; i < vm::formats::u32leAt(jef, 24); ++i)
+        colours.push_back(static_cast<int>(vm::formats::u32leAt(jef, 116 + 4 * i)));
+    return colours;
+}
+
+std::vector<int> sewColours(ByteSpan sew)
+{
+    std::vector<int> colours;
+    for (std::uint16_t i = 0; i < vm::formats::u16leAt(sew, 0); ++i)
+        colours.push_back(vm::formats::u16leAt(sew, 2 + 2 * i));
+    return colours;
+}
+
+// A design as the card should give it back.
+struct Expected {
+    fs::path file;
+    std::vector<CorpusEvent> events;
+    std::vector<int> colours;  // the low byte of the SEW colour words
+    std::size_t streamBytes = 0;
+};
+
+class JanomeCards : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::setenv("VELMORA_CONFIG_DIR", root_.path().c_str(), 1);
+        ::setenv("VELMORA_DATA_DIR", VELMORA_SOURCE_DATA_DIR, 1);
+        ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
+        ::setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+        for (const char* folder : {"tmp", "data", "read"})
+            fs::create_directories(root_ / folder);
+        vm::dia::unloadPackages();
+        ASSERT_NE(vm::dia::loadPackage("BRMRes", "VMRes"), nullptr);
+        view_ = std::make_shared<vm::dia::HeadlessView>();
+        vm::dia::setView(view_);
+        dialog_ = collOpen("janome-cards-dialog");
+        read_ = collOpen("janome-cards-read");
+        collSetString(read_, "Prefix", "card-");
+    }
+    void TearDown() override
+    {
+        takeCardBuffer(dialog_);
+        vm::dia::setView(nullptr);
+        collClose(dialog_);
+        collClose(read_);
+        vm::dia::unloadPackages();
+        ::unsetenv("TMPDIR");
+        ::unsetenv("VELMORA_DATA_DIR");
+    }
+
+    // Corpus designs of every format the converters read, with at most `mostColours` colours
+    // and streams of at most `mostBytes` bytes, as the any-to-SEW converter makes them.
+    std::vector<Expected> pool(int mostColours, std::size_t mostBytes)
+    {
+        std::vector<Expected> found;
+        for (const fs::path& file : vm::formats::testing::corpusDesigns({".pes", ".pec", ".dst", ".exp", ".jef", ".xxx", ".vp3", ".u01"})) {
+            Bytes sew;
+            std::size_t size = 0;
+            if (vm::formats::any2sew(nullptr, &sew, &size, file.c_str(), nullptr, 0, dialog_) < 1)
+                continue;
+            SewDesign design;
+            design.sew = sew;
+            measureSewDesign(design);
+            if (design.colours > mostColours || sew.size() - vm::formats::kSewStream > mostBytes)
+                continue;
+            found.push_back({file, eventsOf(sew, vm::formats::kTypeSew), design.colourNumbers, sew.size() - vm::formats::kSewStream});
+        }
+        return found;
+    }
+
+    std::int64_t build(std::int64_t make, const char* type, const std::vector<fs::path>& files)
+    {
+        TableHandle table = tableCreate(1, 0);
+        for (const fs::path& path : files)
+            tableAddRow(table, path.c_str(), path.string().size() + 1);
+        collSetTable(dialog_, "PESTable", table);
+        tableDestroy(table);
+        collSetString(dialog_, "Type", type);
+        collSetNumeric(dialog_, "Make", make);
+        return _diaDoProcedureEx(0, "=Compile29F040", 1, "", 0, dialog_);
+    }
+
+    // The image through the card dispatch into a folder of its own.
+    std::int64_t extract(ByteSpan image, const fs::path& folder)
+    {
+        fs::create_directories(folder);
+        collSetString(read_, "ReadDirectory", folder.c_str());
+        CardDataHandOver handOver(read_, {image.data(), image.size()});
+        return _diaDoProcedureEx(0, "=ProcessCard", 0, "", read_, read_);
+    }
+
+    static fs::path cardFile(const fs::path& folder, std::size_t number, const char* extension)
+    {
+        char name[32];
+        std::snprintf(name, sizeof name, "card-%03zu.%s", number, extension);
+        return folder / name;
+    }
+
+    std::vector<std::string> messageTexts() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& m : view_->messages())
+            texts.push_back(m.text);
+        return texts;
+    }
+
+    vm::testing::TempDir root_{"janome-cards"};
+    std::shared_ptr<vm::dia::HeadlessView> view_;
+    CollHandle dialog_ = 0;
+    CollHandle read_ = 0;
+};
+
+// ---- Janome 9000 ---------------------------------------------------------------------------------
+
+class Janome9000RoundTrip : public JanomeCards, public ::testing::WithParamInterface<int> {};
+
+TEST_P(Janome9000RoundTrip, DesignsComeBackAsTheyWentOn)
+{
+    const int n = GetParam();
+    std::vector<Expected> designs = pool(12, n > 10 ? 6000 : 100000);
+    ASSERT_GE(designs.size(), 20u);
+    std::vector<Expected> chosen;
+    std::vector<fs::path> files;
+    for (int i = 0; i < n; ++i) {
+        chosen.push_back(designs[static_cast<std::size_t>(i * 7 + n) % designs.size()]);
+        files.push_back(chosen.back().file);
+    }
+    ASSERT_EQ(build(98, "29F040", files), 1) << ::testing::PrintToString(messageTexts());
+    std::unique_ptr<CardBuffer> buffer = takeCardBuffer(dialog_);
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(collGetNumeric(dialog_, "CardSize"), 0x80000);
+    ASSERT_EQ(buffer->bytes.size(), 0x80000u);
+    EXPECT_EQ(std::string(buffer->bytes.end() - 10, buffer->bytes.end()), "JANOME R/W");
+    EXPECT_EQ(vm::formats::u16leAt(buffer->bytes, 0x61A), n);
+
+    fs::path folder = root_ / "read" / "9000";
+    ASSERT_EQ(extract(buffer->bytes, folder), 1);
+    EXPECT_EQ(collGetNumeric(read_, "nPats"), n);
+    EXPECT_EQ(collGetNumeric(read_, "ReadIndex"), 15);
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        SCOPED_TRACE(chosen[i].file.filename().string());
+        Bytes jef = readAll(cardFile(folder, i + 1, "jef"));
+        Bytes sew = readAll(cardFile(folder, i + 1, "sew"));
+        EXPECT_EQ(eventsOf(jef, vm::formats::kTypeJef), chosen[i].events);
+        EXPECT_EQ(eventsOf(sew, vm::formats::kTypeSew), chosen[i].events);
+        EXPECT_EQ(jefColours(jef), chosen[i].colours);
+        EXPECT_EQ(sewColours(sew), chosen[i].colours);
+    }
+    Bytes clr = readAll(folder / "card-clr");
+    ASSERT_GT(clr.size(), 5u);
+    EXPECT_EQ(std::string(clr.begin(), clr.begin() + 5), "#001\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, Janome9000RoundTrip, ::testing::Values(1, 5, 48));
+
+TEST_F(JanomeCards, Janome9000RefusesBeforeReadingDesigns)
+{
+    // 49 rows of files that do not exist: the count is refused before any file is opened.
+    std::vector<fs::path> missing(49, root_ / "none.pes");
+    EXPECT_EQ(build(98, "29F040", missing), -1);
+    ASSERT_EQ(view_->messages().size(), 1u);
+    EXPECT_EQ(view_->messages()[0].text, vm::dia::loadString(125).value_or("?"));
+
+    // A card of another chip: message 119/175 with the stop icon.
+    std::vector<fs::path> one{pool(12, 100000).at(0).file};
+    EXPECT_EQ(build(98, "28F010", one), -1);
+    ASSERT_EQ(view_->messages().size(), 2u);
+    EXPECT_EQ(view_->messages()[1].title, vm::dia::loadString(119).value_or("?"));
+    EXPECT_EQ(view_->messages()[1].text, vm::dia::loadString(175).value_or("?"));
+    EXPECT_EQ(view_->messages()[1].style & 0xF0, unsigned{MB_ICONSTOP});
+    EXPECT_FALSE(takeCardBuffer(dialog_));
+
+    // Without "janome.bin": message 150.
+    ::setenv("VELMORA_DATA_DIR", (root_ / "tmp").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (root_ / "tmp").c_str(), 1);
+    EXPECT_EQ(build(98, "29F800", one), -1);
+    ASSERT_EQ(view_->messages().size(), 3u);
+    EXPECT_EQ(view_->messages()[2].text, vm::dia::loadString(150).value_or("?"));
+}
+
+TEST_F(JanomeCards, Janome9000AcceptsFortyEightDesigns)
+{
+    std::vector<Expected> designs = pool(12, 2000);
+    ASSERT_FALSE(designs.empty());
+    std::vector<fs::path> files(48, designs[0].file);
+    ASSERT_EQ(build(98, "29F040", files), 1);
+    std::unique_ptr<CardBuffer> buffer = takeCardBuffer(dialog_);
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(vm::formats::u16leAt(buffer->bytes, 0x61A), 48);
+}
+
+// The offset entry of 0x13456: 56 00 34 F1; the "none" entry AA AA AA 0A names nothing.
+TEST(JanomeOffsets, EntryBytesAndNone)
+{
+    auto e = janomeOffsetEntry(0x13456);
+    EXPECT_EQ(e, (std::array<std::uint8_t, 4>{0x56, 0x00, 0x34, 0xF1}));
+    EXPECT_EQ(janomeEntryOffset(0x0056, 0xF134), 0x13456u);
+    EXPECT_EQ(janomeEntryOffset(0xAAAA, 0x0AAA), std::nullopt);
+}
+
+// A 9000 L card made by hand: entries at 0x3000 naming SEW streams, then an entry that stops
+// the walk. The JEF files start at the design origin, so the stitches come back moved by the
+// SEW start (-175, -100).
+class Janome9000LCard : public JanomeCards {
+protected:
+    Bytes lCard(const std::vector<Expected>& designs, std::array<std::uint8_t, 4> stopEntry)
+    {
+        Bytes image(0x80000, 0xFF);
+        const std::string header = "832 DATA EXP L V1.0 R2.0";
+        std::copy(header.begin(), header.end(), image.begin());
+        std::size_t at = 0x13000;
+        for (std::size_t i = 0; i < designs.size(); ++i) {
+            Bytes sew;
+            std::size_t size = 0;
+            EXPECT_GE(vm::formats::any2sew(nullptr, &sew, &size, designs[i].file.c_str(), nullptr, 0, dialog_), 1);
+            auto entry = janomeOffsetEntry(at);
+            std::copy(entry.begin(), entry.end(), image.begin() + static_cast<std::ptrdiff_t>(0x3000 + 4 * i));
+            std::copy(sew.begin() + vm::formats::kSewStream, sew.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+            at += sew.size() - vm::formats::kSewStream;
+        }
+        std::copy(stopEntry.begin(), stopEntry.end(), image.begin() + static_cast<std::ptrdiff_t>(0x3000 + 4 * designs.size()));
+        return image;
+    }
+};
+
+TEST_F(Janome9000LCard, DesignsUpToTheNoneEntry)
+{
+    std::vector<Expected> designs = pool(12, 100000);
+    designs.resize(2);
+    Bytes image = lCard(designs, {0xAA, 0xAA, 0xAA, 0x0A});
+    fs::path folder = root_ / "read" / "l";
+    ASSERT_EQ(extract(image, folder), 1);
+    EXPECT_EQ(collGetNumeric(read_, "nPats"), 2);
+    EXPECT_EQ(collGetNumeric(read_, "ReadIndex"), 15);
+    EXPECT_FALSE(fs::exists(cardFile(folder, 3, "jef")));
+    for (std::size_t i = 0; i < designs.size(); ++i) {
+        std::vector<CorpusEvent> back = eventsOf(readAll(cardFile(folder, i + 1, "jef")), vm::formats::kTypeJef);
+        std::vector<CorpusEvent> expected = designs[i].events;
+        for (CorpusEvent& e : expected)
+            if (!e.change) {
+                e.x += 175;
+                e.y += 100;
+            }
+        EXPECT_EQ(back, expected) << designs[i].file;
+    }
+}
+
+TEST_F(Janome9000LCard, FirstEntryBelowTenMeansNoDesigns)
+{
+    std::vector<Expected> designs = pool(12, 100000);
+    designs.resize(1);
+    Bytes image = lCard(designs, {0xFF, 0xFF, 0xFF, 0xFF});
+    image[0x3003] = 0x0F;
+    fs::path folder = root_ / "read" / "none";
+    ASSERT_EQ(extract(image, folder), 1);
+    EXPECT_EQ(collGetNumeric(read_, "nPats"), 0);
+    EXPECT_TRUE(fs::is_empty(folder));
+}
+
+// Thread groups as the machine writes them: the code in the group's first word, the letter
+// in the byte before it; A2 F0 groups are looked up by letter and card version, A0 F0 groups
+// in the "O" table of version 1.1.
+TEST(Janome9000Colours, ThreadGroupsThroughTheCodeTables)
+{
+    struct Case {
+        const char* version;
+        char letter;
+        std::uint8_t tag;
+        std::uint16_t code;
+        int number;
+    };
+    const Case cases[] = {
+        {"1.0", 'P', 0xA2, 0x0268, 3},   // P 1.0, index 3
+        {"1.1", 'P', 0xA2, 0x9080, 1},   // P 1.1: the first of two equal codes
+        {"1.0", 'O', 0xA2, 0x1948, 1},   // O 1.0
+        {"1.0", 'O', 0xA0, 0x1948, 53},  // A0 F0: O 1.1 whatever the letter and version
+        {"1.1", 'X', 0xA2, 0x0268, 0},   // no table for the letter
+        {"1.0", 'P', 0xA2, 0x1234, 0},   // no such code
+    };
+    for (const Case& c : cases) {
+        Bytes image(0x8000, 0x00);
+        const std::string header = std::string("832 DATA EXP D V1.0 R") + c.version;
+        std::copy(header.begin(), header.end(), image.begin());
+        // Design 1's record: a group that is none, then the colour's group.
+        const std::size_t at = 0x3000 + 78 + 6;
+        image[at - 1] = static_cast<std::uint8_t>(c.letter);
+        image[at] = c.code & 0xFF;
+        image[at + 1] = c.code >> 8;
+        image[at + 4] = c.tag;
+        image[at + 5] = 0xF0;
+        EXPECT_EQ(janome9000ColourNumber(image, 1, 1), c.number) << c.version << c.letter << std::hex << c.code;
+        EXPECT_EQ(janome9000ColourNumber(image, 1, 2), 0);
+    }
+}
+
+}  // namespace
