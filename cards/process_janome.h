@@ -45,6 +45,9 @@ JanomeResult extractJanome9000D(formats::ByteSpan image, const JanomeRun& run);
 std::string janome9000ColourText(formats::ByteSpan image);
 // The colour number of colour c (from 1) of design i, 0 when the card does not name one.
 int janome9000ColourNumber(formats::ByteSpan image, std::size_t design, int colour);
+// The 8000 card: its grouped layout (the Scan 'n Sew card's), one design per pattern, or the
+// designs of its group tables.
+JanomeResult extractJanome8000(formats::ByteSpan image, const JanomeRun& run);
 
 }  // namespace vm::cards
 
@@ -52,3 +55,5 @@ std::int64_t ProcessJanome9000LCard(vm::platform::WindowHandle window, int code,
                                     CollHandle caller, CollHandle coll);
 std::int64_t ProcessJanome9000DCard(vm::platform::WindowHandle window, int code, const char* request,
                                     CollHandle caller, CollHandle coll);
+std::int64_t ProcessJanome8000Card(vm::platform::WindowHandle window, int code, const char* request,
+                                   CollHandle caller, CollHandle coll);

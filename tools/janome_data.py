@@ -21,3 +21,21 @@ for i in range(48):
     janome[at] = 6
     janome[at + 1] = 32
 (data / "janome.bin").write_bytes(bytes(janome))
+
+# 8000ctrl.bin: 544 bytes for card offset 0x2000, then 4096 for 0x12000. The builder patches
+# the list offsets into the first part and writes the attribute table at 0x12900 in the
+# second. What the readers rely on: the first 16 bytes zero (with the card's 0xFF start they
+# mark an 8000 card), the byte at 0x2100 zero (designs are groups of patterns, not one
+# pattern each), and "JANOME CARD EXP " at 0x128E0 (the group tables stand at 0x12900).
+control = bytearray(544 + 4096)
+text = b"JANOME CARD EXP "
+control[544 + 0x8E0:544 + 0x8E0 + len(text)] = text
+(data / "8000ctrl.bin").write_bytes(bytes(control))
+
+# 8000bmp.bin: the menu bitmaps, placed right after the glyph records. The lists point into
+# it by offsets below 4096: the characters at 12 x their code and the colour-page frames at
+# 3623 + 8 t. Ours: 3712 bytes, each 12-byte character cell marked with its code.
+bitmaps = bytearray(3712)
+for code in range(3712 // 12):
+    bitmaps[12 * code] = code & 0xFF
+(data / "8000bmp.bin").write_bytes(bytes(bitmaps))

@@ -5,6 +5,7 @@
 #include "cards/carddata.h"
 #include "cards/compile29f040.h"
 #include "cards/janome.h"
+#include "cards/janome8000.h"
 #include "cards/janome9000.h"
 #include "cards/process_janome.h"
 #include "dia/dia.h"
@@ -33,6 +34,11 @@ using vm::formats::Bytes;
 using vm::formats::testing::CorpusEvent;
 
 namespace {
+
+void writeAll(const fs::path& path, ByteSpan bytes)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
 
 Bytes readAll(const fs::path& path)
 {
@@ -348,6 +354,126 @@ TEST(Janome9000Colours, ThreadGroupsThroughTheCodeTables)
         EXPECT_EQ(janome9000ColourNumber(image, 1, 1), c.number) << c.version << c.letter << std::hex << c.code;
         EXPECT_EQ(janome9000ColourNumber(image, 1, 2), 0);
     }
+}
+
+// ---- Janome 8000 ---------------------------------------------------------------------------------
+
+struct Set8000 {
+    int designs;
+    int mostColours;
+    std::size_t mostBytes;
+};
+
+void PrintTo(const Set8000& s, std::ostream* os) { *os << s.designs << " designs of at most " << s.mostColours << " colours"; }
+
+class Janome8000RoundTrip : public JanomeCards, public ::testing::WithParamInterface<Set8000> {};
+
+TEST_P(Janome8000RoundTrip, DesignsComeBackAsTheyWentOn)
+{
+    const Set8000& set = GetParam();
+    std::vector<Expected> designs;
+    for (Expected& e : pool(set.mostColours, set.mostBytes)) {
+        SewDesign sew;
+        ASSERT_TRUE(convertToSew(dialog_, e.file.string(), sew));
+        if (sew.width() <= kJanome8000MostWidth && sew.height() <= kJanome8000MostHeight)
+            designs.push_back(std::move(e));
+    }
+    ASSERT_GE(designs.size(), 8u);
+    std::vector<Expected> chosen;
+    std::vector<fs::path> files;
+    for (int i = 0; i < set.designs; ++i) {
+        chosen.push_back(designs[static_cast<std::size_t>(i * 3 + set.designs) % designs.size()]);
+        files.push_back(chosen.back().file);
+    }
+    ASSERT_EQ(build(99, "29F040", files), 1) << ::testing::PrintToString(messageTexts());
+    std::unique_ptr<CardBuffer> buffer = takeCardBuffer(dialog_);
+    ASSERT_TRUE(buffer);
+    ASSERT_EQ(buffer->bytes.size(), kJanome8000Bytes);
+    EXPECT_EQ(collGetNumeric(dialog_, "CardSize"), 0x20000);
+    std::int64_t stitches = 0;
+    for (const Expected& e : chosen)
+        stitches += static_cast<std::int64_t>(std::count_if(e.events.begin(), e.events.end(), [](const CorpusEvent& ev) { return !ev.change; })) + 4;
+    EXPECT_EQ(collGetNumeric(dialog_, "nStitches"), stitches);
+    // Pages of five: the page count and the designs on the last page.
+    EXPECT_EQ(buffer->bytes[0x12900 + 306], (set.designs + 4) / 5);
+    EXPECT_EQ(buffer->bytes[0x12900 + 300 + (set.designs - 1) / 5], (set.designs - 1) % 5 + 1);
+
+    fs::path folder = root_ / "read" / "8000";
+    ASSERT_EQ(extract(buffer->bytes, folder), 1);
+    EXPECT_EQ(collGetNumeric(read_, "nPats"), set.designs);
+    EXPECT_EQ(collGetNumeric(read_, "ReadIndex"), 15);
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        SCOPED_TRACE(chosen[i].file.filename().string());
+        Bytes jef = readAll(cardFile(folder, i + 1, "jef"));
+        Bytes sew = readAll(cardFile(folder, i + 1, "sew"));
+        EXPECT_EQ(eventsOf(jef, vm::formats::kTypeJef), chosen[i].events);
+        EXPECT_EQ(eventsOf(sew, vm::formats::kTypeSew), chosen[i].events);
+        // The colour pages name the colours of a design of several; one colour is not named.
+        std::vector<int> colours = chosen[i].colours.size() > 1 ? chosen[i].colours : std::vector<int>{1};
+        EXPECT_EQ(jefColours(jef), colours);
+        EXPECT_EQ(sewColours(sew), colours);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, Janome8000RoundTrip,
+                         ::testing::Values(Set8000{1, 8, 30000}, Set8000{6, 8, 8000}, Set8000{12, 4, 6000},
+                                           Set8000{30, 2, 2000}));
+
+// An EXP design of the given size: a stitch at the origin, then along the top and down.
+fs::path rectangleDesign(const fs::path& folder, int width, int height)
+{
+    Bytes exp{0x00, 0x00};
+    for (int x = width; x > 0; x -= 100) {
+        exp.push_back(static_cast<std::uint8_t>(std::min(x, 100)));
+        exp.push_back(0x00);
+    }
+    for (int y = height; y > 0; y -= 100) {
+        exp.push_back(0x00);
+        exp.push_back(static_cast<std::uint8_t>(std::min(y, 100)));
+    }
+    fs::path path = folder / ("rect" + std::to_string(width) + "x" + std::to_string(height) + ".exp");
+    writeAll(path, exp);
+    return path;
+}
+
+TEST_F(JanomeCards, Janome8000Refusals)
+{
+    // 86 x 60 mm is wider than the machine sews: message 183, -9; 85 x 60 mm is taken.
+    EXPECT_EQ(build(99, "29F040", {rectangleDesign(root_ / "tmp", 860, 600)}), -9);
+    ASSERT_EQ(view_->messages().size(), 1u);
+    EXPECT_EQ(view_->messages()[0].text, vm::dia::loadString(183).value_or("?"));
+    EXPECT_EQ(build(99, "29F040", {rectangleDesign(root_ / "tmp", 850, 600)}), 1);
+    takeCardBuffer(dialog_);
+
+    // 31 designs: message 125 before any file is read.
+    EXPECT_EQ(build(99, "29F040", std::vector<fs::path>(31, root_ / "none.pes")), -1);
+    ASSERT_EQ(view_->messages().size(), 2u);
+    EXPECT_EQ(view_->messages()[1].text, vm::dia::loadString(125).value_or("?"));
+
+    // Without "8000ctrl.bin": message 150 and -16.
+    ::setenv("VELMORA_DATA_DIR", (root_ / "tmp").c_str(), 1);
+    EXPECT_EQ(build(99, "29F040", {rectangleDesign(root_ / "tmp", 100, 100)}), -16);
+    ASSERT_EQ(view_->messages().size(), 3u);
+    EXPECT_EQ(view_->messages()[2].text, vm::dia::loadString(150).value_or("?"));
+}
+
+// The lead-in: a zero move, moves of 63 towards (250 + x0, 250 + y0) and a stitch with the
+// rest, Y written negated. Here the stream moves (10, 20) and stitches (5, -5) in its own
+// sense (Y up): x0 = 15 and y0 = -15 downward, so the target is (265, 235): three moves of
+// 63 both ways, one of 63 in X only (46 left in Y), and a stitch of (13, 46).
+TEST(Janome8000Stream, LeadInAndSegments)
+{
+    const Bytes stream{0x80, 0x02, 0x0A, 0x14, 0x05, 0xFB, 0x01, 0x01, 0x80, 0x01, 0x00, 0x00, 0x02, 0x02, 0x80, 0x10};
+    Bytes lead = withLeadIn(stream);
+    const Bytes expected{0x80, 0x02, 0x00, 0x00, 0x80, 0x02, 0x3F, 0xC1, 0x80, 0x02, 0x3F, 0xC1, 0x80, 0x02, 0x3F,
+                         0xC1, 0x80, 0x02, 0x3F, 0x00, 0x0D, 0xD2, 0x01, 0x01, 0x80, 0x01, 0x00, 0x00, 0x02, 0x02, 0x80, 0x10};
+    EXPECT_EQ(lead, expected);
+    // Two colours: the change becomes the first segment's end mark, its own two bytes go.
+    std::vector<Bytes> segments = cutSegments(lead, 2);
+    ASSERT_EQ(segments.size(), 2u);
+    EXPECT_EQ(Bytes(segments[0].end() - 4, segments[0].end()), (Bytes{0x01, 0x01, 0x80, 0x10}));
+    EXPECT_EQ(segments[1], (Bytes{0x02, 0x02, 0x80, 0x10}));
+    EXPECT_EQ(sizeClass(851, 49), (std::pair<int, int>{90, 5}));
 }
 
 }  // namespace
