@@ -48,6 +48,8 @@ int janome9000ColourNumber(formats::ByteSpan image, std::size_t design, int colo
 // The 8000 card: its grouped layout (the Scan 'n Sew card's), one design per pattern, or the
 // designs of its group tables.
 JanomeResult extractJanome8000(formats::ByteSpan image, const JanomeRun& run);
+// The MC10000 card: the files of its volume's root directory under their own names.
+JanomeResult extractJanome10000(formats::ByteSpan image, const JanomeRun& run);
 
 }  // namespace vm::cards
 

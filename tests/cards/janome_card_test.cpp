@@ -7,7 +7,9 @@
 #include "cards/janome.h"
 #include "cards/janome8000.h"
 #include "cards/janome9000.h"
+#include "cards/mc10k.h"
 #include "cards/process_janome.h"
+#include "coll/table.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
 #include "dia/package.h"
@@ -21,6 +23,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -474,6 +477,143 @@ TEST(Janome8000Stream, LeadInAndSegments)
     EXPECT_EQ(Bytes(segments[0].end() - 4, segments[0].end()), (Bytes{0x01, 0x01, 0x80, 0x10}));
     EXPECT_EQ(segments[1], (Bytes{0x02, 0x02, 0x80, 0x10}));
     EXPECT_EQ(sizeClass(851, 49), (std::pair<int, int>{90, 5}));
+}
+
+// ---- MC10000 -------------------------------------------------------------------------------------
+
+class Mc10kCard : public JanomeCards {
+protected:
+    void SetUp() override
+    {
+        JanomeCards::SetUp();
+        view_->onDialog("SetInfoMC10K", [](vm::dia::Dialog& dialog) {
+            dialog.changeValue(dialog.indexOfTag("CardTitle"), "Garden");
+            dialog.changeValue(dialog.indexOfTag("CardNo"), "42");
+            dialog.end(DIA_OK);
+        });
+    }
+
+    // The files the builder made, by the rows of MC10K_Table.
+    std::vector<VolumeFile> madeFiles()
+    {
+        std::vector<VolumeFile> files;
+        TableHandle table = collGetTable(dialog_, "MC10K_Table");
+        EXPECT_NE(table, nullptr);
+        for (int row = 0; table && row < tableRowCount(table); ++row) {
+            char field[4096] = {};
+            tableGetField(table, row, 0, field, sizeof field);
+            files.push_back({fs::path(field).filename().string(), readAll(field)});
+        }
+        if (table)
+            tableDestroy(table);
+        return files;
+    }
+
+    static std::string run(const std::string& command)
+    {
+        std::string output;
+        if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+            char line[512];
+            while (std::fgets(line, sizeof line, pipe))
+                output += line;
+            ::pclose(pipe);
+        }
+        return output;
+    }
+};
+
+TEST_F(Mc10kCard, RoundTripThroughTheVolume)
+{
+    std::vector<Expected> designs = pool(15, 20000);
+    ASSERT_GE(designs.size(), 4u);
+    designs.resize(4);
+    std::vector<fs::path> files;
+    for (const Expected& e : designs)
+        files.push_back(e.file);
+    ASSERT_EQ(build(7, "29F800", files), 1) << ::testing::PrintToString(messageTexts());
+    std::unique_ptr<CardBuffer> buffer = takeCardBuffer(dialog_);
+    ASSERT_TRUE(buffer);
+    ASSERT_EQ(buffer->bytes.size(), 0x100000u);
+    EXPECT_EQ(collGetNumeric(dialog_, "CardSize"), 0x100000);
+    std::vector<VolumeFile> made = madeFiles();
+    ASSERT_EQ(made.size(), 5u);
+    EXPECT_EQ(made[0].name, "index.inf");
+    EXPECT_EQ(made[0].bytes, indexFile(42, "Garden", {"e001.ptn", "e002.ptn", "e003.ptn", "e004.ptn"}));
+    // The block layer: block 1 begins FF 01, maps sector 0 first, and every block carries
+    // 00 00 00 01 at 504.
+    EXPECT_EQ(buffer->bytes[0x10001], 0x01);
+    EXPECT_EQ(buffer->bytes[0x10002], 0x80);
+    EXPECT_EQ(buffer->bytes[0x10003], 0x00);
+    EXPECT_EQ(std::string(buffer->bytes.begin() + 0x10203, buffer->bytes.begin() + 0x10209), "JANOME");
+    for (std::size_t block = 0; block < 16; ++block)
+        EXPECT_EQ(vm::formats::u32leAt(buffer->bytes, block * 0x10000 + 504), 0x01000000u) << block;
+
+    Bytes swapped = buffer->bytes;
+    for (std::size_t k = 0; k + 1 < swapped.size(); k += 2)
+        std::swap(swapped[k], swapped[k + 1]);
+    for (const auto& [name, image] : {std::pair<const char*, const Bytes&>{"straight", buffer->bytes}, {"swapped", swapped}}) {
+        SCOPED_TRACE(name);
+        fs::path folder = root_ / "read" / name;
+        ASSERT_EQ(extract(image, folder), 1);
+        EXPECT_EQ(collGetNumeric(read_, "nPats"), 4);
+        EXPECT_EQ(collGetNumeric(read_, "ReadIndex"), 16);
+        std::int64_t stitches = 0;
+        for (std::size_t i = 0; i < made.size(); ++i) {
+            Bytes back = readAll(folder / made[i].name);
+            EXPECT_EQ(back, made[i].bytes) << made[i].name;
+            if (i > 0) {
+                EXPECT_EQ(eventsOf(back, vm::formats::kTypeJef), designs[i - 1].events) << made[i].name;
+                stitches += vm::formats::u32leAt(back, 28);
+            }
+        }
+        EXPECT_EQ(collGetNumeric(read_, "nStitches"), stitches);
+    }
+
+    // A deleted entry (first byte 0x05): the root directory is sector 13, in block 1.
+    Bytes deleted = buffer->bytes;
+    deleted[0x10000 + 512 * 14 + 32 * 2] = 0x05;  // e002.ptn
+    fs::path folder = root_ / "read" / "deleted";
+    ASSERT_EQ(extract(deleted, folder), 1);
+    EXPECT_EQ(collGetNumeric(read_, "nPats"), 3);
+    EXPECT_FALSE(fs::exists(folder / "e002.ptn"));
+    EXPECT_TRUE(fs::exists(folder / "e003.ptn"));
+}
+
+// The volume is a FAT12 file system that another FAT reader takes: mtools lists and copies
+// the files with their sizes and bytes; and it is the volume the card's blocks map.
+TEST_F(Mc10kCard, VolumeIsFat12ForMtools)
+{
+    ASSERT_EQ(std::system("command -v mdir >/dev/null && command -v mcopy >/dev/null"), 0)
+        << "mtools is needed (scripts/setup.sh installs it)";
+    std::vector<Expected> designs = pool(15, 20000);
+    ASSERT_GE(designs.size(), 2u);
+    ASSERT_EQ(build(7, "29F800", {designs[0].file, designs[1].file}), 1) << ::testing::PrintToString(messageTexts());
+    std::unique_ptr<CardBuffer> buffer = takeCardBuffer(dialog_);
+    ASSERT_TRUE(buffer);
+    std::vector<VolumeFile> made = madeFiles();
+    std::optional<Volume> volume = buildFat12Volume(made, volumeShapeFor("29F800"));
+    ASSERT_TRUE(volume);
+    ASSERT_EQ(volume->image.size(), 1904u * 512);
+    Bytes logical = mc10kLogicalImage(buffer->bytes);
+    EXPECT_TRUE(std::equal(volume->image.begin(), volume->image.begin() + static_cast<std::ptrdiff_t>(volume->usedSectors * 512),
+                           logical.begin()));
+
+    const fs::path image = root_ / "tmp" / "volume.img";
+    writeAll(image, volume->image);
+    const std::string listing = run("MTOOLS_NO_VFAT=0 mdir -a -i '" + image.string() + "' :: 2>&1");
+    for (const VolumeFile& file : made) {
+        SCOPED_TRACE(file.name + "\n" + listing);
+        // mdir writes sizes from 1000 on in groups of three digits.
+        std::string size = std::to_string(file.bytes.size()), grouped = size;
+        for (std::size_t at = grouped.size(); at > 3; at -= 3)
+            grouped.insert(at - 3, " ");
+        EXPECT_TRUE(listing.find(" " + size + " ") != std::string::npos || listing.find(" " + grouped + " ") != std::string::npos);
+        const fs::path copy = root_ / "tmp" / ("copied-" + file.name);
+        ASSERT_EQ(std::system(("mcopy -n -i '" + image.string() + "' ::" + file.name + " '" + copy.string() + "' 2>/dev/null").c_str()), 0);
+        EXPECT_EQ(readAll(copy), file.bytes);
+    }
+    EXPECT_NE(listing.find("index"), std::string::npos);
+    EXPECT_NE(listing.find("e001"), std::string::npos);
 }
 
 }  // namespace
