@@ -39,3 +39,14 @@ bitmaps = bytearray(3712)
 for code in range(3712 // 12):
     bitmaps[12 * code] = code & 0xFF
 (data / "8000bmp.bin").write_bytes(bytes(bitmaps))
+
+# snsglyph.bin: the 13 colour-number glyphs of the Scan 'n Sew menu screens, 8 x 33 pixels
+# each, one byte per row. Ours: a frame with the number's bits in the middle rows.
+glyphs = bytearray()
+for number in range(13):
+    rows = [0x7E] + [0x42] * 31 + [0x7E]
+    for bit in range(4):
+        if number & (1 << bit):
+            rows[8 + 5 * bit] = rows[9 + 5 * bit] = 0x5A
+    glyphs += bytes(rows)
+(data / "snsglyph.bin").write_bytes(bytes(glyphs))

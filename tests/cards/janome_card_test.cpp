@@ -9,6 +9,7 @@
 #include "cards/janome9000.h"
 #include "cards/mc10k.h"
 #include "cards/process_janome.h"
+#include "cards/sns.h"
 #include "coll/table.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
@@ -614,6 +615,107 @@ TEST_F(Mc10kCard, VolumeIsFat12ForMtools)
     }
     EXPECT_NE(listing.find("index"), std::string::npos);
     EXPECT_NE(listing.find("e001"), std::string::npos);
+}
+
+// ---- Scan 'n Sew ----------------------------------------------------------------------------------
+
+// The card is built by JanomeSnS1 as the write flow runs it on an "SnS1" card. No dispatch
+// rule takes such an image, and the 8000 reader takes the grouped layout only when the
+// control word at 0x211A leads to five words 0x4000, which the card does not carry: the test
+// adds those (and zeros at the start, so that the dispatch chooses the 8000 reader). Then the
+// grouped path reads every design back from the card's group list, pattern tables and design
+// records: stitches equal, colours as the records keep them (0x65 for numbers from 13 on).
+TEST_F(JanomeCards, ScanNSewReadBackThroughTheGroupedLayout)
+{
+    std::vector<Expected> designs;
+    for (Expected& e : pool(4, 8000)) {
+        SewDesign sew;
+        ASSERT_TRUE(convertToSew(dialog_, e.file.string(), sew));
+        if (sew.width() <= kJanome8000MostWidth && sew.height() <= kJanome8000MostHeight)
+            designs.push_back(std::move(e));
+    }
+    ASSERT_GE(designs.size(), 4u);
+    std::vector<Expected> chosen{designs[1], designs[3], designs[0], designs[2]};
+    std::vector<fs::path> files;
+    for (const Expected& e : chosen)
+        files.push_back(e.file);
+    TableHandle table = tableCreate(1, 0);
+    for (const fs::path& path : files)
+        tableAddRow(table, path.c_str(), path.string().size() + 1);
+    collSetTable(dialog_, "PESTable", table);
+    tableDestroy(table);
+    collSetString(dialog_, "Type", "SnS1");
+    collSetNumeric(dialog_, "Make", 99);
+    ASSERT_EQ(_diaDoProcedureEx(0, "=JanomeSnS1", 1, "", 0, dialog_), 1) << ::testing::PrintToString(messageTexts());
+    std::unique_ptr<CardBuffer> buffer = takeCardBuffer(dialog_);
+    ASSERT_TRUE(buffer);
+    Bytes& card = buffer->bytes;
+    ASSERT_EQ(card.size(), 0x20000u);
+    EXPECT_EQ(collGetNumeric(dialog_, "CardSize"), 0x20000);
+    EXPECT_EQ(collGetNumeric(dialog_, "nStitches"), 0);
+    EXPECT_EQ(Bytes(card.begin() + 0x1F800, card.begin() + 0x1F806), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x63, 0x63}));
+    EXPECT_EQ(card[0x1F800 + 300], 1);
+    EXPECT_EQ(std::string(card.begin() + 0x1FB00, card.begin() + 0x1FB1E), "JANOME SEWING MACHINE CO.,LTD.");
+    EXPECT_EQ(card[0x1FB1E], 4);
+    EXPECT_EQ(card[0x1FB1F], 0);
+    // Both copies of the start and end words (ten bytes per segment number).
+    EXPECT_TRUE(std::equal(card.begin() + 0xFA00, card.begin() + 0xFA28, card.begin() + 0x1FA00));
+    EXPECT_TRUE(std::equal(card.begin() + 0xFC00, card.begin() + 0xFC28, card.begin() + 0x1FC00));
+    for (std::size_t d = 0; d < 4; ++d) {
+        const std::size_t record = 0xF800 + 44 * d;
+        EXPECT_EQ(vm::formats::u16leAt(card, record + 12), 0x0100);
+        EXPECT_EQ(vm::formats::u16leAt(card, record + 14), (672 + 4 * d) * 32);
+        EXPECT_EQ(vm::formats::u16leAt(card, record + 24), d / 2 + 4);
+        EXPECT_EQ(vm::formats::u16leAt(card, record + 38), 1);
+        EXPECT_EQ(vm::formats::u16leAt(card, record + 40), 6);
+        EXPECT_EQ(vm::formats::u16leAt(card, record + 42), 4);
+        EXPECT_EQ(card[0x1F800 + 30 * 6 + d], d / 2);  // the half its stitches lie in
+    }
+
+    std::fill_n(card.begin(), 16, 0x00);
+    card[0x211A] = 0x00;
+    card[0x211B] = 0x22;
+    for (std::size_t k = 0; k < 5; ++k) {
+        card[0x2204 + 2 * k] = 0x00;
+        card[0x2205 + 2 * k] = 0x40;
+    }
+    fs::path folder = root_ / "read" / "sns";
+    ASSERT_EQ(extract(card, folder), 1);
+    EXPECT_EQ(collGetNumeric(read_, "nPats"), 4);
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        SCOPED_TRACE(chosen[i].file.filename().string());
+        Bytes jef = readAll(cardFile(folder, i + 1, "jef"));
+        Bytes sew = readAll(cardFile(folder, i + 1, "sew"));
+        EXPECT_EQ(eventsOf(jef, vm::formats::kTypeJef), chosen[i].events);
+        EXPECT_EQ(eventsOf(sew, vm::formats::kTypeSew), chosen[i].events);
+        std::vector<int> colours;
+        for (int number : chosen[i].colours)
+            colours.push_back(number >= 13 ? 0x65 : number);
+        EXPECT_EQ(jefColours(jef), colours);
+    }
+}
+
+TEST_F(JanomeCards, ScanNSewRefusals)
+{
+    collSetString(dialog_, "Type", "SnS1");
+    auto run = [&](const std::vector<fs::path>& files) {
+        TableHandle table = tableCreate(1, 0);
+        for (const fs::path& path : files)
+            tableAddRow(table, path.c_str(), path.string().size() + 1);
+        collSetTable(dialog_, "PESTable", table);
+        tableDestroy(table);
+        return _diaDoProcedureEx(0, "=JanomeSnS1", 1, "", 0, dialog_);
+    };
+    EXPECT_EQ(run(std::vector<fs::path>(5, root_ / "none.pes")), -1);
+    ASSERT_EQ(view_->messages().size(), 1u);
+    EXPECT_EQ(view_->messages()[0].text, vm::dia::loadString(125).value_or("?"));
+    std::vector<Expected> many = pool(15, 100000);
+    auto five = std::find_if(many.begin(), many.end(), [](const Expected& e) { return e.colours.size() > 4; });
+    ASSERT_NE(five, many.end());
+    EXPECT_EQ(run({five->file}), -8);
+    ASSERT_EQ(view_->messages().size(), 2u);
+    EXPECT_NE(view_->messages()[1].text.find(five->file.string()), std::string::npos);
+    EXPECT_FALSE(takeCardBuffer(dialog_));
 }
 
 }  // namespace
