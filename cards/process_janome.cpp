@@ -97,6 +97,7 @@ constexpr std::size_t kVersionAt = 21;
 
 // The 9000 D card moves from the JEF origin to where a SEW stream starts.
 constexpr std::uint8_t kDLeadIn[8] = {0x80, 0x02, 0x81, 0x64, 0x80, 0x02, 0xD0, 0x00};
+constexpr std::uint8_t kZeroMove[4] = {0x80, 0x02, 0x00, 0x00};
 
 std::optional<std::size_t> entryAt(ByteSpan image, std::size_t at)
 {
@@ -228,7 +229,9 @@ JanomeResult extractJanome9000D(ByteSpan image, const JanomeRun& run)
         int written = files.write(files.numbered(number, "jef"), jef);
         if (written == DesignFiles::kStop)
             return {};
-        Bytes sew = concat({readerSewHeader(colours, scan.perColour), stitches});
+        // A SEW stream opens with a move; a stream that begins with a stitch gets a zero one.
+        const bool opensWithMove = formats::startsWith(stitches, "\x80\x02");
+        Bytes sew = concat({readerSewHeader(colours, scan.perColour), opensWithMove ? ByteSpan{} : ByteSpan(kZeroMove), stitches});
         if (files.write(files.numbered(number, "sew"), sew) == DesignFiles::kStop)
             return {};
         if (written == DesignFiles::kWritten) {

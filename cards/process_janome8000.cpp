@@ -32,6 +32,7 @@ constexpr std::uint8_t kGroupLeadIn[16] = {0x80, 0x02, 0x82, 0x7E, 0x80, 0x02, 0
                                            0x80, 0x02, 0x82, 0x62, 0x80, 0x02, 0xD1, 0x00};
 constexpr std::uint8_t kSewLeadIn[8] = {0x80, 0x02, 0x7F, 0x9C, 0x80, 0x02, 0x30, 0x00};
 constexpr std::uint8_t kChange[4] = {0x80, 0x01, 0x00, 0x00};
+constexpr std::uint8_t kZeroMove[4] = {0x80, 0x02, 0x00, 0x00};
 constexpr std::uint8_t kEndMark[2] = {0x80, 0x10};
 constexpr int kPageT[9] = {0, 0, 3, 2, 0, 1, 4, 5, 6};
 
@@ -243,6 +244,9 @@ JanomeResult readSinglePatterns(ByteSpan image, const std::vector<Pattern>& patt
         if (written == DesignFiles::kStop)
             return {};
         Bytes sew = readerSewHeader({1}, {static_cast<long>(data.size() / 2)});
+        // A SEW stream opens with a move; a pattern that begins with a stitch gets a zero one.
+        if (!formats::startsWith(stitches, "\x80\x02"))
+            append(sew, kZeroMove);
         append(sew, stitches);
         if (files.write(files.numbered(number, "sew"), sew) == DesignFiles::kStop)
             return {};

@@ -7,6 +7,7 @@
 #include "cards/janome.h"
 #include "cards/janome8000.h"
 #include "cards/janome9000.h"
+#include "cards/janome_templates.h"
 #include "cards/mc10k.h"
 #include "cards/process_janome.h"
 #include "cards/sns.h"
@@ -116,8 +117,9 @@ protected:
     }
 
     // Corpus designs of every format the converters read, with at most `mostColours` colours
-    // and streams of at most `mostBytes` bytes, as the any-to-SEW converter makes them.
-    std::vector<Expected> pool(int mostColours, std::size_t mostBytes)
+    // and streams of at most `mostBytes` bytes (and, for the 8000 family, within 85 x 70 mm),
+    // as the any-to-SEW converter makes them.
+    std::vector<Expected> pool(int mostColours, std::size_t mostBytes, bool janome8000 = false)
     {
         std::vector<Expected> found;
         for (const fs::path& file : vm::formats::testing::corpusDesigns({".pes", ".pec", ".dst", ".exp", ".jef", ".xxx", ".vp3", ".u01"})) {
@@ -129,6 +131,8 @@ protected:
             design.sew = sew;
             measureSewDesign(design);
             if (design.colours > mostColours || sew.size() - vm::formats::kSewStream > mostBytes)
+                continue;
+            if (janome8000 && (design.width() > kJanome8000MostWidth || design.height() > kJanome8000MostHeight))
                 continue;
             found.push_back({file, eventsOf(sew, vm::formats::kTypeSew), design.colourNumbers, sew.size() - vm::formats::kSewStream});
         }
@@ -375,13 +379,7 @@ class Janome8000RoundTrip : public JanomeCards, public ::testing::WithParamInter
 TEST_P(Janome8000RoundTrip, DesignsComeBackAsTheyWentOn)
 {
     const Set8000& set = GetParam();
-    std::vector<Expected> designs;
-    for (Expected& e : pool(set.mostColours, set.mostBytes)) {
-        SewDesign sew;
-        ASSERT_TRUE(convertToSew(dialog_, e.file.string(), sew));
-        if (sew.width() <= kJanome8000MostWidth && sew.height() <= kJanome8000MostHeight)
-            designs.push_back(std::move(e));
-    }
+    std::vector<Expected> designs = pool(set.mostColours, set.mostBytes, true);
     ASSERT_GE(designs.size(), 8u);
     std::vector<Expected> chosen;
     std::vector<fs::path> files;
@@ -422,6 +420,33 @@ TEST_P(Janome8000RoundTrip, DesignsComeBackAsTheyWentOn)
 INSTANTIATE_TEST_SUITE_P(Sets, Janome8000RoundTrip,
                          ::testing::Values(Set8000{1, 8, 30000}, Set8000{6, 8, 8000}, Set8000{12, 4, 6000},
                                            Set8000{30, 2, 2000}));
+
+// A card whose control byte at 0x2100 is 1 keeps one design per pattern: every stitch
+// segment comes off as a one-colour design, and together they hold every stitch.
+TEST_F(JanomeCards, Janome8000SinglePatternCards)
+{
+    std::vector<Expected> designs = pool(8, 8000, true);
+    auto several = std::find_if(designs.begin(), designs.end(), [](const Expected& e) { return e.colours.size() >= 3; });
+    ASSERT_NE(several, designs.end());
+    ASSERT_EQ(build(99, "29F040", {designs[0].file, several->file}), 1);
+    Bytes card = takeCardBuffer(dialog_)->bytes;
+    card[0x2100] = 1;
+    fs::path folder = root_ / "read" / "single";
+    ASSERT_EQ(extract(card, folder), 1);
+    const std::size_t patterns = designs[0].colours.size() + several->colours.size();
+    EXPECT_EQ(collGetNumeric(read_, "nPats"), static_cast<std::int64_t>(patterns));
+    std::size_t stitches = 0, expected = 0;
+    for (const Expected* e : {&designs[0], &*several})
+        expected += static_cast<std::size_t>(std::count_if(e->events.begin(), e->events.end(), [](const CorpusEvent& ev) { return !ev.change; }));
+    for (std::size_t i = 0; i < patterns; ++i) {
+        std::vector<CorpusEvent> back = eventsOf(readAll(cardFile(folder, i + 1, "jef")), vm::formats::kTypeJef);
+        EXPECT_TRUE(std::none_of(back.begin(), back.end(), [](const CorpusEvent& ev) { return ev.change; }));
+        stitches += back.size();
+        EXPECT_EQ(eventsOf(readAll(cardFile(folder, i + 1, "sew")), vm::formats::kTypeSew).size(), back.size());
+    }
+    // Each pattern after the first of a design keeps the stitch the colour change led to.
+    EXPECT_EQ(stitches, expected);
+}
 
 // An EXP design of the given size: a stitch at the origin, then along the top and down.
 fs::path rectangleDesign(const fs::path& folder, int width, int height)
@@ -627,13 +652,7 @@ TEST_F(Mc10kCard, VolumeIsFat12ForMtools)
 // records: stitches equal, colours as the records keep them (0x65 for numbers from 13 on).
 TEST_F(JanomeCards, ScanNSewReadBackThroughTheGroupedLayout)
 {
-    std::vector<Expected> designs;
-    for (Expected& e : pool(4, 8000)) {
-        SewDesign sew;
-        ASSERT_TRUE(convertToSew(dialog_, e.file.string(), sew));
-        if (sew.width() <= kJanome8000MostWidth && sew.height() <= kJanome8000MostHeight)
-            designs.push_back(std::move(e));
-    }
+    std::vector<Expected> designs = pool(4, 8000, true);
     ASSERT_GE(designs.size(), 4u);
     std::vector<Expected> chosen{designs[1], designs[3], designs[0], designs[2]};
     std::vector<fs::path> files;
@@ -716,6 +735,44 @@ TEST_F(JanomeCards, ScanNSewRefusals)
     ASSERT_EQ(view_->messages().size(), 2u);
     EXPECT_NE(view_->messages()[1].text.find(five->file.string()), std::string::npos);
     EXPECT_FALSE(takeCardBuffer(dialog_));
+}
+
+// ---- Data files from a card ----------------------------------------------------------------------
+
+// The data files the builders used come back from the cards they built: "janome.bin" as the
+// card's first 75 318 bytes, "8000ctrl.bin" as the card's control parts and "8000bmp.bin"
+// byte for byte, found behind the card's pictures and glyph records. A card of another
+// family gives nothing.
+TEST_F(JanomeCards, DataFilesComeBackFromTheCards)
+{
+    std::vector<Expected> designs = pool(8, 6000, true);
+    ASSERT_GE(designs.size(), 6u);
+    std::vector<fs::path> files;
+    for (std::size_t i = 0; i < 6; ++i)
+        files.push_back(designs[i].file);
+
+    ASSERT_EQ(build(98, "29F040", files), 1);
+    Bytes card9000 = takeCardBuffer(dialog_)->bytes;
+    std::string why;
+    std::vector<DataFile> taken = janomeDataFiles(card9000, 98, why);
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0].name, "janome.bin");
+    EXPECT_EQ(taken[0].bytes, Bytes(card9000.begin(), card9000.begin() + 75318));
+
+    ASSERT_EQ(build(99, "29F040", files), 1);
+    Bytes card8000 = takeCardBuffer(dialog_)->bytes;
+    taken = janomeDataFiles(card8000, 99, why);
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_EQ(taken[0].name, "8000ctrl.bin");
+    Bytes control(card8000.begin() + 0x2000, card8000.begin() + 0x2000 + 544);
+    control.insert(control.end(), card8000.begin() + 0x12000, card8000.begin() + 0x13000);
+    EXPECT_EQ(taken[0].bytes, control);
+    EXPECT_EQ(taken[1].name, "8000bmp.bin");
+    EXPECT_EQ(taken[1].bytes, readAll(fs::path(VELMORA_SOURCE_DATA_DIR) / "8000bmp.bin"));
+
+    EXPECT_TRUE(janomeDataFiles(card8000, 98, why).empty());
+    EXPECT_FALSE(why.empty());
+    EXPECT_TRUE(janomeDataFiles(card9000, 99, why).empty());
 }
 
 }  // namespace
