@@ -448,6 +448,31 @@ TEST_F(JanomeCards, Janome8000SinglePatternCards)
     EXPECT_EQ(stitches, expected);
 }
 
+// Cards whose first attribute bytes are zero and that lack "JANOME CARD EXP " at 0x128E0
+// keep their group tables at 0x12E00 instead, in the same rows.
+TEST_F(JanomeCards, Janome8000GroupTablesOfOlderCards)
+{
+    std::vector<Expected> designs;
+    for (Expected& e : pool(8, 8000, true))
+        if (e.colours.size() > 1)
+            designs.push_back(std::move(e));
+    ASSERT_GE(designs.size(), 3u);
+    designs.resize(3);
+    ASSERT_EQ(build(99, "29F040", {designs[0].file, designs[1].file, designs[2].file}), 1);
+    Bytes card = takeCardBuffer(dialog_)->bytes;
+    std::copy_n(card.begin() + 0x12900, 307, card.begin() + 0x12E00);
+    std::fill_n(card.begin() + 0x12900, 16, 0x00);
+    std::fill_n(card.begin() + 0x128E0, 16, 0xFF);
+    fs::path folder = root_ / "read" / "older";
+    ASSERT_EQ(extract(card, folder), 1);
+    EXPECT_EQ(collGetNumeric(read_, "nPats"), 3);
+    for (std::size_t i = 0; i < designs.size(); ++i) {
+        Bytes jef = readAll(cardFile(folder, i + 1, "jef"));
+        EXPECT_EQ(eventsOf(jef, vm::formats::kTypeJef), designs[i].events) << designs[i].file;
+        EXPECT_EQ(jefColours(jef), designs[i].colours) << designs[i].file;
+    }
+}
+
 // An EXP design of the given size: a stitch at the origin, then along the top and down.
 fs::path rectangleDesign(const fs::path& folder, int width, int height)
 {
@@ -603,6 +628,30 @@ TEST_F(Mc10kCard, RoundTripThroughTheVolume)
     EXPECT_EQ(collGetNumeric(read_, "nPats"), 3);
     EXPECT_FALSE(fs::exists(folder / "e002.ptn"));
     EXPECT_TRUE(fs::exists(folder / "e003.ptn"));
+}
+
+// Names in the card's directory are the card's: whatever they hold, the files land in the
+// read folder itself ("/" becomes "_", a name of dots gets a numbered name).
+TEST_F(Mc10kCard, DirectoryNamesStayInTheReadFolder)
+{
+    std::vector<Expected> designs = pool(15, 20000);
+    ASSERT_GE(designs.size(), 2u);
+    ASSERT_EQ(build(7, "29F800", {designs[0].file, designs[1].file}), 1) << ::testing::PrintToString(messageTexts());
+    Bytes card = takeCardBuffer(dialog_)->bytes;
+    const std::size_t root = 0x10000 + 512 * 14;  // sector 13 of the volume, in block 1
+    const std::string first = "../ETC  PTN", second = "..         ";
+    std::copy(first.begin(), first.end(), card.begin() + static_cast<std::ptrdiff_t>(root + 32));
+    std::copy(second.begin(), second.end(), card.begin() + static_cast<std::ptrdiff_t>(root + 64));
+    card[root + 32 + 12] = 0x00;  // no lower-case flags
+    card[root + 64 + 12] = 0x00;
+    fs::path folder = root_ / "read" / "names";
+    ASSERT_EQ(extract(card, folder), 1);
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(root_ / "read"))
+        found.push_back(fs::relative(entry.path(), root_ / "read").string());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"names", "names/.._ETC.PTN", "names/file003", "names/index.inf"}));
+    EXPECT_EQ(collGetNumeric(read_, "nPats"), 2);
 }
 
 // The volume is a FAT12 file system that another FAT reader takes: mtools lists and copies
