@@ -30,6 +30,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -258,6 +259,140 @@ TEST_F(JanomeCards, Janome9000AcceptsFortyEightDesigns)
     std::unique_ptr<CardBuffer> buffer = takeCardBuffer(dialog_);
     ASSERT_TRUE(buffer);
     EXPECT_EQ(vm::formats::u16leAt(buffer->bytes, 0x61A), 48);
+}
+
+// A SEW design made by hand: colours 5 and 12; from the SEW start (-175, -100) two moves to
+// the centre, then stitches at (-100, 0), (27, 0), (154, 0), (200, 0), a colour change, and
+// (200, -50), (200, 76), (200, 80) (Y downward): 300 x 130, extents 100, 200, 50, 80.
+SewDesign handMadeDesign(bool secondColour = true)
+{
+    SewDesign design;
+    design.path = "hand-made.sew";
+    design.sew.assign(vm::formats::kSewStream, 0);
+    design.sew[0] = secondColour ? 2 : 1;
+    design.sew[2] = 5;
+    design.sew[4] = 12;
+    Bytes stream = {0x80, 0x02, 0x7F, 0x00, 0x80, 0x02, 0x30, 0x9C, 0x9C, 0x00, 0x7F, 0x00, 0x7F, 0x00, 0x2E, 0x00};
+    if (secondColour)
+        stream.insert(stream.end(), {0x80, 0x01, 0x00, 0x00, 0x00, 0x32, 0x00, 0x82, 0x00, 0xFC});
+    stream.insert(stream.end(), {0x80, 0x10});
+    design.sew.insert(design.sew.end(), stream.begin(), stream.end());
+    measureSewDesign(design);
+    return design;
+}
+
+// The 9000 card's tables for one design, byte for byte.
+TEST(Janome9000Layout, TablesOfOneDesign)
+{
+    const SewDesign design = handMadeDesign();
+    ASSERT_EQ(design.stitches, 7);
+    ASSERT_EQ(std::make_tuple(design.minX, design.maxX, design.minY, design.maxY), std::make_tuple(-100, 200, -50, 80));
+    Bytes cardTemplate(75318, 0x00);
+    cardTemplate[0x628A] = 6;
+    cardTemplate[0x628B] = 32;
+    Janome9000Result r = layoutJanome9000({design}, cardTemplate);
+    ASSERT_EQ(r.failure, Janome9000Result::Failure::None);
+    const Bytes& b = r.image;
+    ASSERT_EQ(b.size(), 0x80000u);
+    EXPECT_EQ(r.stitches, 7);
+    auto at = [&](std::size_t from, std::size_t count) { return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + count)); };
+    auto u16 = [&](std::size_t from) { return vm::formats::u16leAt(b, from); };
+    EXPECT_EQ(std::string(b.begin(), b.begin() + 25), std::string("832 DATA EXP D V1.0 R1.0\0", 25));
+    EXPECT_EQ(u16(0x1A), 0x000D);
+    EXPECT_EQ(u16(0x1A + 2 * 575), 0x000D);
+    EXPECT_EQ(u16(0x61A), 1);                                          // designs
+    EXPECT_EQ(u16(0x61C), 2);                                          // colours
+    EXPECT_EQ(at(0x49A, 8), (Bytes{10, 0, 20, 0, 5, 0, 8, 0}));        // extents in mm
+    EXPECT_EQ(at(0x73C, 8), (Bytes{33, 0, 58, 0, 28, 0, 45, 0}));      // 43 - 10, 78 - 20, 33 - 5, 53 - 8
+    EXPECT_EQ(at(0x8BC, 8), at(0x73C, 8));
+    EXPECT_EQ(at(0xAFC, 4), (Bytes{6, 0, 6, 0}));
+    // The design's data at 0x13000: two colour pictures of 68 bytes, the picture record of
+    // 4 x 16 bytes ((30 + 9) / 8 and 13 + 3), the stream from the next even offset.
+    EXPECT_EQ(at(0xA3C, 4), (Bytes{0x88, 0x00, 0x30, 0xF1}));          // 0x13088
+    EXPECT_EQ(at(0xF7C, 4), (Bytes{0xCA, 0x00, 0x30, 0xF1}));          // 0x130CA
+    EXPECT_EQ(at(0x103C, 4), (Bytes{0xE6, 0x00, 0x30, 0xF1}));         // 0x130CA + 28
+    EXPECT_EQ(at(0x13000, 2), (Bytes{3, 22}));
+    EXPECT_EQ(at(0x13044, 2), (Bytes{3, 22}));
+    EXPECT_EQ(at(0x13088, 2), (Bytes{4, 16}));
+    EXPECT_EQ(at(0x130CA, 28), Bytes(design.sew.begin() + vm::formats::kSewStream, design.sew.end()));
+    // Colour table 1: picture entries, thread entries (122 n + 0x206: 0x468, 0x7BE), a zero entry.
+    EXPECT_EQ(at(0x3000, 30), (Bytes{0x08, 0x39, 0x00, 0x00, 0x30, 0xF1, 0x30, 0x39, 0x44, 0x00, 0x30, 0xF1,
+                                     0x00, 0x50, 0x68, 0x04, 0xA0, 0xF0, 0x28, 0x50, 0xBE, 0x07, 0xA0, 0xF0,
+                                     0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(janome9000ColourNumber(b, 0, 1), 5);
+    EXPECT_EQ(janome9000ColourNumber(b, 0, 2), 12);
+    EXPECT_EQ(at(0x628A, 2), (Bytes{6, 32}));                           // the template's thumbnail size
+    const Bytes thumbnail = at(0x628C, 192);
+    EXPECT_TRUE(std::any_of(thumbnail.begin(), thumbnail.end(), [](std::uint8_t v) { return v != 0; }));
+    EXPECT_EQ(std::string(b.end() - 10, b.end()), "JANOME R/W");
+
+    // Thirteen colours do not fit the two colour tables.
+    SewDesign many = design;
+    many.colours = 13;
+    many.colourNumbers.assign(13, 1);
+    EXPECT_EQ(layoutJanome9000({many}, cardTemplate).failure, Janome9000Result::Failure::TooManyColours);
+}
+
+// The 8000 card's tables for a design of two colours and one of one.
+TEST(Janome8000Layout, TablesOfTwoDesigns)
+{
+    const Bytes control = readAll(fs::path(VELMORA_SOURCE_DATA_DIR) / "8000ctrl.bin");
+    const Bytes bitmaps = readAll(fs::path(VELMORA_SOURCE_DATA_DIR) / "8000bmp.bin");
+    const SewDesign two = handMadeDesign(true), one = handMadeDesign(false);
+    Janome8000Result r = layoutJanome8000({two, one}, control, bitmaps);
+    ASSERT_EQ(r.failure, Janome8000Result::Failure::None);
+    const Bytes& b = r.image;
+    ASSERT_EQ(b.size(), 0x20000u);
+    EXPECT_EQ(r.stitches, (7 + 4) + (4 + 4));
+    auto u16 = [&](std::size_t from) { return vm::formats::u16leAt(b, from); };
+    auto row = [&](std::size_t design) {
+        std::vector<int> rows;
+        for (std::size_t r = 0; r < 10; ++r)
+            rows.push_back(b[0x12900 + 30 * r + design]);
+        return rows;
+    };
+    // Size classes (30, 15) and (30, 0); pictures counted 0, then 2.
+    EXPECT_EQ(row(0), (std::vector<int>{0, 2, 1, 0, 2, 1, 0, 10, 9, 1}));
+    EXPECT_EQ(row(1), (std::vector<int>{2, 1, 1, 255, 255, 0, 0, 11, 255, 1}));
+    EXPECT_EQ(b[0x12900 + 300], 2);
+    EXPECT_EQ(b[0x12900 + 306], 1);
+    // Two size classes: the second index at 9966 + 80, the two positions inside the first.
+    EXPECT_EQ(u16(0x2178), 9966 + 80);
+    EXPECT_EQ(u16(0x21B8), 9966 + 80);
+    EXPECT_EQ(u16(0x21F8), 0x226C + 8);
+    EXPECT_EQ(u16(0x2218), 0x22A8 + 8);
+    // The first size list, behind the 19 fixed lists of five entries: its digits (height 15,
+    // width 30) as 12 x the character code plus the base B, where the menu bitmaps stand.
+    EXPECT_EQ(u16(0x2220 + 4 * 19), 0xDC06);
+    const std::size_t sizeList = u16(0x2220 + 4 * 19 + 2);
+    EXPECT_EQ(sizeList, 0x22BC + 4 * 2 + 19 * 5 * 6);
+    const int base = u16(sizeList + 6 + 2) - 12 * '1';
+    const char digits[4] = {'1', '5', '3', '0'};
+    for (std::size_t k = 0; k < 4; ++k)
+        EXPECT_EQ(u16(sizeList + 6 * (k + 1) + 2), 12 * digits[k] + base) << k;
+    ASSERT_GT(base, 0x2220);
+    EXPECT_TRUE(std::equal(bitmaps.begin(), bitmaps.end(), b.begin() + base));
+    for (std::size_t k = 0; k <= 8; ++k) {
+        EXPECT_EQ(u16(0x211A + 32 * k), u16(0x211A));
+        EXPECT_EQ(u16(0x211C + 32 * k), u16(0x211C));
+    }
+    EXPECT_EQ(u16(u16(0x211C)), 0xDC20);  // the whole-card list
+    EXPECT_EQ(u16(u16(0x211A)), 0xDC20);  // the page index
+    // Three segments one after the other in bank 1, each ending in its end mark; bank 2's
+    // tables hold its base for them, then the end of the list.
+    EXPECT_EQ(u16(0xFA00), 0x6000);
+    for (std::size_t j = 0; j < 3; ++j) {
+        const unsigned start = u16(0xFA00 + 2 * j), end = u16(0xFC00 + 2 * j);
+        EXPECT_EQ(Bytes(b.begin() + end, b.begin() + end + 2), (Bytes{0x80, 0x10})) << j;
+        if (j < 2) {
+            EXPECT_EQ(u16(0xFA00 + 2 * (j + 1)), end + 2) << j;
+        }
+        EXPECT_LT(start, end);
+        EXPECT_EQ(u16(0x1FA00 + 2 * j), 0x3000);
+        EXPECT_EQ(u16(0x1FC00 + 2 * j), 0x3000);
+    }
+    EXPECT_EQ(u16(0xFA00 + 2 * 3), 0xFFFF);
+    EXPECT_EQ(Bytes(b.begin() + 0x6000, b.begin() + 0x6004), (Bytes{0x80, 0x02, 0x00, 0x00}));
 }
 
 // The offset entry of 0x13456: 56 00 34 F1; the "none" entry AA AA AA 0A names nothing.
@@ -560,6 +695,9 @@ protected:
         return files;
     }
 
+    // mtools lists the files with their sizes and copies each out as it went in.
+    void checkWithMtools(const Volume& volume, const std::vector<VolumeFile>& made);
+
     static std::string run(const std::string& command)
     {
         std::string output;
@@ -672,10 +810,20 @@ TEST_F(Mc10kCard, VolumeIsFat12ForMtools)
     Bytes logical = mc10kLogicalImage(buffer->bytes);
     EXPECT_TRUE(std::equal(volume->image.begin(), volume->image.begin() + static_cast<std::ptrdiff_t>(volume->usedSectors * 512),
                            logical.begin()));
+    checkWithMtools(*volume, made);
+    // The volume of a 29F160 card: 3936 sectors, FATs of 12.
+    std::optional<Volume> large = buildFat12Volume(made, volumeShapeFor("29F160"));
+    ASSERT_TRUE(large);
+    ASSERT_EQ(large->image.size(), 3936u * 512);
+    EXPECT_EQ(vm::formats::u16leAt(large->image, 22), 12);
+    checkWithMtools(*large, made);
+}
 
+void Mc10kCard::checkWithMtools(const Volume& volume, const std::vector<VolumeFile>& made)
+{
     const fs::path image = root_ / "tmp" / "volume.img";
-    writeAll(image, volume->image);
-    const std::string listing = run("MTOOLS_NO_VFAT=0 mdir -a -i '" + image.string() + "' :: 2>&1");
+    writeAll(image, volume.image);
+    const std::string listing = run("mdir -a -i '" + image.string() + "' :: 2>&1");
     for (const VolumeFile& file : made) {
         SCOPED_TRACE(file.name + "\n" + listing);
         // mdir writes sizes from 1000 on in groups of three digits.
