@@ -1,10 +1,11 @@
 // Janome8000: the 128 KiB card of the Janome 8000. The machine addresses the card in two
 // 64 KiB halves, so every address the card holds is a 16-bit offset within its half.
 //
-// The display-list templates and the thread-colour glyphs below are ours: the machine's own
-// are not published. They have the shape the card's lists need (entry counts, header words,
-// the relocation rule) so that the lists, the pages and the attribute table the readers
-// follow are laid out as on a genuine card.
+// The display-list templates and the thread-colour glyphs come from data files
+// ("8000lists.bin", "8000glyph.bin"); those that ship are ours (tools/janome_data.py), with
+// the shape the card's lists need (entry counts, header words, the relocation rule), so that
+// the lists, the pages and the attribute table the readers follow are laid out as on a
+// genuine card.
 #include "cards/janome8000.h"
 
 #include "cards/compile29f040.h"
@@ -31,59 +32,6 @@ constexpr std::size_t kAttributes = 0x12900;
 constexpr std::size_t kDesignPicture = 128, kColourPicture = 72, kGlyph = 24;
 constexpr int kDivisor = 676;
 
-// ---- Our display-list templates ------------------------------------------------------------
-
-using Entry = std::array<std::uint16_t, 3>;
-struct ListTemplate {
-    std::uint16_t header;
-    std::vector<Entry> entries;
-    bool baseZero;
-};
-
-ListTemplate makeTemplate(int number, int entries, bool baseZero)
-{
-    ListTemplate t{static_cast<std::uint16_t>((baseZero ? 0xF800 : 0xDC00) | entries), {}, baseZero};
-    for (int e = 0; e < entries; ++e) {
-        const auto item = static_cast<std::uint16_t>(number * 8 + e);
-        // Relocated lists point into the menu bitmaps; the base-0 ones at fixed places.
-        t.entries.push_back({0x0C01, static_cast<std::uint16_t>(baseZero ? 0x5000 + 8 * item : 8 * item),
-                             static_cast<std::uint16_t>(0x4000 + 4 * e)});
-    }
-    return t;
-}
-
-// The first index's fixed templates in order: 19, (the size lists go here), 7, 8 with base
-// 0, 4, 1 with base 0. Their lists take 1074 bytes.
-const std::vector<ListTemplate>& firstTemplates()
-{
-    static const std::vector<ListTemplate> kTemplates = [] {
-        std::vector<ListTemplate> t;
-        int number = 0;
-        for (int i = 0; i < 19; ++i)
-            t.push_back(makeTemplate(number++, 5, false));
-        for (int i = 0; i < 7; ++i)
-            t.push_back(makeTemplate(number++, 4, false));
-        for (int i = 0; i < 8; ++i)
-            t.push_back(makeTemplate(number++, 4, true));
-        for (int i = 0; i < 4; ++i)
-            t.push_back(makeTemplate(number++, 5, false));
-        t.push_back(makeTemplate(number++, 4, true));
-        return t;
-    }();
-    return kTemplates;
-}
-
-// The second index's own templates (six more are shared with the first): 78 bytes of lists.
-const std::vector<ListTemplate>& secondTemplates()
-{
-    static const std::vector<ListTemplate> kTemplates = {makeTemplate(40, 5, false), makeTemplate(41, 4, false),
-                                                         makeTemplate(42, 4, false)};
-    return kTemplates;
-}
-constexpr int kSharedTemplates = 6;
-
-constexpr unsigned kSizeListHeader = 0xDC06;
-constexpr int kFirstFixed = 19;
 
 // Lists are written entry by entry; the index gets each list's header word and place.
 class ListWriter {
@@ -103,17 +51,17 @@ public:
         u16(index_ + 2, static_cast<unsigned>(list));
         index_ += 4;
     }
-    void list(unsigned header, const std::vector<Entry>& entries, bool baseZero)
+    void list(unsigned header, const std::vector<ListEntry>& entries, bool baseZero)
     {
         indexEntry(header, lists_);
-        for (const Entry& e : entries) {
+        for (const ListEntry& e : entries) {
             u16(lists_, e[0]);
             u16(lists_ + 2, e[1] <= 4096 && !baseZero ? e[1] + relocation_ : e[1]);
             u16(lists_ + 4, e[2]);
             lists_ += 6;
         }
     }
-    void emit(const ListTemplate& t) { list(t.header, t.entries, t.baseZero); }
+    void emit(const ListTemplate& t) { list(t.header, t.entries, t.baseZero()); }
     std::size_t listEnd() const { return lists_; }
 
 private:
@@ -216,20 +164,76 @@ std::vector<Bytes> cutSegments(ByteSpan s, int colours)
 
 std::pair<int, int> sizeClass(int width, int height) { return {(width + 49) / 50 * 5, (height + 49) / 50 * 5}; }
 
-std::vector<GlyphRecord> threadGlyphs(int number)
+// ---- The menu data files ------------------------------------------------------------------------
+
+std::optional<MenuData> parseMenuData(ByteSpan lists, ByteSpan glyphs)
 {
-    // Ours: one record for every colour, a second for the numbers from 50 on; each holds the
-    // number in its first byte and a pattern of it in the rest.
-    std::vector<GlyphRecord> records;
-    for (int line = 0; line < (number >= 50 ? 2 : 1); ++line) {
-        GlyphRecord r{};
-        r[0] = static_cast<std::uint8_t>(number);
-        r[1] = static_cast<std::uint8_t>(line);
-        for (std::size_t k = 2; k < r.size(); ++k)
-            r[k] = static_cast<std::uint8_t>((number * 37 + static_cast<int>(k) * 11 + line) & 0xFF);
-        records.push_back(r);
+    MenuData data;
+    formats::ByteReader in(lists);
+    auto one = [&in]() {
+        ListTemplate t;
+        t.header = in.u16le();
+        t.second = in.u16le();
+        for (unsigned e = 0; e < (t.header & 0xFFu) && in.ok(); ++e)
+            t.entries.push_back({in.u16le(), in.u16le(), in.u16le()});
+        return t;
+    };
+    for (std::size_t t = 0; t < kFirstFixedTemplates; ++t)
+        data.first.push_back(one());
+    for (std::size_t t = 0; t < kSecondOwnTemplates; ++t)
+        data.second.push_back(one());
+    data.sizeList = one();
+    if (!in.ok() || data.sizeList.entries.size() != 6)
+        return std::nullopt;
+    formats::ByteReader g(glyphs);
+    for (auto& records : data.glyphs) {
+        const std::size_t count = g.u8();
+        for (std::size_t k = 0; k < 2; ++k) {
+            GlyphRecord r{};
+            formats::ByteSpan bytes = g.take(r.size());
+            std::copy(bytes.begin(), bytes.end(), r.begin());
+            if (k < count)
+                records.push_back(r);
+        }
     }
-    return records;
+    if (!g.ok())
+        return std::nullopt;
+    return data;
+}
+
+Bytes listsFile(const MenuData& data)
+{
+    formats::ByteWriter out;
+    auto one = [&out](const ListTemplate& t) {
+        out.u16le(t.header);
+        out.u16le(t.second);
+        for (const ListEntry& e : t.entries)
+            for (std::uint16_t w : e)
+                out.u16le(w);
+    };
+    for (const ListTemplate& t : data.first)
+        one(t);
+    for (const ListTemplate& t : data.second)
+        one(t);
+    one(data.sizeList);
+    return out.take();
+}
+
+Bytes glyphsFile(const MenuData& data)
+{
+    formats::ByteWriter out;
+    for (const auto& records : data.glyphs) {
+        out.u8(static_cast<unsigned>(std::min<std::size_t>(records.size(), 2)));
+        for (std::size_t k = 0; k < 2; ++k)
+            for (std::uint8_t b : k < records.size() ? records[k] : GlyphRecord{})
+                out.u8(b);
+    }
+    return out.take();
+}
+
+std::optional<MenuData> loadMenuData()
+{
+    return parseMenuData(readDataFile("8000lists.bin"), readDataFile("8000glyph.bin"));
 }
 
 // ---- The layout ---------------------------------------------------------------------------------
@@ -257,8 +261,8 @@ MonoBitmap designPicture(const SewDesign& design)
 
 class Layout8000 {
 public:
-    Layout8000(const std::vector<SewDesign>& designs, ByteSpan control, ByteSpan bitmaps)
-        : designs_(designs), control_(control), bitmaps_(bitmaps)
+    Layout8000(const std::vector<SewDesign>& designs, ByteSpan control, ByteSpan bitmaps, const MenuData& menu)
+        : designs_(designs), control_(control), bitmaps_(bitmaps), menu_(menu)
     {
     }
     Janome8000Result run();
@@ -282,6 +286,7 @@ private:
 
     const std::vector<SewDesign>& designs_;
     ByteSpan control_, bitmaps_;
+    const MenuData& menu_;
     Janome8000Result result_;
     Bytes& image_ = result_.image;
     std::vector<Placed> placed_;
@@ -356,10 +361,18 @@ bool Layout8000::lowerArea()
     for (const ColourPage& page : pages)
         pageBytes += 12 + 24 * static_cast<std::size_t>(page.count);
 
-    const std::size_t firstLists = kFirstIndex + 4 * (39 + s);
-    const std::size_t secondIndex = firstLists + 1074 + 36 * s;
-    const std::size_t secondLists = secondIndex + 4 * (9 + pages.size());
-    const std::size_t pageIndex = secondLists + 78 + pageBytes;
+    // The lists' sizes: 1074 + 36 S and 78 + the colour pages with the templates that ship.
+    auto listBytes = [](const std::vector<ListTemplate>& templates) {
+        std::size_t bytes = 0;
+        for (const ListTemplate& t : templates)
+            bytes += 6 * t.entries.size();
+        return bytes;
+    };
+    const std::size_t indexEntries = menu_.first.size() + s;
+    const std::size_t firstLists = kFirstIndex + 4 * indexEntries;
+    const std::size_t secondIndex = firstLists + listBytes(menu_.first) + 6 * menu_.sizeList.entries.size() * s;
+    const std::size_t secondLists = secondIndex + 4 * (kSharedTemplates + menu_.second.size() + pages.size());
+    const std::size_t pageIndex = secondLists + listBytes(menu_.second) + pageBytes;
     const std::size_t pageLists = pageIndex + 4 * menuPages;
     const std::size_t whole = pageLists + 10 * menuPages;
     const std::size_t pictures = whole + 4 + 2 * n;
@@ -377,7 +390,7 @@ bool Layout8000::lowerArea()
     std::vector<GlyphRecord> glyphRecords;
     for (int number : used) {
         std::array<unsigned, 2> places{0xFFFF, 0xFFFF};
-        std::vector<GlyphRecord> records = threadGlyphs(number);
+        const std::vector<GlyphRecord>& records = menu_.glyphs[static_cast<std::size_t>(std::clamp(number, 0, kThreadColours - 1))];
         for (std::size_t k = 0; k < records.size() && k < 2; ++k) {
             places[k] = static_cast<unsigned>(glyphEnd);
             glyphRecords.push_back(records[k]);
@@ -392,32 +405,29 @@ bool Layout8000::lowerArea()
 
     // The first index: 19 fixed templates, the size lists, the rest.
     ListWriter first(image_, kFirstIndex, firstLists, relocation);
-    const auto& fixed = firstTemplates();
-    for (int t = 0; t < kFirstFixed; ++t)
-        first.emit(fixed[static_cast<std::size_t>(t)]);
+    const auto& fixed = menu_.first;
+    for (std::size_t t = 0; t < kFirstBeforeSizes; ++t)
+        first.emit(fixed[t]);
     for (const auto& [width, height] : classes_) {
+        // Entries 1 to 4: the glyphs of the height's and the width's two digits.
         auto glyph = [](int digit) { return static_cast<std::uint16_t>(12 * ('0' + digit)); };
-        std::vector<Entry> entries = {
-            {0x0C01, 0x0100, 0x4300},
-            {0x0C01, glyph(height / 10 % 10), 0x4304},
-            {0x0C01, glyph(height % 10), 0x4308},
-            {0x0C01, glyph(width / 10 % 10), 0x430C},
-            {0x0C01, glyph(width % 10), 0x4310},
-            {0x0C01, 0x0108, 0x4314},
-        };
-        first.list(kSizeListHeader, entries, false);
+        std::vector<ListEntry> entries = menu_.sizeList.entries;
+        const int digits[4] = {height / 10 % 10, height % 10, width / 10 % 10, width % 10};
+        for (std::size_t k = 0; k < 4; ++k)
+            entries[k + 1][1] = glyph(digits[k]);
+        first.list(menu_.sizeList.header, entries, false);
     }
-    for (std::size_t t = kFirstFixed; t < fixed.size(); ++t)
+    for (std::size_t t = kFirstBeforeSizes; t < fixed.size(); ++t)
         first.emit(fixed[t]);
 
     // The second index: six shared lists, three of its own, the colour pages.
     ListWriter second(image_, secondIndex, secondLists, relocation);
     std::size_t sharedList = firstLists;
-    for (int t = 0; t < kSharedTemplates; ++t) {
-        second.indexEntry(fixed[static_cast<std::size_t>(t)].header, sharedList);
-        sharedList += 6 * fixed[static_cast<std::size_t>(t)].entries.size();
+    for (std::size_t t = 0; t < kSharedTemplates; ++t) {
+        second.indexEntry(fixed[t].header, sharedList);
+        sharedList += 6 * fixed[t].entries.size();
     }
-    for (const ListTemplate& t : secondTemplates())
+    for (const ListTemplate& t : menu_.second)
         second.emit(t);
     std::vector<std::size_t> firstColourPicture(n, 0);
     for (std::size_t i = 0, at = colourPictures; i < n; ++i) {
@@ -432,7 +442,7 @@ bool Layout8000::lowerArea()
     };
     for (const ColourPage& page : pages) {
         const SewDesign& design = designs_[page.design];
-        std::vector<Entry> entries = {{0x2005, 0x0D87, 0x43C0},
+        std::vector<ListEntry> entries = {{0x2005, 0x0D87, 0x43C0},
                                       {0x0801, static_cast<std::uint16_t>(8 * kPageT[design.colours] + 3623), 0x454A}};
         auto colourAt = [&](int k) { return design.colourNumbers[static_cast<std::size_t>(page.first + k)]; };
         for (int k = 0; k < page.count; ++k)
@@ -546,14 +556,15 @@ Janome8000Result Layout8000::run()
 
 }  // namespace
 
-Janome8000Result layoutJanome8000(const std::vector<SewDesign>& designs, ByteSpan control, ByteSpan menuBitmaps)
+Janome8000Result layoutJanome8000(const std::vector<SewDesign>& designs, ByteSpan control, ByteSpan menuBitmaps,
+                                  const MenuData& menu)
 {
     if (control.size() < kControlLowBytes + kControlHighBytes) {
         Janome8000Result result;
         result.code = -16;
         return result;
     }
-    return Layout8000(designs, control, menuBitmaps).run();
+    return Layout8000(designs, control, menuBitmaps, menu).run();
 }
 
 }  // namespace vm::cards
@@ -593,7 +604,12 @@ std::int64_t Janome8000(vm::platform::WindowHandle window, int, const char*, Col
         diaDoMessageEx(window, MB_ICONINFORMATION, 0, 150);
         return -16;
     }
-    Janome8000Result layout = layoutJanome8000(designs, control, bitmaps);
+    std::optional<MenuData> menu = loadMenuData();
+    if (!menu) {
+        diaDoMessageEx(window, MB_ICONINFORMATION, 0, 150);
+        return -16;
+    }
+    Janome8000Result layout = layoutJanome8000(designs, control, bitmaps, *menu);
     using Failure = Janome8000Result::Failure;
     if (layout.failure != Failure::None) {
         const std::string& path = designs[static_cast<std::size_t>(std::max(layout.failedDesign, 0))].path;

@@ -7,6 +7,7 @@
 #include "cards/janome8000.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace vm::cards {
 
@@ -50,9 +51,77 @@ std::optional<std::size_t> menuBitmapsAt(ByteSpan image)
     return end < kLowerEnd ? std::optional<std::size_t>(end) : std::nullopt;
 }
 
+// A list as its template: the entries' middle words moved back by the base they were moved by.
+ListTemplate templateOf(ByteSpan image, std::size_t indexEntry, unsigned base)
+{
+    ListTemplate t;
+    t.header = formats::u16leAt(image, indexEntry);
+    const std::size_t list = formats::u16leAt(image, indexEntry + 2);
+    for (std::size_t e = 0; e < (t.header & 0xFFu); ++e) {
+        ListEntry entry{formats::u16leAt(image, list + 6 * e), formats::u16leAt(image, list + 6 * e + 2),
+                        formats::u16leAt(image, list + 6 * e + 4)};
+        if (!t.baseZero() && entry[1] >= base && entry[1] <= base + 4096)
+            entry[1] = static_cast<std::uint16_t>(entry[1] - base);
+        t.entries.push_back(entry);
+    }
+    return t;
+}
+
+// The templates of the card's two indexes, and the glyph records its colour pages name,
+// over those of `before` (the colours the card does not use keep theirs).
+std::optional<MenuData> menuDataOf(ByteSpan image, std::size_t base, const MenuData* before)
+{
+    constexpr std::size_t kFirstIndex = 0x2220;
+    const std::size_t firstLists = formats::u16leAt(image, kFirstIndex + 2);
+    if (firstLists < kFirstIndex + 4 * kFirstFixedTemplates || (firstLists - kFirstIndex) % 4 != 0)
+        return std::nullopt;
+    const std::size_t sizes = (firstLists - kFirstIndex) / 4 - kFirstFixedTemplates;
+    const auto b = static_cast<unsigned>(base);
+    MenuData menu;
+    if (before)
+        menu.glyphs = before->glyphs;
+    for (std::size_t t = 0; t < kFirstFixedTemplates; ++t) {
+        const std::size_t index = t < kFirstBeforeSizes ? t : t + sizes;
+        menu.first.push_back(templateOf(image, kFirstIndex + 4 * index, b));
+    }
+    if (sizes == 0)
+        return std::nullopt;  // no size list to take the size-list template from
+    menu.sizeList = templateOf(image, kFirstIndex + 4 * kFirstBeforeSizes, b);
+    if (menu.sizeList.entries.size() != 6)
+        return std::nullopt;
+    for (std::size_t k = 1; k <= 4; ++k)
+        menu.sizeList.entries[k][1] = 0;
+    const std::size_t second = formats::u16leAt(image, 0x2178);
+    for (std::size_t t = 0; t < kSecondOwnTemplates; ++t)
+        menu.second.push_back(templateOf(image, second + 4 * (kSharedTemplates + t), b));
+    // The colour pages: each colour's number (12 x it above the base), then its glyphs.
+    for (std::size_t p = kSharedTemplates + kSecondOwnTemplates; p < 9 + 2 * kJanome8000MostDesigns; ++p) {
+        const unsigned header = formats::u16leAt(image, second + 4 * p);
+        if ((header & 0xFF00) != 0xDC00 || (header & 0xFF) < 6 || ((header & 0xFF) - 2) % 4 != 0)
+            break;
+        const std::size_t list = formats::u16leAt(image, second + 4 * p + 2), m = ((header & 0xFF) - 2) / 4;
+        for (std::size_t k = 0; k < m; ++k) {
+            const unsigned word = formats::u16leAt(image, list + 6 * (2 + k) + 2);
+            if (word < b || (word - b) % 12 != 0 || (word - b) / 12 >= kThreadColours)
+                continue;
+            std::vector<GlyphRecord> records;
+            for (std::size_t g = 0; g < 2; ++g) {
+                const std::size_t at = formats::u16leAt(image, list + 6 * (2 + 2 * m + 2 * k + g) + 2);
+                if (at == 0xFFFF || !formats::fits(image.size(), at, 24))
+                    continue;
+                GlyphRecord r{};
+                std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(at), r.size(), r.begin());
+                records.push_back(r);
+            }
+            menu.glyphs[(word - b) / 12] = records;
+        }
+    }
+    return menu;
+}
+
 }  // namespace
 
-std::vector<DataFile> janomeDataFiles(ByteSpan image, std::int64_t make, std::string& why)
+std::vector<DataFile> janomeDataFiles(ByteSpan image, std::int64_t make, std::string& why, const MenuData* glyphsBefore)
 {
     std::vector<DataFile> files;
     if (make == 98) {
@@ -75,6 +144,11 @@ std::vector<DataFile> janomeDataFiles(ByteSpan image, std::int64_t make, std::st
             --end;
         files.push_back({"8000bmp.bin", Bytes(image.begin() + static_cast<std::ptrdiff_t>(*bitmaps),
                                               image.begin() + static_cast<std::ptrdiff_t>(end))});
+        std::optional<MenuData> menu = menuDataOf(image, *bitmaps, glyphsBefore);
+        if (menu) {
+            files.push_back({"8000lists.bin", listsFile(*menu)});
+            files.push_back({"8000glyph.bin", glyphsFile(*menu)});
+        }
     } else {
         why = "this family's builder takes no data files from a card";
     }

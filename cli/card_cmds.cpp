@@ -506,7 +506,9 @@ int saveTemplates(const std::string& image, const std::string& makeName, const s
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     std::string why;
-    std::vector<cards::DataFile> files = cards::janomeDataFiles(bytes, make->make, why);
+    // The glyphs of colours the card does not name stay as installed.
+    std::optional<cards::MenuData> installed = cards::loadMenuData();
+    std::vector<cards::DataFile> files = cards::janomeDataFiles(bytes, make->make, why, installed ? &*installed : nullptr);
     if (files.empty()) {
         fail("no data files taken from " + image + ": " + why);
         return 1;

@@ -339,7 +339,10 @@ TEST(Janome8000Layout, TablesOfTwoDesigns)
     const Bytes control = readAll(fs::path(VELMORA_SOURCE_DATA_DIR) / "8000ctrl.bin");
     const Bytes bitmaps = readAll(fs::path(VELMORA_SOURCE_DATA_DIR) / "8000bmp.bin");
     const SewDesign two = handMadeDesign(true), one = handMadeDesign(false);
-    Janome8000Result r = layoutJanome8000({two, one}, control, bitmaps);
+    const std::optional<MenuData> menu = parseMenuData(readAll(fs::path(VELMORA_SOURCE_DATA_DIR) / "8000lists.bin"),
+                                                       readAll(fs::path(VELMORA_SOURCE_DATA_DIR) / "8000glyph.bin"));
+    ASSERT_TRUE(menu);
+    Janome8000Result r = layoutJanome8000({two, one}, control, bitmaps, *menu);
     ASSERT_EQ(r.failure, Janome8000Result::Failure::None);
     const Bytes& b = r.image;
     ASSERT_EQ(b.size(), 0x20000u);
@@ -959,13 +962,33 @@ TEST_F(JanomeCards, DataFilesComeBackFromTheCards)
     ASSERT_EQ(build(99, "29F040", files), 1);
     Bytes card8000 = takeCardBuffer(dialog_)->bytes;
     taken = janomeDataFiles(card8000, 99, why);
-    ASSERT_EQ(taken.size(), 2u);
+    ASSERT_GE(taken.size(), 2u);
     EXPECT_EQ(taken[0].name, "8000ctrl.bin");
     Bytes control(card8000.begin() + 0x2000, card8000.begin() + 0x2000 + 544);
     control.insert(control.end(), card8000.begin() + 0x12000, card8000.begin() + 0x13000);
     EXPECT_EQ(taken[0].bytes, control);
     EXPECT_EQ(taken[1].name, "8000bmp.bin");
     EXPECT_EQ(taken[1].bytes, readAll(fs::path(VELMORA_SOURCE_DATA_DIR) / "8000bmp.bin"));
+    // The templates come back from the card's lists byte for byte; the glyph records of the
+    // colours its pages name, and none for the others.
+    ASSERT_EQ(taken.size(), 4u);
+    EXPECT_EQ(taken[2].name, "8000lists.bin");
+    EXPECT_EQ(taken[2].bytes, readAll(fs::path(VELMORA_SOURCE_DATA_DIR) / "8000lists.bin"));
+    EXPECT_EQ(taken[3].name, "8000glyph.bin");
+    std::optional<MenuData> shipped = parseMenuData(taken[2].bytes, readAll(fs::path(VELMORA_SOURCE_DATA_DIR) / "8000glyph.bin"));
+    std::optional<MenuData> back = parseMenuData(taken[2].bytes, taken[3].bytes);
+    ASSERT_TRUE(shipped && back);
+    std::vector<int> named;
+    for (std::size_t i = 0; i < 6; ++i)
+        if (designs[i].colours.size() > 1)
+            named.insert(named.end(), designs[i].colours.begin(), designs[i].colours.end());
+    ASSERT_FALSE(named.empty());
+    for (int number = 0; number < kThreadColours; ++number) {
+        const bool used = std::find(named.begin(), named.end(), number) != named.end();
+        EXPECT_EQ(back->glyphs[static_cast<std::size_t>(number)],
+                  used ? shipped->glyphs[static_cast<std::size_t>(number)] : std::vector<GlyphRecord>{})
+            << number;
+    }
 
     EXPECT_TRUE(janomeDataFiles(card8000, 98, why).empty());
     EXPECT_FALSE(why.empty());

@@ -202,6 +202,8 @@ TEST_F(CardCommandLine, JanomeImagesSplitBackAndGiveTheirDataFiles)
     ASSERT_EQ(taken.exitCode, 0) << taken.err;
     EXPECT_EQ(fs::file_size(root_ / "data" / "VelmoraII" / "8000ctrl.bin"), 4640u);
     EXPECT_GT(fs::file_size(root_ / "data" / "VelmoraII" / "8000bmp.bin"), 0u);
+    EXPECT_EQ(fs::file_size(root_ / "data" / "VelmoraII" / "8000lists.bin"), 1360u);
+    EXPECT_EQ(fs::file_size(root_ / "data" / "VelmoraII" / "8000glyph.bin"), 80u * 49);
     taken = runVelmora({"card", "templates", (root_ / "janome9000.img").string(), "--make", "janome9000", "--dir",
                         (root_ / "templates").string()});
     ASSERT_EQ(taken.exitCode, 0) << taken.err;
