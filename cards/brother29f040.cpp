@@ -2,6 +2,8 @@
 // reading it shares with the 28F010 builder.
 #include "cards/brother29f040.h"
 
+#include "cards/builder.h"
+
 #include "box/comm.h"
 #include "cards/compile29f040.h"
 #include "dia/dia.h"
@@ -43,12 +45,6 @@ bool readFile(const std::string& path, Bytes& out)
         return false;
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
-}
-
-bool canOpen(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return static_cast<bool>(in);
 }
 
 // The thumbnail length L of a block, 0 when the stitch block does not lie in the bytes.
@@ -186,28 +182,6 @@ bool writePrepared(CollHandle dialog, const std::string& path, int row, const By
     return true;
 }
 
-// Message 101, 103 or 129 with the path, without a title; false, the build stops.
-bool refuse(platform::WindowHandle window, int message, const std::string& path)
-{
-    diaDoMessageFmtEx(window, message == 129 ? MB_ICONSTOP : MB_ICONINFORMATION, 0, message, path.c_str());
-    return false;
-}
-
-std::vector<std::string> tablePaths(CollHandle dialog)
-{
-    std::vector<std::string> paths;
-    TableHandle table = collGetTable(dialog, "PESTable");
-    if (!table)
-        return paths;
-    for (int row = 0; row < tableRowCount(table); ++row) {
-        char field[4096] = {};
-        tableGetField(table, row, 0, field, sizeof field);
-        paths.emplace_back(field);
-    }
-    tableDestroy(table);
-    return paths;
-}
-
 }  // namespace
 
 WorkFiles::~WorkFiles()
@@ -341,15 +315,11 @@ std::int64_t countStitches(ByteSpan block)
 bool loadBrotherDesigns(platform::WindowHandle window, CollHandle dialog, WorkFiles& work,
                         std::vector<BrotherDesign>& designs)
 {
-    std::vector<std::string> paths = tablePaths(dialog);
+    std::vector<std::string> paths = designTablePaths(dialog);
     // Every file must open and be a design before anything is prepared. The number of
     // designs of each file comes from its prepared form, which is what the card gets.
-    for (const std::string& path : paths) {
-        if (!canOpen(path))
-            return refuse(window, 101, path);
-        if (!formats::isArtOrEmb(path) && formats::detectDesignType(window, path.c_str()) < 0)
-            return refuse(window, 103, path);
-    }
+    if (!checkDesignFiles(window, paths))
+        return false;
     if (paths.empty()) {
         diaDoMessageEx(window, MB_ICONINFORMATION, 0, 123);
         return false;
@@ -362,16 +332,16 @@ bool loadBrotherDesigns(platform::WindowHandle window, CollHandle dialog, WorkFi
         if (code == kHoopRefused)
             return false;  // the hoop check has asked
         if (code != kPrepared)
-            return refuse(window, 103, path);
+            return refuseDesign(window, 103, path);
         Bytes file;
         if (!readFile(prepared, file))
-            return refuse(window, 101, path);
+            return refuseDesign(window, 101, path);
         std::vector<BrotherDesign> found = readBrotherDesigns(file, path, prepared);
         if (found.empty())
-            return refuse(window, 103, path);
+            return refuseDesign(window, 103, path);
         for (BrotherDesign& design : found) {
             if (design.colours.empty())
-                return refuse(window, 129, path);
+                return refuseDesign(window, 129, path);
             designs.push_back(std::move(design));
         }
     }
@@ -753,13 +723,6 @@ using namespace vm::cards;
 
 namespace {
 
-std::string dialogText(CollHandle coll, const char* tag)
-{
-    char text[1024] = {};
-    collGetString(coll, tag, text, sizeof text);
-    return text;
-}
-
 std::string todayUtc()
 {
     std::time_t now = std::time(nullptr);
@@ -801,14 +764,6 @@ vm::formats::Bytes bitmapsFile()
     if (in)
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return bytes;
-}
-
-void dumpDebugImage(CollHandle dialog, vm::formats::ByteSpan bytes)
-{
-    if (collGetNumeric(dialog, "Debug") == 0)
-        return;
-    std::ofstream out("card.out", std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace

@@ -80,11 +80,6 @@ struct SewDesign {
 // The stitch positions, colours and extents of a SEW design's stream.
 void measureSewDesign(SewDesign& design);
 
-// The rows of `PESTable`.
-std::vector<std::string> designPaths(CollHandle dialog);
-// Every file opens (message 101) and, unless it is EMB or ART, is a design of a known type
-// other than PSF (message 103). False when the build stops.
-bool checkDesignFiles(platform::WindowHandle window, const std::vector<std::string>& paths);
 // The any-to-SEW conversion with the dialog collection (the hoop check is asked there).
 // False when the conversion failed or was refused.
 bool convertToSew(CollHandle dialog, const std::string& path, SewDesign& design);
@@ -92,10 +87,6 @@ bool convertToSew(CollHandle dialog, const std::string& path, SewDesign& design)
 // A data file of the program (the user data folder first, then the shipped folder); empty
 // when missing.
 formats::Bytes readDataFile(const char* name);
-// "card.out" in the current folder, when `Debug` is set.
-void dumpCardOut(CollHandle dialog, formats::ByteSpan image);
-// The message with the path, information icon, no title.
-void pathMessage(platform::WindowHandle window, int message, const std::string& path);
 
 // ---- Monochrome pictures -------------------------------------------------------------------------
 

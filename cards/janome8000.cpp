@@ -8,8 +8,10 @@
 // genuine card.
 #include "cards/janome8000.h"
 
+#include "cards/builder.h"
 #include "cards/compile29f040.h"
 #include "dia/dia.h"
+#include "formats/design_types.h"
 
 #include <algorithm>
 #include <memory>
@@ -573,7 +575,7 @@ using namespace vm::cards;
 
 std::int64_t Janome8000(vm::platform::WindowHandle window, int, const char*, CollHandle, CollHandle dialog)
 {
-    std::vector<std::string> paths = designPaths(dialog);
+    std::vector<std::string> paths = designTablePaths(dialog);
     vm::formats::Bytes control = readDataFile("8000ctrl.bin");
     if (control.size() < kControlLowBytes + kControlHighBytes) {
         diaDoMessageEx(window, MB_ICONINFORMATION, 0, 150);
@@ -583,7 +585,7 @@ std::int64_t Janome8000(vm::platform::WindowHandle window, int, const char*, Col
         diaDoMessageEx(window, MB_ICONINFORMATION, 0, 125);
         return -1;
     }
-    if (!checkDesignFiles(window, paths))
+    if (!checkDesignFiles(window, paths, {vm::formats::kTypePsf}))
         return -1;
     std::vector<SewDesign> designs(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -591,11 +593,11 @@ std::int64_t Janome8000(vm::platform::WindowHandle window, int, const char*, Col
             return -1;
         // Each design is refused as soon as it is converted, as the card takes them in turn.
         if (designs[i].colours > kJanome8000MostColours) {
-            pathMessage(window, 184, paths[i]);
+            refuseDesign(window, 184, paths[i]);
             return -8;
         }
         if (designs[i].width() > kJanome8000MostWidth || designs[i].height() > kJanome8000MostHeight) {
-            pathMessage(window, 183, paths[i]);
+            refuseDesign(window, 183, paths[i]);
             return -9;
         }
     }
@@ -614,14 +616,14 @@ std::int64_t Janome8000(vm::platform::WindowHandle window, int, const char*, Col
     if (layout.failure != Failure::None) {
         const std::string& path = designs[static_cast<std::size_t>(std::max(layout.failedDesign, 0))].path;
         switch (layout.failure) {
-        case Failure::TooManyColours: pathMessage(window, 184, path); break;
-        case Failure::TooLarge: pathMessage(window, 183, path); break;
-        case Failure::NoRoom: pathMessage(window, 104, path); break;
+        case Failure::TooManyColours: refuseDesign(window, 184, path); break;
+        case Failure::TooLarge: refuseDesign(window, 183, path); break;
+        case Failure::NoRoom: refuseDesign(window, 104, path); break;
         default: diaDoMessageEx(window, MB_ICONSTOP, 0, 121); break;
         }
         return layout.code;
     }
-    dumpCardOut(dialog, layout.image);
+    dumpDebugImage(dialog, layout.image);
     auto buffer = std::make_unique<CardBuffer>();
     buffer->bytes = std::move(layout.image);
     handOverCardBuffer(dialog, std::move(buffer), kJanome8000Bytes, layout.stitches);

@@ -4,9 +4,11 @@
 #include "cards/janome9000.h"
 
 #include "box/handler.h"
+#include "cards/builder.h"
 #include "cards/compile29f040.h"
 #include "cards/janome.h"
 #include "dia/dia.h"
+#include "formats/design_types.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -194,7 +196,7 @@ using namespace vm::cards;
 
 std::int64_t Janome9000_29F040(vm::platform::WindowHandle window, int, const char*, CollHandle, CollHandle dialog)
 {
-    std::vector<std::string> paths = designPaths(dialog);
+    std::vector<std::string> paths = designTablePaths(dialog);
     if (paths.size() > kJanome9000MostDesigns) {
         diaDoMessageEx(window, MB_ICONINFORMATION, 0, 125);
         return -1;
@@ -209,7 +211,7 @@ std::int64_t Janome9000_29F040(vm::platform::WindowHandle window, int, const cha
         diaDoMessageEx(window, MB_ICONINFORMATION, 0, 150);
         return -1;
     }
-    if (!checkDesignFiles(window, paths))
+    if (!checkDesignFiles(window, paths, {vm::formats::kTypePsf}))
         return -1;
     std::vector<SewDesign> designs(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i)
@@ -219,10 +221,10 @@ std::int64_t Janome9000_29F040(vm::platform::WindowHandle window, int, const cha
     Janome9000Result layout = layoutJanome9000(designs, cardTemplate);
     if (layout.failure != Janome9000Result::Failure::None) {
         const std::string& path = designs[static_cast<std::size_t>(layout.failedDesign)].path;
-        pathMessage(window, layout.failure == Janome9000Result::Failure::CardFull ? 104 : 184, path);
+        refuseDesign(window, layout.failure == Janome9000Result::Failure::CardFull ? 104 : 184, path);
         return -1;
     }
-    dumpCardOut(dialog, layout.image);
+    dumpDebugImage(dialog, layout.image);
     auto buffer = std::make_unique<CardBuffer>();
     buffer->bytes = std::move(layout.image);
     handOverCardBuffer(dialog, std::move(buffer), layout.cardSize, layout.stitches);

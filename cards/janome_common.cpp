@@ -3,12 +3,8 @@
 // any-to-SEW converter makes them, and the monochrome pictures of the card menus.
 #include "cards/janome.h"
 
-#include "coll/table.h"
-#include "dia/dia.h"
-#include "formats/design_types.h"
 #include "formats/stitchfiles.h"
 #include "platform/paths.h"
-#include "platform/text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -270,45 +266,6 @@ void measureSewDesign(SewDesign& design)
     }
 }
 
-std::vector<std::string> designPaths(CollHandle dialog)
-{
-    std::vector<std::string> paths;
-    TableHandle table = collGetTable(dialog, "PESTable");
-    if (!table)
-        return paths;
-    for (int row = 0; row < tableRowCount(table); ++row) {
-        char field[4096] = {};
-        tableGetField(table, row, 0, field, sizeof field);
-        paths.emplace_back(field);
-    }
-    tableDestroy(table);
-    return paths;
-}
-
-void pathMessage(platform::WindowHandle window, int message, const std::string& path)
-{
-    diaDoMessageFmtEx(window, MB_ICONINFORMATION, 0, message, path.c_str());
-}
-
-bool checkDesignFiles(platform::WindowHandle window, const std::vector<std::string>& paths)
-{
-    for (const std::string& path : paths) {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            pathMessage(window, 101, path);
-            return false;
-        }
-        if (formats::isArtOrEmb(path))
-            continue;
-        std::int64_t type = formats::detectDesignType(window, path.c_str());
-        if (type < 0 || type == formats::kTypePsf) {
-            pathMessage(window, 103, path);
-            return false;
-        }
-    }
-    return true;
-}
-
 bool convertToSew(CollHandle dialog, const std::string& path, SewDesign& design)
 {
     design.path = path;
@@ -328,14 +285,6 @@ Bytes readDataFile(const char* name)
     if (in)
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return bytes;
-}
-
-void dumpCardOut(CollHandle dialog, ByteSpan image)
-{
-    if (collGetNumeric(dialog, "Debug") == 0)
-        return;
-    std::ofstream out("card.out", std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
 }
 
 // ---- Monochrome pictures -------------------------------------------------------------------------

@@ -4,10 +4,12 @@
 #include "cards/mc10k.h"
 
 #include "box/handler.h"
+#include "cards/builder.h"
 #include "cards/compile29f040.h"
 #include "cards/janome.h"
 #include "coll/table.h"
 #include "dia/dia.h"
+#include "formats/design_types.h"
 #include "formats/convert.h"
 #include "formats/stitchfiles.h"
 #include "frame/folders.h"
@@ -243,8 +245,8 @@ std::int64_t MC10K_29F800(vm::platform::WindowHandle window, int, const char*, C
 {
     const std::string type = vm::box::stringItem(dialog, "Type");
     const std::size_t cardBytes = type == "29F800" ? 0x100000 : 0x200000;
-    std::vector<std::string> paths = designPaths(dialog);
-    if (!checkDesignFiles(window, paths))
+    std::vector<std::string> paths = designTablePaths(dialog);
+    if (!checkDesignFiles(window, paths, {vm::formats::kTypePsf}))
         return -1;
     const std::string work = vm::frame::workDirectory(dialog);
     if (work.empty()) {
@@ -287,7 +289,7 @@ std::int64_t MC10K_29F800(vm::platform::WindowHandle window, int, const char*, C
         diaDoMessageEx(window, MB_ICONSTOP, 5, 121);
         return -1;
     }
-    dumpCardOut(dialog, buffer->bytes);
+    dumpDebugImage(dialog, buffer->bytes);
     handOverCardBuffer(dialog, std::move(buffer), cardBytes, stitches);
     return 1;
 }

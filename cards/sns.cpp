@@ -3,9 +3,11 @@
 // menu screen of 208 x 64 pixels; the attribute table at 0x1F800 lists them as groups.
 #include "cards/sns.h"
 
+#include "cards/builder.h"
 #include "cards/compile29f040.h"
 #include "cards/janome8000.h"
 #include "dia/dia.h"
+#include "formats/design_types.h"
 
 #include <algorithm>
 #include <memory>
@@ -192,12 +194,12 @@ using namespace vm::cards;
 
 std::int64_t JanomeSnS1(vm::platform::WindowHandle window, int, const char*, CollHandle, CollHandle dialog)
 {
-    std::vector<std::string> paths = designPaths(dialog);
+    std::vector<std::string> paths = designTablePaths(dialog);
     if (paths.size() > kSnsMostDesigns) {
         diaDoMessageEx(window, MB_ICONINFORMATION, 0, 125);
         return -1;
     }
-    if (!checkDesignFiles(window, paths))
+    if (!checkDesignFiles(window, paths, {vm::formats::kTypePsf}))
         return -1;
     vm::formats::Bytes glyphs = readDataFile("snsglyph.bin");
     if (glyphs.size() < static_cast<std::size_t>(kSnsGlyphs) * 33) {
@@ -211,13 +213,13 @@ std::int64_t JanomeSnS1(vm::platform::WindowHandle window, int, const char*, Col
     SnsResult layout = layoutSns(designs, glyphs);
     if (layout.failure != SnsResult::Failure::None) {
         const std::string& path = designs[static_cast<std::size_t>(layout.failedDesign)].path;
-        pathMessage(window, layout.failure == SnsResult::Failure::TooManyColours ? 184
+        refuseDesign(window, layout.failure == SnsResult::Failure::TooManyColours ? 184
                             : layout.failure == SnsResult::Failure::TooLarge     ? 183
                                                                                  : 104,
                     path);
         return layout.code;
     }
-    dumpCardOut(dialog, layout.image);
+    dumpDebugImage(dialog, layout.image);
     auto buffer = std::make_unique<CardBuffer>();
     buffer->bytes = std::move(layout.image);
     handOverCardBuffer(dialog, std::move(buffer), kJanome8000Bytes, 0);

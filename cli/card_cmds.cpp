@@ -327,17 +327,19 @@ void setDesignList(CollHandle coll, const std::vector<std::string>& files)
     tableDestroy(table);
 }
 
-// The card information dialog of the Brother builders takes the texts given; the others
-// keep their defaults.
+// The card information dialogs of the Brother and Pfaff 7570 builders take the texts given,
+// the MC10000 card's its title; the others keep their defaults.
 void answerCardText(dia::HeadlessView& view, const std::string& copyright, const std::string& project)
 {
-    view.onDialog("SetInfo", [copyright, project](dia::Dialog& dialog) {
+    auto answer = [copyright, project](dia::Dialog& dialog) {
         if (!copyright.empty())
             dialog.changeValue(dialog.indexOfTag("CopyRight"), copyright);
         if (!project.empty())
             dialog.changeValue(dialog.indexOfTag("Project"), project);
         dialog.end(DIA_OK);
-    });
+    };
+    view.onDialog("SetInfo", answer);
+    view.onDialog("SetInfoPfaff", answer);
     // The MC10000 card takes the project text as its title.
     view.onDialog("SetInfoMC10K", [project](dia::Dialog& dialog) {
         if (!project.empty())

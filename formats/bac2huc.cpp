@@ -12,11 +12,6 @@ namespace vm::formats {
 
 namespace {
 
-std::uint32_t u32beAt(ByteSpan b, std::size_t at)
-{
-    return static_cast<std::uint32_t>(u16beAt(b, at)) << 16 | u16beAt(b, at + 2);
-}
-
 // Each block's colour from the table, as far as the table can be read inside the file.
 void takeColours(ByteSpan bac, Bytes& huc)
 {

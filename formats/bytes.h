@@ -127,6 +127,10 @@ inline std::uint32_t u24leAt(ByteSpan b, std::size_t offset)
 {
     return byteAt(b, offset) | (byteAt(b, offset + 1) << 8) | (static_cast<std::uint32_t>(byteAt(b, offset + 2)) << 16);
 }
+inline std::uint32_t u32beAt(ByteSpan b, std::size_t offset)
+{
+    return (static_cast<std::uint32_t>(u16beAt(b, offset)) << 16) | u16beAt(b, offset + 2);
+}
 inline std::uint32_t u32leAt(ByteSpan b, std::size_t offset)
 {
     return u16leAt(b, offset) | (static_cast<std::uint32_t>(u16leAt(b, offset + 2)) << 16);
@@ -157,6 +161,7 @@ public:
     void u16be(unsigned v) { u8((v >> 8) & 0xFF); u8(v & 0xFF); }
     void u24le(std::uint32_t v) { u16le(v & 0xFFFF); u8((v >> 16) & 0xFF); }
     void u32le(std::uint32_t v) { u16le(v & 0xFFFF); u16le(v >> 16); }
+    void u32be(std::uint32_t v) { u16be(v >> 16); u16be(v & 0xFFFF); }
     void f32le(float v);
     void text(std::string_view t)
     {
@@ -177,6 +182,7 @@ public:
     void patch16be(std::size_t offset, unsigned v) { at(offset) = (v >> 8) & 0xFF; at(offset + 1) = v & 0xFF; }
     void patch24le(std::size_t offset, std::uint32_t v) { patch16le(offset, v & 0xFFFF); at(offset + 2) = (v >> 16) & 0xFF; }
     void patch32le(std::size_t offset, std::uint32_t v) { patch16le(offset, v & 0xFFFF); patch16le(offset + 2, v >> 16); }
+    void patch32be(std::size_t offset, std::uint32_t v) { patch16be(offset, v >> 16); patch16be(offset + 2, v & 0xFFFF); }
     std::uint8_t& at(std::size_t offset)
     {
         if (offset >= bytes_.size())

@@ -11,12 +11,6 @@ namespace vm::formats {
 
 namespace {
 
-void patch32be(ByteWriter& out, std::size_t at, std::size_t value)
-{
-    out.patch16be(at, static_cast<unsigned>(value >> 16) & 0xFFFF);
-    out.patch16be(at + 2, static_cast<unsigned>(value) & 0xFFFF);
-}
-
 unsigned magnitude(ByteSpan huc, std::size_t at)
 {
     const int v = static_cast<std::int16_t>(u16beAt(huc, at));
@@ -45,19 +39,19 @@ int huc2bac(const char* outPath, Bytes* result, std::size_t* resultSize, const c
 
     ByteWriter out;
     out.fill(kBacHeader, 0);
-    patch32be(out, kBacStitchData, kBacHeader);
-    patch32be(out, 12, stream.size() - lead);
+    out.patch32be(kBacStitchData, static_cast<std::uint32_t>(kBacHeader));
+    out.patch32be(12, static_cast<std::uint32_t>(stream.size() - lead));
     out.patch16be(20, magnitude(huc, 19));
     out.patch16be(22, magnitude(huc, 21));
     out.patch16be(24, magnitude(huc, 23));
     out.patch16be(26, magnitude(huc, 25));
-    patch32be(out, 28, static_cast<std::size_t>(pairs));
+    out.patch32be(28, static_cast<std::uint32_t>(pairs));
     for (std::size_t i = 0; i < 16; ++i)
         out.at(32 + i) = huc[3 + i];
     out.raw(ByteSpan(stream).subspan(lead));
 
     const std::size_t table = out.size();
-    patch32be(out, kBacColourTable, table);
+    out.patch32be(kBacColourTable, static_cast<std::uint32_t>(table));
     out.fill(12, 0);
     out.u16be(0);
     out.u16be(static_cast<unsigned>(blocks));
@@ -73,7 +67,7 @@ int huc2bac(const char* outPath, Bytes* result, std::size_t* resultSize, const c
         out.u8(0);
         out.u8(0);
     }
-    patch32be(out, 4, out.size());
+    out.patch32be(4, static_cast<std::uint32_t>(out.size()));
     int code = deliverOutput(out.take(), outPath, result, resultSize, inPath, "bac");
     return code < 0 ? code : pairs;
 }

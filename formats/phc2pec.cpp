@@ -8,11 +8,16 @@
 //       length plus 2, then a u32 length; 14 bytes on a colour count byte, that many bytes
 //       and 0x15 more, then the stream.
 // PHD files share the magic family but their layout is published nowhere: they are refused.
+// The published layouts hold one design a file, so a file gives one PEC.
 #include "formats/design_types.h"
 #include "formats/pec.h"
 #include "formats/stitchfiles.h"
+#include "platform/profile.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
 
 namespace vm::formats {
 
@@ -54,6 +59,33 @@ bool findStream(ByteSpan b, bool phb, std::size_t& stream, std::vector<std::uint
         return false;
     stream = static_cast<std::size_t>(at);
     return true;
+}
+
+// A name of the "%08lX" kind, from the clock unless told otherwise; for designs that come
+// without one.
+std::string timeStem(unsigned long number = static_cast<unsigned long>(std::time(nullptr)))
+{
+    char stem[24];
+    std::snprintf(stem, sizeof stem, "%08lX", number);
+    return stem;
+}
+
+// Where the PEC goes when the caller names no place for it: beside the design file, as
+// "<name>.pec"; with the "MakePEC" option under the clock's "%08lX.pec" name instead, counted
+// on past names already there, so that no PEC in the folder is ever replaced.
+std::string besideName(const std::string& inPath)
+{
+    if (inPath.empty() || platform::getProfileInt("VelmoraII.ini", "Options", "MakePEC", 0) == 0)
+        return {};
+    const std::filesystem::path folder = std::filesystem::path(inPath).parent_path();
+    auto number = static_cast<unsigned long>(std::time(nullptr));
+    std::error_code error;
+    for (int tries = 0; tries < 1000; ++tries, ++number) {
+        std::filesystem::path candidate = folder / (timeStem(number) + ".pec");
+        if (!std::filesystem::exists(candidate, error))
+            return candidate.string();
+    }
+    return {};
 }
 
 }  // namespace
@@ -105,13 +137,14 @@ int phc2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const c
         c = static_cast<std::uint8_t>(clampPecIndex(c));
 
     ByteWriter out(Bytes(kPecMagic.begin(), kPecMagic.end()));
-    std::string label = in.name.empty() ? "design" : stemOf(in.name);
+    std::string label = in.name.empty() ? timeStem() : stemOf(in.name);
     writePecHeader(out, label, colours, static_cast<int>(maxX - minX), static_cast<int>(maxY - minY));
     out.raw(b.subspan(stream, end - stream));
     out.u8(0xFF);
     Bytes pec = out.take();
     appendThumbnails(pec, Frame::Plain, static_cast<int>(colours.size()));
-    int code = deliverOutput(std::move(pec), outPath, result, resultSize, inPath, "pec");
+    std::string target = outPath && *outPath ? outPath : result ? std::string() : besideName(in.name);
+    int code = deliverOutput(std::move(pec), target.empty() ? outPath : target.c_str(), result, resultSize, inPath, "pec");
     return code < 0 ? code : stitches;
 }
 

@@ -1,13 +1,15 @@
 // libFuzzer target for the design readers and converters: every content check, and the
 // PES, PEC, HUC, HUS, VIP, SHV, PCS (PCD, PCQ, PCM, THR), XXX, DST, DSB, DSZ, EXP, JEF, SEW,
-// Uxx, TAP, DAT, PHC, PHB, VP3, BAC, EPL and EMD routines, the turns, mirrors and resizing, on
-// whatever the bytes claim to be, and the refusal of the formats published nowhere.
+// Uxx, TAP, DAT, PHC, PHB, VP3, BAC, EPL and EMD routines, the Pfaff card data (VIC files and
+// the 7570 form), the turns, mirrors and resizing, on whatever the bytes claim to be, and the
+// refusal of the formats published nowhere.
 #include "formats/cardformats.h"
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
 #include "formats/pcs.h"
 #include "formats/pec.h"
+#include "formats/pfaffcard.h"
 #include "formats/preview.h"
 #include "formats/rotate.h"
 #include "formats/stitchfiles.h"
@@ -87,8 +89,13 @@ void hucPaths(ByteSpan image, CollHandle coll)
     if (!checkContent(image, kTypeHuc).type)
         return;
     Bytes out, back;
-    if (huc2vip(nullptr, &out, nullptr, "fuzz.huc", image.data(), image.size()) >= 0)
+    if (huc2vip(nullptr, &out, nullptr, "fuzz.huc", image.data(), image.size()) >= 0) {
         vip2huc(nullptr, &back, nullptr, "fuzz.vip", out.data(), out.size());
+        vip2ou(nullptr, &back, nullptr, nullptr, out.data(), out.size());
+    }
+    if (huc2vic(nullptr, &out, nullptr, nullptr, image.data(), image.size()) >= 0)
+        if (auto designs = vicDesigns(out); designs && !designs->empty())
+            vip2huc(nullptr, &back, nullptr, nullptr, designs->front().data(), designs->front().size());
     if (huc2shv(nullptr, &out, nullptr, "fuzz.huc", image.data(), image.size()) >= 0)
         shv2huc(nullptr, &back, nullptr, nullptr, out.data(), out.size());
     if (huc2dstx(nullptr, &out, nullptr, "fuzz.huc", image.data(), image.size()) >= 0)
@@ -119,6 +126,10 @@ void streamPaths(ByteSpan image, CollHandle coll, std::uint32_t type, Converter 
     format->stitches(image, 0, list);
     Bytes pec;
     format->toPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size());
+    if (type == kTypeVip) {
+        OuDesign ou;
+        vipToOu(image, ou);
+    }
 }
 
 // The rows of the format table for a type: information, stitches, PEC.
@@ -260,6 +271,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     CollHandle coll = collOpen("fuzz");
     cardFormatPaths(image, coll);
+    // Card data as a card holds it: a VIC file's designs, a 7570 stitch stream.
+    if (auto designs = vicDesigns(image))
+        for (ByteSpan design : *designs) {
+            Bytes huc;
+            vip2huc(nullptr, &huc, nullptr, nullptr, design.data(), design.size());
+        }
+    StitchList card;
+    ouStitches(image, card);
     if (startsWithNoCase(image, "#PES"))
         pesPaths(image, coll);
     else if (startsWithNoCase(image, "#PEC"))

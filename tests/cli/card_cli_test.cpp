@@ -213,6 +213,35 @@ TEST_F(CardCommandLine, JanomeImagesSplitBackAndGiveTheirDataFiles)
     EXPECT_NE(wrong.err.find("not a Janome 8000 card"), std::string::npos) << wrong.err;
 }
 
+TEST_F(CardCommandLine, PfaffImagesSplitBackIntoTheirDesigns)
+{
+    const fs::path corpus = VELMORA_CORPUS_DIR;
+    const std::vector<std::string> designs = {(corpus / "synthetic/pes/p02_three_colors_jumps_trims.pes").string(),
+                                              (corpus / "synthetic/dst/p01_square_1color.dst").string()};
+    struct Case {
+        const char* make;
+        std::vector<std::string> files;  // what the split leaves
+    };
+    const Case cases[] = {
+        {"pfaff2140", {"p02_th01-001.Vip", "p02_th01.vic", "p01_sq02-001.Vip", "p01_sq02.vic", "title.txt"}},
+        {"pfaff7570", {"card-2001.pcs", "card-2002.pcs"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.make);
+        const fs::path out = root_ / (std::string(c.make) + ".img"), folder = root_ / c.make;
+        std::vector<std::string> args = {"card", "image", "--make", c.make, "--type", "29C010", "--out", out.string()};
+        args.insert(args.end(), designs.begin(), designs.end());
+        Result built = runVelmora(args);
+        ASSERT_EQ(built.exitCode, 0) << built.err;
+        EXPECT_EQ(fs::file_size(out), 0x20000u);
+        Result split = runVelmora({"card", "split", out.string(), "--dir", folder.string(), "--prefix", "card-"});
+        ASSERT_EQ(split.exitCode, 0) << split.err;
+        EXPECT_NE(split.out.find("2 designs"), std::string::npos) << split.out;
+        for (const std::string& file : c.files)
+            EXPECT_TRUE(fs::exists(folder / file)) << file;
+    }
+}
+
 TEST_F(CardCommandLine, ImageRefusesWhatItCannotBuild)
 {
     fs::path design = root_ / "square.pec";

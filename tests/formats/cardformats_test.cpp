@@ -5,9 +5,11 @@
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
+#include "formats/pfaffcard.h"
 #include "formats/stitchfiles.h"
 
 #include "corpus.h"
+#include "needles.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
 
@@ -15,6 +17,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <cstdlib>
 #include <string>
@@ -22,6 +25,7 @@
 
 namespace fs = std::filesystem;
 using namespace vm::formats;
+using vm::formats::testing::expectSameNeedles;
 
 namespace {
 
@@ -69,68 +73,6 @@ StitchList hucList(ByteSpan huc)
     return list;
 }
 
-// The read-back design sews the source's stitches and changes colour where it does, in order.
-// Moves are not sewn: a source move may land as a stitch (a writer sews a long move's last
-// piece) or be summed with the next; with `splits`, a long stitch may come back in pieces on
-// its line. A stitch of no length (the same place again) sews nothing and is left out of both.
-void expectSameNeedles(const StitchList& wantList, const StitchList& gotList, bool splits = false)
-{
-    auto collapsed = [](const StitchList& list) {
-        StitchList out;
-        for (const StitchPoint& p : list)
-            if (out.empty() || p.kind != StitchKind::Stitch || out.back().kind != StitchKind::Stitch ||
-                out.back().x != p.x || out.back().y != p.y)
-                out.push_back(p);
-        return out;
-    };
-    const StitchList want = collapsed(wantList), got = collapsed(gotList);
-    auto same = [](const StitchPoint& a, const StitchPoint& b) { return a.x == b.x && a.y == b.y; };
-    auto between = [](const StitchPoint& a, const StitchPoint& b, const StitchPoint& p) {
-        const long cross = static_cast<long>(b.x - a.x) * (p.y - a.y) - static_cast<long>(b.y - a.y) * (p.x - a.x);
-        return std::labs(cross) <= std::max(std::labs(b.x - a.x), std::labs(b.y - a.y)) &&
-               p.x >= std::min(a.x, b.x) && p.x <= std::max(a.x, b.x) && p.y >= std::min(a.y, b.y) &&
-               p.y <= std::max(a.y, b.y);
-    };
-    std::size_t i = 0;
-    StitchPoint last{0, 0, StitchKind::Jump, 0};  // the needle starts at the design's origin
-    for (std::size_t j = 0; j < got.size(); ++j) {
-        const StitchPoint& p = got[j];
-        if (p.kind == StitchKind::Jump || p.kind == StitchKind::End) {
-            last = p;
-            continue;
-        }
-        std::size_t k = i;
-        if (p.kind == StitchKind::Colour) {
-            while (k < want.size() && want[k].kind == StitchKind::Jump)
-                ++k;
-            ASSERT_TRUE(k < want.size() && want[k].kind == StitchKind::Colour) << "a colour change too many at " << j;
-            i = k + 1;
-            continue;
-        }
-        std::size_t landing = want.size();
-        while (k < want.size() && want[k].kind == StitchKind::Jump) {
-            if (same(want[k], p) && landing == want.size())
-                landing = k;
-            ++k;
-        }
-        if (k < want.size() && want[k].kind == StitchKind::Stitch && same(want[k], p)) {
-            i = k + 1;
-            last = p;
-            continue;
-        }
-        if (landing < want.size()) {
-            i = landing + 1;
-            last = p;
-            continue;
-        }
-        ASSERT_TRUE(splits && k < want.size() && want[k].kind == StitchKind::Stitch && between(last, want[k], p))
-            << "stray point " << p.x << "," << p.y << " at " << j;
-        last = p;
-    }
-    for (; i < want.size(); ++i)
-        ASSERT_NE(want[i].kind, StitchKind::Stitch) << "stitch " << i << " missing";
-}
-
 std::vector<int> blockColours(ByteSpan huc)
 {
     std::vector<int> colours;
@@ -138,8 +80,6 @@ std::vector<int> blockColours(ByteSpan huc)
         colours.push_back(huc[kHucHeader + kHucEntry * i + 2]);
     return colours;
 }
-
-std::uint32_t u32be(ByteSpan b, std::size_t at) { return static_cast<std::uint32_t>(u16beAt(b, at)) << 16 | u16beAt(b, at + 2); }
 
 }  // namespace
 
@@ -153,11 +93,11 @@ TEST(HucToBac, TheHeaderTheEXPStreamAndTheColourTable)
     ASSERT_EQ(huc2bac(nullptr, &bac, nullptr, nullptr, huc.data(), huc.size()), 4);
     ASSERT_GT(bac.size(), kBacHeader);
     EXPECT_EQ(bac[0], 0);  // what the content check asks
-    EXPECT_EQ(u32be(bac, 4), bac.size());
-    EXPECT_EQ(u32be(bac, 8), kBacHeader);
+    EXPECT_EQ(u32beAt(bac, 4), bac.size());
+    EXPECT_EQ(u32beAt(bac, 8), kBacHeader);
     EXPECT_EQ(u16beAt(bac, 20), 311);
     EXPECT_EQ(u16beAt(bac, 26), 15);
-    EXPECT_EQ(u32be(bac, 28), 4u);
+    EXPECT_EQ(u32beAt(bac, 28), 4u);
     EXPECT_EQ(std::string(bac.begin() + 32, bac.begin() + 36), "rose");
     const Bytes stream = {0x0A, 0x05,              // 10, 5 up
                           0x80, 0x04, 0x7F, 0x00,  // the long move: two moves of 127 ...
@@ -166,11 +106,11 @@ TEST(HucToBac, TheHeaderTheEXPStreamAndTheColourTable)
                           0x01, 0xFF,              //
                           0x80, 0x01, 0x00, 0x00,  // next block
                           0xFE, 0x00, 0x80, 0x81};
-    ASSERT_EQ(u32be(bac, 12), stream.size());
+    ASSERT_EQ(u32beAt(bac, 12), stream.size());
     EXPECT_EQ(Bytes(bac.begin() + kBacHeader, bac.begin() + kBacHeader + stream.size()), stream);
-    const std::size_t table = u32be(bac, kBacColourTable);
+    const std::size_t table = u32beAt(bac, kBacColourTable);
     EXPECT_EQ(table, kBacHeader + stream.size());
-    EXPECT_EQ(u32be(bac, table + 12), 2u);
+    EXPECT_EQ(u32beAt(bac, table + 12), 2u);
     const Rgb second = vikingColour(12);
     // Entry 1: 1, RGB, 0, "3", ""; entry 2: 2, RGB, 0, "12", "".
     EXPECT_EQ(Bytes(bac.begin() + static_cast<long>(table) + 24, bac.end()),
@@ -200,7 +140,7 @@ TEST(BacToHuc, FaultsInTheFileAreRefusedOrReadAsFarAsTheyGo)
     Bytes shortFile(bac.begin(), bac.begin() + 100);
     EXPECT_EQ(bac2huc(nullptr, &out, nullptr, nullptr, shortFile.data(), shortFile.size()), kWrongContent);
     // A colour table cut in its second entry: the first colour is still taken.
-    const std::size_t table = u32be(bac, kBacColourTable);
+    const std::size_t table = u32beAt(bac, kBacColourTable);
     Bytes cut(bac.begin(), bac.begin() + table + 16 + 7 + 2);
     ASSERT_GE(bac2huc(nullptr, &out, nullptr, nullptr, cut.data(), cut.size()), 0);
     EXPECT_EQ(out[kHucHeader + 2], 3);
@@ -422,6 +362,179 @@ TEST(CardFormatsRoundTrip, EveryCorpusDesignKeepsItsNeedlePointsAndColourChanges
                 EXPECT_EQ(epl.size(), (u32leAt(epl, 4) * 258 + u32leAt(epl, 0)) * 2 + 536);
             }
         }
+    }
+    EXPECT_GE(designs, 60);
+    EXPECT_TRUE(view->messages().empty());
+    collClose(coll);
+    vm::dia::setView(nullptr);
+}
+
+// ---- Pfaff card data: VIC files and the 7570 form --------------------------------------------
+
+TEST(HucToVic, TheHeadTheCreditAndTheVipItHolds)
+{
+    Bytes huc = makeHuc({{3, unit(10, -5) + unit(1, 1)}, {1, unit(-2, 0)}}, 11, 0, 0, -5);
+    std::copy_n("ros01   ", 8, huc.begin() + 3);  // what the card builder puts into the label
+    Bytes vic;
+    ASSERT_EQ(huc2vic(nullptr, &vic, nullptr, nullptr, huc.data(), huc.size()), 3);
+    EXPECT_EQ(std::string(vic.begin(), vic.begin() + 11), "ros01   vic");
+    EXPECT_EQ(vic[11], 0xF9);
+    EXPECT_EQ(u32beAt(vic, 12), 0u);
+    EXPECT_EQ(u32beAt(vic, 16), vic.size() - 20);
+    const std::string credit = "Card created using software licensed from Halvorn Datawerk BV";
+    EXPECT_EQ(std::string(vic.begin() + 20, vic.begin() + 20 + static_cast<long>(credit.size()) + 1), credit + '\0');
+    EXPECT_NE(vic[0x27], 0x0A);  // what a card reader takes for an item it does not read
+    EXPECT_NE(vic[0x27], 0x0B);
+    const std::size_t count = 20 + credit.size() + 1;
+    EXPECT_EQ(u16beAt(vic, count), 1);
+    EXPECT_EQ(u32beAt(vic, count + 2), vic.size() - count - 6);
+
+    auto designs = vicDesigns(vic);
+    ASSERT_TRUE(designs && designs->size() == 1);
+    EXPECT_TRUE(std::equal(kVipMagic.begin(), kVipMagic.end(), designs->front().begin()));
+    Bytes back;
+    ASSERT_GE(vip2huc(nullptr, &back, nullptr, nullptr, designs->front().data(), designs->front().size()), 0);
+    expectSameNeedles(hucList(huc), hucList(back));
+}
+
+TEST(VicDesigns, FaultsInTheFileGiveNoDesigns)
+{
+    Bytes huc = makeHuc({{3, unit(10, -5)}}, 10, 0, 0, -5);
+    Bytes vic;
+    ASSERT_GE(huc2vic(nullptr, &vic, nullptr, nullptr, huc.data(), huc.size()), 0);
+    const std::size_t count = 20 + sizeof kVicCredit;
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> spoil;
+    };
+    const Case cases[] = {
+        {"cut inside the head", [](Bytes& b) { b.resize(12); }},
+        {"not the file mark", [](Bytes& b) { b[11] = 0xFD; }},
+        {"length beyond the file", [](Bytes& b) { b[16] = 0x7F; }},
+        {"credit without its zero", [&](Bytes& b) { std::fill(b.begin() + 20, b.end(), 'x'); }},
+        {"design length beyond the data", [&](Bytes& b) { b[count + 2] = 0x01; }},
+        {"one design more than there is", [&](Bytes& b) { b[count + 1] = 2; }},
+    };
+    for (const Case& c : cases) {
+        Bytes spoilt = vic;
+        c.spoil(spoilt);
+        EXPECT_FALSE(vicDesigns(spoilt)) << c.what;
+    }
+    EXPECT_TRUE(vicDesigns(vic));
+}
+
+TEST(VipToOu, PicturesStreamAndRecordValues)
+{
+    // Block 1 red (Viking 3): 10,-5 and 1,1; block 2 blue (Viking 1): -2,0 and 127,0.
+    Bytes huc = makeHuc({{3, unit(10, -5) + unit(1, 1)}, {1, unit(-2, 0) + unit(127, 0)}}, 136, 0, 0, -5);
+    Bytes vip;
+    ASSERT_GE(huc2vip(nullptr, &vip, nullptr, nullptr, huc.data(), huc.size()), 0);
+    OuDesign ou;
+    ASSERT_EQ(vipToOu(vip, ou), 4);
+    EXPECT_EQ(ou.colours, 2);
+    ASSERT_EQ(ou.streamOffset, 3 * kOuPicture);  // the whole design and one per colour
+    const Bytes stream(ou.data.begin() + static_cast<long>(ou.streamOffset), ou.data.end());
+    // In the card's frame, the design turned: (x, y) is at (y, -x).
+    EXPECT_EQ(stream, (Bytes{0x80, 0x2E, 0xFF, 0xFB, 0xFF, 0xF6, 0x38, 0x00,  // red (8) from 10,-5: card -5,-10
+                             0x01, 0xFF,                                      // 1,1: card 1,-1
+                             0x80, 0x2E, 0xFF, 0xFC, 0xFF, 0xF7, 0x32, 0x00,  // blue (2) from 9,-4: card -4,-9
+                             0x00, 0x81,                                      // 127,0: card 0,-127
+                             0x80, 0x2F, 0x80}));
+    // 127 x 1 design across the full picture width, on row 23: the left end in the first byte,
+    // the right end in the sixth; block 1 has only its left end.
+    auto setBytes = [&](std::size_t picture) {
+        std::vector<std::pair<std::size_t, int>> set;
+        for (std::size_t i = 0; i < kOuPicture; ++i)
+            if (int v = ou.data[picture * kOuPicture + i])
+                set.emplace_back(i, v);
+        return set;
+    };
+    using Set = std::vector<std::pair<std::size_t, int>>;
+    EXPECT_EQ(setBytes(0), (Set{{138, 0x80}, {143, 0x01}}));
+    EXPECT_EQ(setBytes(1), (Set{{138, 0x80}}));
+    EXPECT_EQ(setBytes(2), (Set{{138, 0x80}, {143, 0x01}}));
+    EXPECT_EQ(ou.width, 127);
+    EXPECT_EQ(ou.height, 1);
+    EXPECT_EQ(ou.stitchCount, 4);
+    EXPECT_EQ(ou.originFromLeft, 0);
+    EXPECT_EQ(ou.originFromTop, 5);
+
+    StitchList back;
+    ASSERT_EQ(ouStitches(stream, back), 0);
+    expectSameNeedles(hucList(huc), back);
+}
+
+TEST(OuStitches, TheCodesTheMachinesWriteAndAnUnknownOne)
+{
+    Bytes stream = {0x80, 0x2E, 0x00, 0x64, 0x00, 0x32, 0x31, 0x00,  // colour 1, stitch at card 100, 50
+                    0x80, 0x20, 0x80,                                // skipped
+                    0x80, 0x27, 0x02, 0xAA, 0xBB, 0xCC,              // skipped: n + 4 bytes in all
+                    0x80, 0x28, 0x05, 0, 0, 0, 0, 0, 0,              // skipped, 9 bytes
+                    0x80, 0x28, 0x41};                               // a colour table of 66 bytes more
+    stream.resize(stream.size() + 66, 0x11);
+    for (std::uint8_t b : {0x80, 0xC6,                                      // card -128, -58 and a stitch
+                           0x80, 0x2E, 0x00, 0x00, 0x00, 0x00, 0x80,        // move to 0, 0
+                           0x80, 0x2E, 0x00, 0x01, 0xFF, 0xFF, 0x26, 0x00,  // "&" is no colour number
+                           0x05, 0x05})
+        stream.push_back(b);
+    const Bytes tail = {0x80, 0x2F, 0x80, 0x01, 0x01};  // nothing after the end is read
+    Bytes ended = stream;
+    ended.insert(ended.end(), tail.begin(), tail.end());
+    StitchList list;
+    ASSERT_EQ(ouStitches(ended, list), 0);
+    // Card (X, Y) is the design point (-Y, X).
+    const StitchList want = {{-50, 100, StitchKind::Stitch, 0}, {8, -28, StitchKind::Stitch, 0},
+                             {0, 0, StitchKind::Jump, 0},       {1, 1, StitchKind::Colour, 0},
+                             {1, 1, StitchKind::Stitch, 1},     {-4, 6, StitchKind::Stitch, 1},
+                             {-4, 6, StitchKind::End, 1}};
+    EXPECT_EQ(list, want);
+
+    Bytes unknown = stream;
+    unknown.insert(unknown.end(), {0x80, 0x99, 0x00, 0x05, 0x05});
+    list.clear();
+    EXPECT_EQ(ouStitches(unknown, list), kWrongContent);
+    ASSERT_FALSE(list.empty());
+    EXPECT_EQ(list[list.size() - 2], (StitchPoint{-4, 6, StitchKind::Stitch, 1}));  // what came before is kept
+}
+
+TEST(PfaffCardDataRoundTrip, EveryCorpusDesignKeepsItsNeedlePointsAndColourChanges)
+{
+    auto view = std::make_shared<vm::dia::HeadlessView>();
+    vm::dia::setView(view);
+    CollHandle coll = collOpen("pfaff-card-data");
+    collSetString(coll, "Size", "");
+    int designs = 0;
+    for (const fs::path& source : vm::formats::testing::corpusDesigns({".pes", ".pec", ".dst", ".exp", ".jef"})) {
+        SCOPED_TRACE(source.filename().string());
+        Bytes huc;
+        ASSERT_GE(any2huc(nullptr, &huc, nullptr, source.c_str(), nullptr, 0, kTypeDetect), 0);
+        const StitchList want = hucList(huc);
+        ++designs;
+
+        // 2140: the VIC file's one VIP design.
+        Bytes vic, back;
+        ASSERT_GE(huc2vic(nullptr, &vic, nullptr, nullptr, huc.data(), huc.size()), 0);
+        auto held = vicDesigns(vic);
+        ASSERT_TRUE(held && held->size() == 1);
+        ASSERT_GE(vip2huc(nullptr, &back, nullptr, nullptr, held->front().data(), held->front().size()), 0);
+        expectSameNeedles(want, hucList(back));
+
+        // 7570: the VIP in the 7570 form, then the card's design data.
+        collSetNumeric(coll, "F7570", 1);
+        Bytes vip;
+        ASSERT_GE(any2vip(nullptr, &vip, nullptr, source.c_str(), nullptr, 0, coll), 0);
+        collDeleteItem(coll, "F7570");
+        Bytes table = unscrambleVipColours(ByteSpan(vip).subspan(kVipColourTable, 4 * std::size_t{u32leAt(vip, 8)}));
+        for (std::size_t i = 0; i + 3 < table.size(); i += 4) {
+            Rgb c{table[i], table[i + 1], table[i + 2]};
+            EXPECT_NE(std::find(pfaffColours().begin(), pfaffColours().end(), c), pfaffColours().end()) << "entry " << i / 4;
+        }
+        OuDesign ou;
+        ASSERT_GE(vipToOu(vip, ou), 0);
+        EXPECT_EQ(ou.data[ou.streamOffset], 0x80);  // the machine's check of a design's start
+        StitchList card;
+        ASSERT_EQ(ouStitches(ByteSpan(ou.data).subspan(ou.streamOffset), card), 0);
+        expectSameNeedles(want, card);
     }
     EXPECT_GE(designs, 60);
     EXPECT_TRUE(view->messages().empty());

@@ -8,12 +8,15 @@
 
 #include "dia/dia.h"
 #include "dia/headless.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -241,6 +244,54 @@ TEST(PhcToPec, PhcAndPhbKeepAPecStreamBehindTheirSections)
             EXPECT_TRUE(code >= 0 || code == kWrongContent) << length;
         }
     }
+}
+
+// Converted without a place named for the PEC, it goes beside the file: "<name>.pec", or with
+// "MakePEC" the clock's "%08lX.pec" name, never replacing a PEC already there.
+TEST(PhcToPec, MakePecNamesTheFileByTheClockAndReplacesNothing)
+{
+    vm::testing::TempDir dir("phc-names");
+    ::setenv("VELMORA_CONFIG_DIR", dir.path().c_str(), 1);
+    const Bytes phc = makePhc();
+    const std::string path = (dir / "rose.phc").string();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(phc.data()), static_cast<std::streamsize>(phc.size()));
+    auto pecFiles = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            if (entry.path().extension() == ".pec")
+                names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+
+    ASSERT_GE(phc2pec(nullptr, nullptr, nullptr, path.c_str(), nullptr, 0), 0);
+    EXPECT_EQ(pecFiles(), (std::vector<std::string>{"rose.pec"}));
+
+    std::ofstream(dir / "VelmoraII.ini") << "[Options]\nMakePEC=1\n";
+    const auto now = static_cast<unsigned long>(std::time(nullptr));
+    char taken[24];
+    std::snprintf(taken, sizeof taken, "%08lX.pec", now);
+    std::ofstream(dir / taken) << "a PEC of the user's";
+    for (int run = 0; run < 2; ++run)
+        ASSERT_GE(phc2pec(nullptr, nullptr, nullptr, path.c_str(), nullptr, 0), 0);
+    std::vector<std::string> names = pecFiles();
+    ASSERT_EQ(names.size(), 4u);
+    for (const std::string& name : names) {
+        if (name == "rose.pec")
+            continue;
+        ASSERT_EQ(name.size(), 12u) << name;
+        const unsigned long number = std::stoul(name.substr(0, 8), nullptr, 16);
+        EXPECT_TRUE(number >= now && number <= now + 5) << name;
+        EXPECT_EQ(name.find_first_not_of("0123456789ABCDEF"), 8u) << name;
+    }
+    std::ifstream kept(dir / taken);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "a PEC of the user's");
+    // A design from a buffer without a name is labelled by the clock too.
+    Bytes pec;
+    ASSERT_GE(phc2pec(nullptr, &pec, nullptr, nullptr, phc.data(), phc.size()), 0);
+    const std::string label(pec.begin() + 8 + 3, pec.begin() + 8 + 11);
+    EXPECT_EQ(label.find_first_not_of("0123456789ABCDEF"), std::string::npos) << label;
+    ::unsetenv("VELMORA_CONFIG_DIR");
 }
 
 // ---- Formats published nowhere ----------------------------------------------------------------------

@@ -1,0 +1,77 @@
+#include "cards/builder.h"
+
+#include "dia/dia.h"
+#include "formats/design_types.h"
+
+#include <algorithm>
+#include <fstream>
+
+namespace vm::cards {
+
+std::vector<std::string> designTablePaths(CollHandle dialog)
+{
+    std::vector<std::string> paths;
+    TableHandle table = collGetTable(dialog, "PESTable");
+    if (!table)
+        return paths;
+    for (int row = 0; row < tableRowCount(table); ++row) {
+        char field[4096] = {};
+        tableGetField(table, row, 0, field, sizeof field);
+        paths.emplace_back(field);
+    }
+    tableDestroy(table);
+    return paths;
+}
+
+bool refuseDesign(platform::WindowHandle window, int message, const std::string& path)
+{
+    diaDoMessageFmtEx(window, message == 129 ? MB_ICONSTOP : MB_ICONINFORMATION, 0, message, path.c_str());
+    return false;
+}
+
+bool checkDesignFiles(platform::WindowHandle window, const std::vector<std::string>& paths,
+                      std::initializer_list<std::uint32_t> refusedTypes)
+{
+    for (const std::string& path : paths) {
+        if (!std::ifstream(path, std::ios::binary))
+            return refuseDesign(window, 101, path);
+        if (formats::isArtOrEmb(path))
+            continue;
+        std::int64_t type = formats::detectDesignType(window, path.c_str());
+        if (type < 0 || std::find(refusedTypes.begin(), refusedTypes.end(), static_cast<std::uint32_t>(type)) !=
+                            refusedTypes.end())
+            return refuseDesign(window, 103, path);
+    }
+    return true;
+}
+
+void listDesignPictures(CollHandle second, const std::vector<std::string>& paths)
+{
+    if (!second)
+        return;
+    TableHandle table = tableCreate(1, 0);
+    for (const std::string& path : paths) {
+        std::string row = path + ",0";
+        tableAddRow(table, row.c_str(), row.size() + 1);
+    }
+    tableSetSelection(table, 0);
+    collSetTable(second, "PicTable", table);
+    tableDestroy(table);
+}
+
+std::string dialogText(CollHandle coll, const char* tag)
+{
+    char text[1024] = {};
+    collGetString(coll, tag, text, sizeof text);
+    return text;
+}
+
+void dumpDebugImage(CollHandle dialog, formats::ByteSpan bytes)
+{
+    if (collGetNumeric(dialog, "Debug") == 0)
+        return;
+    std::ofstream out("card.out", std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace vm::cards

@@ -1,0 +1,35 @@
+// What the card image builders share: the design files of `PESTable`, the checks every file
+// passes before a build begins, the picture list of size runs and the debug copy of an image.
+#pragma once
+
+#include "coll/coll.h"
+#include "formats/bytes.h"
+#include "platform/window.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace vm::cards {
+
+// The first field of every `PESTable` row.
+std::vector<std::string> designTablePaths(CollHandle dialog);
+
+// Message `message` (101, 103 or 129) with the path; false, so that the build stops.
+bool refuseDesign(platform::WindowHandle window, int message, const std::string& path);
+
+// Every file must open (else 101) and be a design of a type the card takes (else 103); EMB
+// and ART files are taken by their names. False when the build stops.
+bool checkDesignFiles(platform::WindowHandle window, const std::vector<std::string>& paths,
+                      std::initializer_list<std::uint32_t> refusedTypes = {});
+
+// `PicTable` of the second collection for a size run: "path,0" a design, row 0 selected.
+void listDesignPictures(CollHandle second, const std::vector<std::string>& paths);
+
+std::string dialogText(CollHandle coll, const char* tag);
+
+// With `Debug` set, the image's first bytes go to "card.out" in the working folder.
+void dumpDebugImage(CollHandle dialog, formats::ByteSpan bytes);
+
+}  // namespace vm::cards

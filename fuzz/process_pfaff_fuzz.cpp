@@ -1,0 +1,89 @@
+// libFuzzer target for the Pfaff card extraction: ProcessPfaff2140 and ProcessPfaff7570 over
+// mutated card images. Whatever the image holds, each ends with one of its results, reads
+// nothing outside the image, and writes nothing outside the read folder of its sandbox.
+// The seeds (fuzz/seeds/pfaff) are the used part of 29C010 images that `velmora card image
+// --make pfaff2140` and `--make pfaff7570` built from corpus designs.
+#include "cards/carddata.h"
+#include "cards/pfaff.h"
+#include "dia/dia.h"
+#include "dia/headless.h"
+#include "dia/package.h"
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every question is answered no or cancel: no design goes to a mail program, and a file that
+// exists is not replaced.
+class RefusingView : public vm::dia::HeadlessView {
+public:
+    int message(vm::platform::WindowHandle, unsigned style, const std::string&, const std::string&) override
+    {
+        return (style & 0x0F) == MB_OKCANCEL ? IDCANCEL : IDNO;
+    }
+};
+
+struct Sandbox {
+    Sandbox()
+    {
+        root = fs::temp_directory_path() / ("pfaff-fuzz-" + std::to_string(::getpid()));
+        read = root / "read";
+        fs::create_directories(read);
+        ::setenv("VELMORA_CONFIG_DIR", root.c_str(), 1);
+        vm::dia::loadPackage("BRMRes", "VMRes");
+        coll = collOpen("pfaff-fuzz");
+        collSetString(coll, "ReadDirectory", read.c_str());
+        collSetString(coll, "Prefix", "card-");
+    }
+    ~Sandbox()
+    {
+        std::error_code error;
+        fs::remove_all(root, error);
+    }
+
+    bool onlyInsideRead() const
+    {
+        for (const auto& entry : fs::recursive_directory_iterator(root)) {
+            const std::string path = entry.path().lexically_normal().string();
+            if (path.rfind(read.string(), 0) != 0)
+                return false;
+        }
+        return true;
+    }
+
+    fs::path root, read;
+    CollHandle coll = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static Sandbox sandbox;
+    auto view = std::make_shared<RefusingView>();
+    vm::dia::setView(view);
+    {
+        vm::cards::CardDataHandOver handOver(sandbox.coll, {data, size});
+        std::int64_t r2140 = ProcessPfaff2140(0, 0, "", sandbox.coll, sandbox.coll);
+        if (r2140 != 1 && r2140 != 2 && r2140 != -1)
+            std::abort();
+        std::int64_t r7570 = ProcessPfaff7570(0, 0, "", sandbox.coll, sandbox.coll);
+        if (r7570 != 1 && r7570 != 2 && r7570 != -1)
+            std::abort();
+    }
+    if (!sandbox.onlyInsideRead())
+        std::abort();
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(sandbox.read))
+        fs::remove_all(entry.path(), error);
+    vm::dia::setView(nullptr);
+    return 0;
+}
