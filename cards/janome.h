@@ -81,8 +81,11 @@ struct SewDesign {
 void measureSewDesign(SewDesign& design);
 
 // The any-to-SEW conversion with the dialog collection (the hoop check is asked there).
-// False when the conversion failed or was refused.
-bool convertToSew(CollHandle dialog, const std::string& path, SewDesign& design);
+// False when the conversion failed (message 103 with the path) or the user refused the
+// design at the hoop check (no further message).
+bool convertToSew(platform::WindowHandle window, CollHandle dialog, const std::string& path, SewDesign& design);
+// The same for a converter's result: true for a result of 1 or more.
+bool convertedWell(platform::WindowHandle window, int result, const std::string& path);
 
 // A data file of the program (the user data folder first, then the shipped folder); empty
 // when missing.

@@ -589,7 +589,7 @@ std::int64_t Janome8000(vm::platform::WindowHandle window, int, const char*, Col
         return -1;
     std::vector<SewDesign> designs(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (!convertToSew(dialog, paths[i], designs[i]))
+        if (!convertToSew(window, dialog, paths[i], designs[i]))
             return -1;
         // Each design is refused as soon as it is converted, as the card takes them in turn.
         if (designs[i].colours > kJanome8000MostColours) {

@@ -215,8 +215,8 @@ std::int64_t Janome9000_29F040(vm::platform::WindowHandle window, int, const cha
         return -1;
     std::vector<SewDesign> designs(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i)
-        if (!convertToSew(dialog, paths[i], designs[i]))
-            return -1;  // the converter or the hoop check has said why
+        if (!convertToSew(window, dialog, paths[i], designs[i]))
+            return -1;
 
     Janome9000Result layout = layoutJanome9000(designs, cardTemplate);
     if (layout.failure != Janome9000Result::Failure::None) {

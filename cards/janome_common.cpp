@@ -3,6 +3,9 @@
 // any-to-SEW converter makes them, and the monochrome pictures of the card menus.
 #include "cards/janome.h"
 
+#include "cards/builder.h"
+
+#include "formats/convert.h"
 #include "formats/stitchfiles.h"
 #include "platform/paths.h"
 
@@ -266,13 +269,24 @@ void measureSewDesign(SewDesign& design)
     }
 }
 
-bool convertToSew(CollHandle dialog, const std::string& path, SewDesign& design)
+bool convertedWell(platform::WindowHandle window, int result, const std::string& path)
+{
+    if (result >= 1)
+        return true;
+    if (result != formats::kDoesNotFit)  // a refusal at the hoop check has been answered
+        refuseDesign(window, 103, path);
+    return false;
+}
+
+bool convertToSew(platform::WindowHandle window, CollHandle dialog, const std::string& path, SewDesign& design)
 {
     design.path = path;
     design.sew.clear();
     std::size_t size = 0;
-    if (formats::any2sew(nullptr, &design.sew, &size, path.c_str(), nullptr, 0, dialog) < 1 ||
-        design.sew.size() <= SewDesign::kStreamAt)
+    int result = formats::any2sew(nullptr, &design.sew, &size, path.c_str(), nullptr, 0, dialog);
+    if (result >= 1 && design.sew.size() <= SewDesign::kStreamAt)
+        result = formats::kWrongContent;
+    if (!convertedWell(window, result, path))
         return false;
     measureSewDesign(design);
     return true;

@@ -261,8 +261,8 @@ std::int64_t MC10K_29F800(vm::platform::WindowHandle window, int, const char*, C
         std::snprintf(name, sizeof name, "e%03zu.ptn", i + 1);
         const std::string path = work + name;
         int code = vm::formats::any2sew(path.c_str(), nullptr, nullptr, paths[i].c_str(), nullptr, 0, dialog);
-        if (code < 1)
-            return -1;  // the converter or the hoop check has said why
+        if (!convertedWell(window, code, paths[i]))
+            return -1;
         stitches += code;
         std::ifstream in(path, std::ios::binary);
         files.push_back({name, vm::formats::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())});

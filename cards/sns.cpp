@@ -208,7 +208,7 @@ std::int64_t JanomeSnS1(vm::platform::WindowHandle window, int, const char*, Col
     }
     std::vector<SewDesign> designs(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i)
-        if (!convertToSew(dialog, paths[i], designs[i]))
+        if (!convertToSew(window, dialog, paths[i], designs[i]))
             return -1;
     SnsResult layout = layoutSns(designs, glyphs);
     if (layout.failure != SnsResult::Failure::None) {

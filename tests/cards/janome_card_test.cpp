@@ -242,12 +242,21 @@ TEST_F(JanomeCards, Janome9000RefusesBeforeReadingDesigns)
     EXPECT_EQ(view_->messages()[1].style & 0xF0, unsigned{MB_ICONSTOP});
     EXPECT_FALSE(takeCardBuffer(dialog_));
 
+    // A file no converter takes: message 103 with its path, no image.
+    const fs::path bad = root_ / "tmp" / "bad.dst";
+    writeAll(bad, Bytes(40, 0x07));
+    EXPECT_EQ(build(98, "29F040", {bad}), -1);
+    ASSERT_GE(view_->messages().size(), 3u);
+    EXPECT_NE(view_->messages().back().text.find(bad.string()), std::string::npos);
+    EXPECT_FALSE(takeCardBuffer(dialog_));
+    const std::size_t before = view_->messages().size();
+
     // Without "janome.bin": message 150.
     ::setenv("VELMORA_DATA_DIR", (root_ / "tmp").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (root_ / "tmp").c_str(), 1);
     EXPECT_EQ(build(98, "29F800", one), -1);
-    ASSERT_EQ(view_->messages().size(), 3u);
-    EXPECT_EQ(view_->messages()[2].text, vm::dia::loadString(150).value_or("?"));
+    ASSERT_EQ(view_->messages().size(), before + 1);
+    EXPECT_EQ(view_->messages().back().text, vm::dia::loadString(150).value_or("?"));
 }
 
 TEST_F(JanomeCards, Janome9000AcceptsFortyEightDesigns)
