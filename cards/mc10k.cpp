@@ -18,6 +18,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -232,6 +233,21 @@ std::optional<CardInfo> askCardInfo(vm::platform::WindowHandle window, CollHandl
     return result;
 }
 
+// The rows of a one-column table of the collection.
+std::vector<std::string> tableRows(CollHandle coll, const char* tag)
+{
+    std::vector<std::string> rows;
+    TableHandle table = collGetTable(coll, tag);
+    for (int row = 0; table && row < tableRowCount(table); ++row) {
+        char field[4096] = {};
+        tableGetField(table, row, 0, field, sizeof field);
+        rows.emplace_back(field);
+    }
+    if (table)
+        tableDestroy(table);
+    return rows;
+}
+
 bool writeWorkFile(const std::string& path, vm::formats::ByteSpan bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -253,36 +269,40 @@ std::int64_t MC10K_29F800(vm::platform::WindowHandle window, int, const char*, C
         diaDoMessageEx(window, MB_ICONSTOP, 5, 121);
         return -1;
     }
-    std::vector<VolumeFile> files{{"index.inf", {}}};
     std::vector<std::string> names;
     std::int64_t stitches = 0;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "e%03zu.ptn", i + 1);
-        const std::string path = work + name;
-        int code = vm::formats::any2sew(path.c_str(), nullptr, nullptr, paths[i].c_str(), nullptr, 0, dialog);
+        int code = vm::formats::any2sew((work + name).c_str(), nullptr, nullptr, paths[i].c_str(), nullptr, 0, dialog);
         if (!convertedWell(window, code, paths[i]))
             return -1;
         stitches += code;
-        std::ifstream in(path, std::ios::binary);
-        files.push_back({name, vm::formats::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())});
         names.push_back(name);
     }
     std::optional<CardInfo> info = askCardInfo(window, dialog);
     if (!info)
         return 2;
-    files[0].bytes = indexFile(info->number, info->title, names);
-    writeWorkFile(work + "index.inf", files[0].bytes);
 
+    // The made files, "index.inf" first, listed in MC10K_Table; the volume is built from it.
     TableHandle table = tableCreate(1, 0);
-    for (const VolumeFile& file : files) {
-        std::string path = work + file.name;
+    bool made = writeWorkFile(work + "index.inf", indexFile(info->number, info->title, names));
+    names.insert(names.begin(), "index.inf");
+    for (const std::string& name : names) {
+        std::string path = work + name;
         tableAddRow(table, path.c_str(), path.size() + 1);
     }
     collSetTable(dialog, "MC10K_Table", table);
     tableDestroy(table);
+    std::vector<VolumeFile> files;
+    for (const std::string& path : tableRows(dialog, "MC10K_Table")) {
+        std::ifstream in(path, std::ios::binary);
+        made = made && in;
+        files.push_back({std::filesystem::path(path).filename().string(),
+                         vm::formats::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())});
+    }
 
-    std::optional<Volume> volume = buildFat12Volume(files, volumeShapeFor(type));
+    std::optional<Volume> volume = made ? buildFat12Volume(files, volumeShapeFor(type)) : std::nullopt;
     auto buffer = std::make_unique<CardBuffer>();
     buffer->bytes.assign(cardBytes, 0xFF);
     if (!volume || !layVolumeIntoBlocks(*volume, buffer->bytes)) {

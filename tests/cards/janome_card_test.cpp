@@ -804,6 +804,38 @@ TEST_F(Mc10kCard, DirectoryNamesStayInTheReadFolder)
     EXPECT_EQ(collGetNumeric(read_, "nPats"), 2);
 }
 
+// What the volume cannot hold is refused: more than its clusters, more than 256 root entries,
+// a name that is no 8.3 name; and a volume the card's blocks cannot map.
+TEST(Mc10kVolume, WhatDoesNotFit)
+{
+    const VolumeShape shape = volumeShapeFor("29F800");
+    // 1904 sectors: 29 for the boot sector, FATs and root, 937 clusters of 1 KiB.
+    EXPECT_TRUE(buildFat12Volume({{"a.ptn", Bytes(937 * 1024, 1)}}, shape));
+    EXPECT_FALSE(buildFat12Volume({{"a.ptn", Bytes(937 * 1024 + 1, 1)}}, shape));
+    std::vector<VolumeFile> many;
+    for (int i = 0; i < 257; ++i)
+        many.push_back({"e" + std::to_string(100 + i) + ".ptn", Bytes(10, 1)});
+    EXPECT_FALSE(buildFat12Volume(many, shape));
+    many.pop_back();
+    EXPECT_TRUE(buildFat12Volume(many, shape));
+    EXPECT_FALSE(buildFat12Volume({{"toolongname.ptn", Bytes(10, 1)}}, shape));
+    std::optional<Volume> full = buildFat12Volume({{"a.ptn", Bytes(937 * 1024, 1)}}, shape);
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->usedSectors, 29u + 937 * 2);  // the odd last sector belongs to no cluster
+    Bytes card(0x100000, 0x00);
+    EXPECT_TRUE(layVolumeIntoBlocks(*full, card));  // 15 blocks of 127 sectors hold 1905
+    // The 29F160 volume in full (41 sectors before its 1947 clusters) needs 31 blocks: a 1 MiB
+    // card has 15 for it, 2 MiB has 31.
+    std::optional<Volume> large = buildFat12Volume({{"a.ptn", Bytes(1947 * 1024, 1)}}, volumeShapeFor("29F160"));
+    ASSERT_TRUE(large);
+    EXPECT_EQ(large->usedSectors, 41u + 1947 * 2);
+    EXPECT_FALSE(layVolumeIntoBlocks(*large, card));
+    Bytes twoMiB(0x200000, 0x00);
+    EXPECT_TRUE(layVolumeIntoBlocks(*large, twoMiB));
+    EXPECT_EQ(twoMiB[0x1F0000], 0xF8);  // the last block, partly filled (3935 - 30 x 127 = 125 sectors)
+    EXPECT_EQ(twoMiB[0x1E0000], 0xF0);
+}
+
 // The volume is a FAT12 file system that another FAT reader takes: mtools lists and copies
 // the files with their sizes and bytes; and it is the volume the card's blocks map.
 TEST_F(Mc10kCard, VolumeIsFat12ForMtools)
