@@ -342,6 +342,26 @@ TEST(Janome9000Layout, TablesOfOneDesign)
     EXPECT_EQ(layoutJanome9000({many}, cardTemplate).failure, Janome9000Result::Failure::TooManyColours);
 }
 
+// Streams that run into "JANOME R/W" at 0x7FFF6 are refused (message 104 names the design):
+// two of 220 000 bytes fit the 446 454 bytes from 0x13000, a third does not.
+TEST(Janome9000Layout, CardFullAtTheTrailer)
+{
+    SewDesign big = handMadeDesign(false);
+    big.sew.resize(vm::formats::kSewStream);
+    big.sew.insert(big.sew.end(), {0x80, 0x02, 0x00, 0x00});
+    while (big.sew.size() < vm::formats::kSewStream + 220000 - 2)  // stitches to and fro
+        big.sew.insert(big.sew.end(), {0x01, 0x01, 0xFF, 0xFF});
+    big.sew.resize(vm::formats::kSewStream + 220000 - 2);
+    big.sew.insert(big.sew.end(), {0x80, 0x10});
+    measureSewDesign(big);
+    Bytes cardTemplate(75318, 0x00);
+    Janome9000Result two = layoutJanome9000({big, big}, cardTemplate);
+    EXPECT_EQ(two.failure, Janome9000Result::Failure::None);
+    Janome9000Result three = layoutJanome9000({big, big, big}, cardTemplate);
+    EXPECT_EQ(three.failure, Janome9000Result::Failure::CardFull);
+    EXPECT_EQ(three.failedDesign, 2);
+}
+
 // The 8000 card's tables for a design of two colours and one of one.
 TEST(Janome8000Layout, TablesOfTwoDesigns)
 {
