@@ -5,10 +5,12 @@
 #include "cards/cardwrite.h"
 #include "cards/compile29f040.h"
 #include "cards/identify.h"
+#include "cards/janome_templates.h"
 #include "cli/demo.h"
 #include "cli/session.h"
 #include "dia/view.h"
 #include "formats/convert.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/window.h"
 
@@ -16,8 +18,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <array>
+#include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <regex>
 #include <string>
 
@@ -322,8 +327,8 @@ void setDesignList(CollHandle coll, const std::vector<std::string>& files)
     tableDestroy(table);
 }
 
-// The card information dialogs of the Brother and Pfaff 7570 builders take the texts given;
-// the others keep their defaults.
+// The card information dialogs of the Brother and Pfaff 7570 builders take the texts given,
+// the MC10000 card's its title; the others keep their defaults.
 void answerCardText(dia::HeadlessView& view, const std::string& copyright, const std::string& project)
 {
     auto answer = [copyright, project](dia::Dialog& dialog) {
@@ -335,6 +340,12 @@ void answerCardText(dia::HeadlessView& view, const std::string& copyright, const
     };
     view.onDialog("SetInfo", answer);
     view.onDialog("SetInfoPfaff", answer);
+    // The MC10000 card takes the project text as its title.
+    view.onDialog("SetInfoMC10K", [project](dia::Dialog& dialog) {
+        if (!project.empty())
+            dialog.changeValue(dialog.indexOfTag("CardTitle"), project);
+        dialog.end(DIA_OK);
+    });
 }
 
 }  // namespace
@@ -476,6 +487,50 @@ int eraseCard(const WriteRequest& request)
     return runWriteJob(request, "Erase", IDOK);
 }
 
+namespace {
+
+// The machine data files of a family's builder, taken from the image of a genuine card and
+// saved where the builders look first (the user data folder) or into `dir`.
+int saveTemplates(const std::string& image, const std::string& makeName, const std::string& dir)
+{
+    const MakeName* make = makeNamed(makeName);
+    if (!make) {
+        fail("unknown card family " + makeName);
+        return 1;
+    }
+    formats::Bytes bytes;
+    {
+        std::ifstream in(image, std::ios::binary);
+        if (!in) {
+            fail("the card image " + image + " cannot be read");
+            return 1;
+        }
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::string why;
+    // The glyphs of colours the card does not name stay as installed.
+    std::optional<cards::MenuData> installed = cards::loadMenuData();
+    std::vector<cards::DataFile> files = cards::janomeDataFiles(bytes, make->make, why, installed ? &*installed : nullptr);
+    if (files.empty()) {
+        fail("no data files taken from " + image + ": " + why);
+        return 1;
+    }
+    const std::filesystem::path folder = dir.empty() ? platform::userDataDir() : std::filesystem::path(dir);
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    for (const cards::DataFile& file : files) {
+        const std::string path = (folder / file.name).string();
+        if (!formats::writeFileReplacing(path, file.bytes)) {
+            fail("the data file " + path + " cannot be written");
+            return 1;
+        }
+        std::cout << path << ": " << file.bytes.size() << " bytes\n";
+    }
+    return 0;
+}
+
+}  // namespace
+
 void addCardCommands(CLI::App& app, int& exitCode)
 {
     auto options = std::make_shared<Options>();
@@ -516,6 +571,15 @@ void addCardCommands(CLI::App& app, int& exitCode)
     build->add_option("--project", imageRequest->project, "project name written on the card");
     build->add_option("files", imageRequest->files, "the design files")->required();
     build->callback([imageRequest, &exitCode] { exitCode = resourcesLoaded() ? buildImage(*imageRequest) : 1; });
+
+    auto templates = std::make_shared<std::array<std::string, 3>>();  // image, family, folder
+    CLI::App* data = card->add_subcommand("templates", "save the machine data files a family's builder uses from a genuine card's image");
+    data->add_option("image", (*templates)[0], "the image of a genuine card")->required();
+    data->add_option("--make", (*templates)[1], "card family: janome9000, janome8000")->required();
+    data->add_option("--dir", (*templates)[2], "folder for the data files (default: the user data folder)");
+    data->callback([templates, &exitCode] {
+        exitCode = resourcesLoaded() ? saveTemplates((*templates)[0], (*templates)[1], (*templates)[2]) : 1;
+    });
 
     auto writeRequest = std::make_shared<WriteRequest>();
     CLI::App* write = card->add_subcommand("write", "erase the card and write design files or a card image to it");

@@ -1,4 +1,4 @@
-// any2sew: any design as a Janome SEW, or JEF when the output is named so, through HUC after
+// any2sew: any design as a Janome SEW, or JEF when the output is named so (or PTN), through HUC after
 // the hoop fit check.
 #include "formats/stitchfiles.h"
 
@@ -12,7 +12,9 @@ int any2sew(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     Bytes huc;
     if (int code = anyToCheckedHuc(inPath, input, inputSize, coll, huc); code < 0)
         return code;
-    bool jef = outPath && *outPath && platform::equalsNoCase(extensionOf(outPath), "jef");
+    // PTN, the design file of the MC10000 card, is a JEF.
+    const std::string ext = outPath && *outPath ? extensionOf(outPath) : std::string();
+    bool jef = platform::equalsNoCase(ext, "jef") || platform::equalsNoCase(ext, "ptn");
     Bytes out;
     int code = huc2janome(nullptr, &out, nullptr, nullptr, huc.data(), huc.size(), jef);
     if (code < 0)

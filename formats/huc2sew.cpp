@@ -165,7 +165,9 @@ int huc2janome(const char* outPath, Bytes* result, std::size_t* resultSize, cons
 int huc2sew(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
-    bool jef = outPath && *outPath && platform::equalsNoCase(extensionOf(outPath), "jef");
+    // PTN, the design file of the MC10000 card, is a JEF.
+    const std::string ext = outPath && *outPath ? extensionOf(outPath) : std::string();
+    bool jef = platform::equalsNoCase(ext, "jef") || platform::equalsNoCase(ext, "ptn");
     return huc2janome(outPath, result, resultSize, inPath, input, inputSize, jef);
 }
 
