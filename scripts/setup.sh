@@ -17,6 +17,7 @@ packages=(
   qt6-base-dev
   libgl-dev
   fonts-dejavu-core
+  chromium
 )
 
 missing=()
