@@ -24,7 +24,9 @@
 #include "ui/filelists.h"
 #include "ui/pictures.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -289,3 +291,68 @@ std::int64_t CB_Print(DiaControl control, int event, std::int64_t p1, std::int64
     return 0;
 }
 DIA_EXPORT_CALLBACK(CB_Print);
+
+namespace {
+
+// The Janome thread whose colour is the chosen one; a colour no thread has (the colour chooser
+// offers every colour) takes the nearest thread. Thread 0 is unused and never chosen.
+int janomeThreadOf(vm::formats::Rgb colour)
+{
+    vm::formats::LogicalPalette threads;
+    for (int n = 1; n < vm::formats::janomeColourCount(); ++n)
+        threads.entries.push_back(vm::formats::janomeColour(n));
+    return vm::formats::nearestPaletteIndex(threads, colour) + 1;
+}
+
+}  // namespace
+
+// Edits the thread colours of a JEF design and writes them back into the file.
+std::int64_t CB_SetColors(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
+{
+    std::string path = designOf(control);
+    bool jef = oneOf(extensionOf(path), {"jef", "ptn"});
+    if (event == DIA_STATE)
+        return jef ? 0 : DIA_GREY;
+    if (event != DIA_ACTIVATE || !jef)
+        return event == DIA_ACTIVATE ? 0 : _diaCtlDefProc(control, event, p1, p2);
+    vm::formats::Bytes image;
+    if (vm::formats::loadDesign(path.c_str(), &image, nullptr, vm::formats::kTypeJef, nullptr) < 0)
+        return DIA_REFUSE;
+    using vm::formats::kJefColours;
+    std::size_t count = std::min<std::size_t>(vm::formats::u32leAt(image, 24), 256);
+    while (count > 0 && !vm::formats::fits(image.size(), kJefColours + 4 * (count - 1), 4))
+        --count;
+
+    CollHandle entry = collOpen("ColorEntry");
+    for (std::size_t i = 0; i < count; ++i) {
+        auto stored = static_cast<std::int32_t>(vm::formats::u32leAt(image, kJefColours + 4 * i));
+        int number = stored < 0 ? -stored : stored;
+        std::string n = std::to_string(i);
+        collSetString(entry, ("Color" + n).c_str(),
+                      std::to_string(vm::formats::colourRef(vm::formats::janomeColour(number))).c_str());
+        collSetNumeric(entry, ("NumberColor" + n).c_str(), number);
+        collSetString(entry, ("NameColor" + n).c_str(), vm::formats::janomeColourName(number).c_str());
+    }
+    std::int64_t result = 0;
+    if (_diaDoDialog(dialogWindow(control), "BRMRes|ColorEntry", entry, dialogColl(control)) == DIA_OK) {
+        for (std::size_t i = 0; i < count; ++i) {
+            std::string value = stringItem(entry, ("Color" + std::to_string(i)).c_str());
+            int thread = janomeThreadOf(vm::formats::colourOfRef(static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10))));
+            std::size_t at = kJefColours + 4 * i;
+            for (int b = 0; b < 4; ++b)
+                image[at + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(thread) >> (8 * b));
+        }
+        // Through a temporary file renamed over the design: a failure leaves it as it was.
+        if (vm::formats::writeFileReplacing(path, image)) {
+            CollHandle props = dialogColl(control);
+            vm::formats::clearColours(props);
+            vm::formats::readColours(props, path.c_str());
+            tellAll(control);
+        } else {
+            result = DIA_REFUSE;
+        }
+    }
+    collClose(entry);
+    return result;
+}
+DIA_EXPORT_CALLBACK(CB_SetColors);

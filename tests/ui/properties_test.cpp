@@ -157,3 +157,85 @@ TEST_F(Properties, TheThreadChartAndTheHeaderOfAPes)
     EXPECT_EQ(chart[1], vm::formats::pecChart()[2]);  // PEC index 1
     EXPECT_TRUE(view_->messages().empty());
 }
+
+TEST_F(Properties, JefThreadColoursAreEditedAndWrittenBack)
+{
+    fs::path jef = root_ / "read" / "three.jef";
+    fs::copy_file(fs::path(VELMORA_CORPUS_DIR) / "synthetic/jef/p02_three_colors_jumps_trims.jef", jef);
+    std::ifstream original(jef, std::ios::binary);
+    std::vector<std::uint8_t> before((std::istreambuf_iterator<char>(original)), std::istreambuf_iterator<char>());
+    ASSERT_GE(vm::formats::u32leAt(before, 24), 3u);
+    std::string firstName;
+    view_->onDialog("ColorEntry", [&](vm::dia::Dialog& e) {
+        firstName = e.valueText(e.indexOfTag("NameColor0"));
+        EXPECT_EQ(e.valueText(e.indexOfTag("NumberColor0")), std::to_string(vm::formats::u32leAt(before, 116)));
+        e.changeValue(e.indexOfTag("Color1"), std::to_string(vm::formats::colourRef({0xFF, 0x00, 0x00})));  // thread 10
+        e.changeValue(e.indexOfTag("Color2"), std::to_string(vm::formats::colourRef({250, 250, 250})));  // nearest: 2
+        e.end(DIA_OK);
+    });
+    std::string shownAfter;
+    inProperties(0, [&](vm::dia::Dialog& d) {
+        press(d, "SetColors");
+        shownAfter = d.valueText(d.indexOfTag("Color1"));
+    });
+    EXPECT_EQ(firstName, vm::formats::janomeColourName(static_cast<int>(vm::formats::u32leAt(before, 116))));
+    std::ifstream written(jef, std::ios::binary);
+    std::vector<std::uint8_t> after((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(vm::formats::u32leAt(after, 116), vm::formats::u32leAt(before, 116));  // left as it was
+    EXPECT_EQ(vm::formats::u32leAt(after, 120), 10u);
+    EXPECT_EQ(vm::formats::u32leAt(after, 124), 2u);
+    // Nothing but the colour list changed.
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (i < 120 || i >= 128) {
+            ASSERT_EQ(after[i], before[i]) << i;
+        }
+    }
+    EXPECT_EQ(shownAfter, std::to_string(vm::formats::colourRef({0xFF, 0x00, 0x00})));
+}
+
+TEST_F(Properties, TheSewingAreaOfAPesAndTheColourChartOfAnXxx)
+{
+    // A design whose stream opens with a long jump, as the area update needs, drawn 0 x 0.
+    fs::path pes = root_ / "read" / "a.pes";
+    writeAll(pes, vm::formats::testing::makePes30({vm::formats::testing::makePec(
+                      {1}, 0, 0, {0x90, 0x00, 0x90, 0x00, 0x0A, 0x0A, 0x0A, 0x0A, 0xFF})}));
+    fs::path xxx = root_ / "read" / "b.xxx";
+    fs::copy_file(fs::path(VELMORA_CORPUS_DIR) / "synthetic/xxx/p02_three_colors_jumps_trims.xxx", xxx);
+    fs::path opened = root_ / "opened.txt";
+    fs::path browser = root_ / "browser.sh";
+    std::ofstream(browser) << "#!/bin/sh\necho \"$1\" >> '" << opened.string() << "'\n";
+    fs::permissions(browser, fs::perms::owner_all);
+    ::setenv("VELMORA_BROWSER", browser.c_str(), 1);
+
+    inProperties(0, [&](vm::dia::Dialog& d) {
+        EXPECT_TRUE(d.greyed(d.indexOfTag("SetColors")));
+        press(d, "SetArea");
+        press(d, "Next");
+        EXPECT_TRUE(d.greyed(d.indexOfTag("SetArea")));
+        press(d, "PesHdr");  // an XXX: the colour chart in the browser
+    });
+    ::unsetenv("VELMORA_BROWSER");
+    std::ifstream in(pes, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t block = vm::formats::u32leAt(bytes, 8);
+    EXPECT_EQ(vm::formats::u16leAt(bytes, block + vm::formats::kPecWidth), 20u);  // the design's extent
+    EXPECT_EQ(vm::formats::u16leAt(bytes, block + vm::formats::kPecHeight), 20u);
+    std::ifstream page(root_ / "read" / "b.htm");
+    std::string html((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+    EXPECT_NE(html.find("bgcolor=\"#"), std::string::npos);
+    std::ifstream openedList(opened);
+    std::string first;
+    std::getline(openedList, first);
+    EXPECT_EQ(first, (root_ / "read" / "b.htm").string());
+    for (const auto& shown : view_->messages())
+        ADD_FAILURE() << shown.title << ": " << shown.text;
+
+    // A header of an unknown version cannot take the area: message 124.
+    std::vector<std::uint8_t> odd = bytes;
+    std::copy_n("0099", 4, odd.begin() + 4);
+    writeAll(pes, odd);
+    inProperties(0, [&](vm::dia::Dialog& d) { press(d, "SetArea"); });
+    ASSERT_EQ(view_->messages().size(), 1u);
+    EXPECT_EQ(view_->messages()[0].text, "The sewing area of this design could not be changed.");
+}
