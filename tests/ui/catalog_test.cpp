@@ -218,6 +218,22 @@ TEST_F(Catalog, TheWriteListIsCatalogedInAFolderOfItsOwn)
     EXPECT_EQ(tableRows(coll_, kReadList), std::vector<std::string>{(root_ / "read" / "d00.pec").string()});
 }
 
+TEST_F(Catalog, ATitleOf51CharactersIsRefusedByTheFieldDialog)
+{
+    pecFiles(1);
+    bool refused = false;
+    view_->onDialog("GetField", [&](vm::dia::Dialog& d) {
+        d.changeValue(d.indexOfTag("FieldValue"), std::string(51, 'x'));
+        d.activate(d.indexOfTag("OK"));
+        refused = !d.isClosed();
+        d.changeValue(d.indexOfTag("FieldValue"), std::string(50, 'y'));
+        d.activate(d.indexOfTag("OK"));
+    });
+    inMainDialog([&](vm::dia::Dialog& main) { press(main, "Catalog"); });
+    EXPECT_TRUE(refused);
+    EXPECT_NE(readText(thumbs() / "index.htm").find("<title>" + std::string(50, 'y') + "</title>"), std::string::npos);
+}
+
 TEST(ColourStrip, EightPixelsAColourFramedInGreyOnTheBackground)
 {
     std::vector<Rgb> colours = {{255, 0, 0}, {0, 0, 255}};
