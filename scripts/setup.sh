@@ -13,11 +13,11 @@ packages=(
   libbenchmark-dev
   nlohmann-json3-dev
   libcli11-dev
+  chromium
   libzip-dev
   qt6-base-dev
   libgl-dev
   fonts-dejavu-core
-  chromium
 )
 
 missing=()
