@@ -306,6 +306,29 @@ int janomeThreadOf(vm::formats::Rgb colour)
 
 }  // namespace
 
+// A thread swatch of the colour entry: the chosen colour names its Janome thread beside it.
+std::int64_t CB_Color(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
+{
+    int index = -1;
+    vm::dia::Dialog* dialog = vm::dia::dialogOf(control, &index);
+    if (event != DIA_CHANGED || !dialog || index < 0 || !p2)
+        return _diaCtlDefProc(control, event, p1, p2);
+    std::string tag = dialog->item(index).tag;
+    if (tag.size() <= 5)
+        return _diaCtlDefProc(control, event, p1, p2);
+    std::string n = tag.substr(5);  // "Color3" -> "3"
+    auto ref = static_cast<std::uint32_t>(std::strtoul(reinterpret_cast<const char*>(p2), nullptr, 10));
+    int thread = janomeThreadOf(vm::formats::colourOfRef(ref));
+    CollHandle coll = dialogColl(control);
+    collSetNumeric(coll, ("NumberColor" + n).c_str(), thread);
+    collSetString(coll, ("NameColor" + n).c_str(), vm::formats::janomeColourName(thread).c_str());
+    for (const std::string& shown : {"NumberColor" + n, "NameColor" + n})
+        if (int at = _diaGetIndexFromTag(control, shown.c_str()); at >= 0)
+            _diaTellItem(control, at);
+    return _diaCtlDefProc(control, event, p1, p2);
+}
+DIA_EXPORT_CALLBACK(CB_Color);
+
 // Edits the thread colours of a JEF design and writes them back into the file.
 std::int64_t CB_SetColors(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
 {

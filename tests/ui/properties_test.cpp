@@ -171,6 +171,10 @@ TEST_F(Properties, JefThreadColoursAreEditedAndWrittenBack)
         EXPECT_EQ(e.valueText(e.indexOfTag("NumberColor0")), std::to_string(vm::formats::u32leAt(before, 116)));
         e.changeValue(e.indexOfTag("Color1"), std::to_string(vm::formats::colourRef({0xFF, 0x00, 0x00})));  // thread 10
         e.changeValue(e.indexOfTag("Color2"), std::to_string(vm::formats::colourRef({250, 250, 250})));  // nearest: 2
+        // A chosen colour names its thread beside the swatch.
+        EXPECT_EQ(e.valueText(e.indexOfTag("NumberColor1")), "10");
+        EXPECT_EQ(e.valueText(e.indexOfTag("NameColor1")), "Red");
+        EXPECT_EQ(e.valueText(e.indexOfTag("NameColor2")), "White");
         e.end(DIA_OK);
     });
     std::string shownAfter;
