@@ -299,3 +299,29 @@ TEST_F(Charts, CorpusThreadColoursAgreeWithTheIndependentDecoding)
     }
     EXPECT_GT(compared, 20);
 }
+
+// A chart block from another program is untrusted: every truncation and every byte set to
+// 0x00 or 0xFF is refused or read within the block, never followed outside it.
+TEST(ChartBlock, DamagedBlocksAreReadWithinTheirBytes)
+{
+    ChartTable chart = pecChart();
+    chart.resize(6);
+    Bytes block = chartBlock(chart);
+    ChartTable read;
+    ASSERT_TRUE(readChartBlock(block, read));
+    EXPECT_EQ(read, chart);
+    for (std::size_t length = 0; length < block.size(); ++length) {
+        Bytes cut(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(length));
+        // Cut inside the texts, the last text has lost its end.
+        EXPECT_FALSE(readChartBlock(cut, read) && read == chart) << length;
+    }
+    int refused = 0;
+    for (std::size_t at = 0; at < block.size(); ++at) {
+        for (std::uint8_t value : {std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
+            Bytes damaged = block;
+            damaged[at] = value;
+            refused += readChartBlock(damaged, read) ? 0 : 1;
+        }
+    }
+    EXPECT_GT(refused, 0);
+}
