@@ -4,6 +4,7 @@
 #include "cli/session.h"
 #include "formats/preview.h"
 #include "platform/paths.h"
+#include "ui/catalog.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -168,10 +169,20 @@ int runDemo(const std::string& dir)
     if (code != 0)
         return code;
     std::size_t designs = previewDesigns(folder);
-    if (designs == 0)
+    if (designs == 0) {
         std::cout << "No designs were found on the card. The designs would be in " << folder.string() << "\n";
-    else
-        std::cout << designs << " designs, with their previews, are in " << folder.string() << "\n";
+        return 0;
+    }
+    std::cout << designs << " designs, with their previews, are in " << folder.string() << "\n";
+    std::vector<std::string> pecs;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (entry.path().extension() == ".pec")
+            pecs.push_back(entry.path().string());
+    std::sort(pecs.begin(), pecs.end());
+    CollHandle coll = collOpen("demo-catalog");
+    if (ui::writeCatalog(coll, folder.string(), "Velmora II demo", pecs) == 0)
+        std::cout << "Their catalog is " << (folder / ui::kThumbsFolder / ui::kCatalogFile).string() << "\n";
+    collClose(coll);
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include "cli/session.h"
 
 #include "dia/headless.h"
+#include "formats/charts.h"
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
@@ -12,8 +13,12 @@
 #include "formats/stitchfiles.h"
 #include "platform/lasterror.h"
 #include "platform/text.h"
+#include "ui/catalog.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -75,7 +80,7 @@ private:
     std::shared_ptr<vm::dia::HeadlessView> view_;
 };
 
-int info(const std::string& path, bool json)
+int info(const std::string& path, bool json, bool colours)
 {
     Bytes bytes;
     const DesignFormat* format = nullptr;
@@ -92,15 +97,37 @@ int info(const std::string& path, bool json)
         collClose(coll);
         return 1;
     }
+    // The thread colours as "Color%d" items: decimal references, red in the low byte.
+    std::vector<std::uint32_t> refs;
+    if (colours) {
+        int count = readColours(coll, path.c_str(), bytes);
+        for (int i = 0; i < count; ++i) {
+            char text[32] = {};
+            collGetString(coll, ("Color" + std::to_string(i)).c_str(), text, sizeof text);
+            refs.push_back(static_cast<std::uint32_t>(std::strtoul(text, nullptr, 10)));
+        }
+    }
     std::ostringstream out;
     if (json) {
         out << "{\"file\": \"" << path << "\", \"format\": \"" << format->name << "\"";
         for (const char* key : kInfoKeys)
             out << ", \"" << key << "\": " << collGetNumeric(coll, key);
+        if (colours) {
+            out << ", \"Colors\": [";
+            for (std::size_t i = 0; i < refs.size(); ++i)
+                out << (i ? ", " : "") << refs[i];
+            out << "]";
+        }
         out << "}\n";
     } else {
         for (const char* key : kInfoKeys)
             out << key << " " << collGetNumeric(coll, key) << "\n";
+        for (std::size_t i = 0; i < refs.size(); ++i) {
+            Rgb c = colourOfRef(refs[i]);
+            char hexText[16];
+            std::snprintf(hexText, sizeof hexText, "#%02X%02X%02X", c.r, c.g, c.b);
+            out << "Color" << i << " " << refs[i] << " " << hexText << "\n";
+        }
     }
     std::cout << out.str();
     collClose(coll);
@@ -179,13 +206,43 @@ int convert(const std::string& in, const std::string& out, const std::string& ho
     return 0;
 }
 
+// The catalog of every design file of a folder, in alphabetical order.
+int catalog(const std::string& folder, std::string title)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) {
+        fail(folder + " is not a folder");
+        return 1;
+    }
+    std::vector<std::string> designs;
+    for (const auto& entry : fs::directory_iterator(folder, error))
+        if (entry.is_regular_file(error) && typeFromExtension(entry.path().string()) != 0)
+            designs.push_back(entry.path().string());
+    std::sort(designs.begin(), designs.end());
+    if (title.empty())
+        title = fs::path(folder).filename().string();
+    MessageView messages;
+    CollHandle coll = collOpen("catalog");
+    int code = vm::ui::writeCatalog(coll, folder, title, designs);
+    collClose(coll);
+    if (code != 0) {
+        fail("the catalog cannot be written: " + (fs::path(folder) / vm::ui::kThumbsFolder).string() +
+             " cannot be written");
+        return 1;
+    }
+    std::cout << (fs::path(folder) / vm::ui::kThumbsFolder / vm::ui::kCatalogFile).string() << "\n";
+    return 0;
+}
+
 }  // namespace
 
 void addDesignCommands(CLI::App& app, int& exitCode)
 {
     struct Options {
-        std::string file, out, hoop;
+        std::string file, out, hoop, title;
         bool json = false;
+        bool colours = false;
         int design = 0;
     };
     auto options = std::make_shared<Options>();
@@ -193,7 +250,10 @@ void addDesignCommands(CLI::App& app, int& exitCode)
     CLI::App* infoCmd = app.add_subcommand("info", "design information of a design file");
     infoCmd->add_option("file", options->file, "the design file")->required();
     infoCmd->add_flag("--json", options->json, "print the result as JSON");
-    infoCmd->callback([options, &exitCode] { exitCode = resourcesLoaded() ? info(options->file, options->json) : 1; });
+    infoCmd->add_flag("--colors", options->colours, "also print the thread colour of each colour block");
+    infoCmd->callback([options, &exitCode] {
+        exitCode = resourcesLoaded() ? info(options->file, options->json, options->colours) : 1;
+    });
 
     CLI::App* stitchCmd = app.add_subcommand("stitches", "the stitches of a design as CSV");
     stitchCmd->add_option("file", options->file, "the design file")->required();
@@ -217,6 +277,13 @@ void addDesignCommands(CLI::App& app, int& exitCode)
         else if (code < 0)
             fail(options->file + " could not be drawn (" + std::to_string(code) + ")");
         exitCode = code < 0 ? 1 : 0;
+    });
+
+    CLI::App* catalogCmd = app.add_subcommand("catalog", "the HTML catalog of the designs of a folder");
+    catalogCmd->add_option("dir", options->file, "the folder")->required();
+    catalogCmd->add_option("--title", options->title, "the catalog's title (the folder's name when absent)");
+    catalogCmd->callback([options, &exitCode] {
+        exitCode = resourcesLoaded() ? catalog(options->file, options->title) : 1;
     });
 
     CLI::App* convertCmd = app.add_subcommand("convert", "convert a design by the output's extension");

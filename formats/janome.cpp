@@ -3,6 +3,7 @@
 
 #include <array>
 #include <limits>
+#include <string>
 
 namespace vm::formats {
 
@@ -29,6 +30,23 @@ constexpr Rgb kJanomeThreads[] = {
     {0x1A, 0x84, 0x2D}, {0x38, 0x6C, 0xAE}, {0xE3, 0xC4, 0xB4}, {0xE3, 0xAC, 0x81},
 };
 constexpr int kJanomeCount = static_cast<int>(std::size(kJanomeThreads));
+
+// The names of threads 1 to 73 as the same public list gives them; the later threads have none.
+constexpr std::string_view kJanomeNames[] = {
+    "",              "Black",         "White",          "Yellow",        "Orange",       "Olive Green",
+    "Green",         "Sky",           "Purple",         "Pink",          "Red",          "Brown",
+    "Blue",          "Gold",          "Dark Brown",     "Pale Violet",   "Pale Yellow",  "Pale Pink",
+    "Peach",         "Beige",         "Wine Red",       "Pale Sky",      "Yellow Green", "Silver Gray",
+    "Gray",          "Pale Aqua",     "Baby Blue",      "Powder Blue",   "Bright Blue",  "Slate Blue",
+    "Navy Blue",     "Salmon Pink",   "Coral",          "Burnt Orange",  "Cinnamon",     "Umber",
+    "Blond",         "Sunflower",     "Orchid Pink",    "Peony Purple",  "Burgundy",     "Royal Purple",
+    "Cardinal Red",  "Opal Green",    "Moss Green",     "Meadow Green",  "Dark Green",   "Aquamarine",
+    "Emerald Green", "Peacock Green", "Dark Gray",      "Ivory White",   "Hazel",        "Toast",
+    "Salmon",        "Cocoa Brown",   "Sienna",         "Sepia",         "Dark Sepia",   "Violet Blue",
+    "Blue Ink",      "Sola Blue",     "Green Dust",     "Crimson",       "Floral Pink",  "Wine",
+    "Olive Drab",    "Meadow",        "Mustard",        "Yellow Ocher",  "Old Gold",     "Honey Dew",
+    "Tangerine",
+};
 constexpr int kVikingColours = 29;
 
 long distance(Rgb a, Rgb b)
@@ -80,6 +98,13 @@ constexpr std::string_view kJefHoops[] = {
 
 Rgb janomeColour(int number) { return number >= 0 && number < kJanomeCount ? kJanomeThreads[number] : Rgb{}; }
 int janomeColourCount() { return kJanomeCount; }
+
+std::string janomeColourName(int number)
+{
+    if (number >= 1 && number < static_cast<int>(std::size(kJanomeNames)))
+        return std::string(kJanomeNames[number]);
+    return "Thread " + std::to_string(number);
+}
 
 int vikingNearest(Rgb colour)
 {

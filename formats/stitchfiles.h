@@ -111,6 +111,8 @@ std::vector<Rgb> berninaInfColours(const std::string& expName);
 // The RGB of a Janome thread number (as JEF and SEW files store them); black when unknown.
 Rgb janomeColour(int number);
 int janomeColourCount();
+// The thread's name ("Thread n" for the threads without one).
+std::string janomeColourName(int number);
 // The Viking colour number (HUC colour byte) for a Janome thread number, and back.
 int vikingFromJanome(int number);
 int janomeFromViking(int viking);

@@ -88,6 +88,8 @@ TableText readTable(CollHandle coll, const std::string& tag)
 // Colour items hold a Windows colour number: red in the low byte, then green, then blue.
 QColor colourOf(const std::string& value)
 {
+    if (value.empty())
+        return Qt::white;  // no colour yet
     long long number = std::atoll(value.c_str());
     return QColor(static_cast<int>(number & 0xFF), static_cast<int>((number >> 8) & 0xFF),
                   static_cast<int>((number >> 16) & 0xFF));

@@ -13,6 +13,7 @@ packages=(
   libbenchmark-dev
   nlohmann-json3-dev
   libcli11-dev
+  chromium
   libzip-dev
   qt6-base-dev
   libgl-dev

@@ -121,6 +121,10 @@ TEST_F(CardCommandLine, DemoReadsTheVirtualBoxIntoTheWorkFolder)
         fs::path preview = design;
         EXPECT_EQ(fs::file_size(preview.replace_extension(".bmp")), 41078u) << preview;
     }
+    // And their catalog.
+    fs::path catalog = root_ / "tmp" / "VelmoraII_work" / "demo" / "Thumbs" / "index.htm";
+    EXPECT_NE(demo.out.find("Their catalog is " + catalog.string()), std::string::npos) << demo.out;
+    EXPECT_TRUE(fs::exists(catalog.parent_path() / "demo004_pec.bmp"));
 }
 
 TEST_F(CardCommandLine, ImageBuildsBrotherCardsFromCorpusDesigns)

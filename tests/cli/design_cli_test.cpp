@@ -1,4 +1,4 @@
-// `velmora info | stitches | convert` as a process, on corpus designs.
+// `velmora info | stitches | convert | catalog` as a process, on corpus designs.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -67,6 +67,13 @@ TEST(DesignCli, InfoAndConvertRoundTrip)
     ASSERT_EQ(info.exitCode, 0) << info.err;
     EXPECT_NE(info.out.find("\"Stitches\": 322"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("\"colors\": 15"), std::string::npos);
+    // With --colors, each colour block's thread: 17 blocks (a colour repeats as a stop), the
+    // first the palette's red (237, 23, 31) as a reference with red in the low byte.
+    CliRun colours = velmora("info --colors '" + pes + "'");
+    ASSERT_EQ(colours.exitCode, 0) << colours.err;
+    EXPECT_NE(colours.out.find("Color0 2037741 #ED171F\n"), std::string::npos) << colours.out;
+    EXPECT_NE(colours.out.find("Color16 "), std::string::npos);
+    EXPECT_EQ(colours.out.find("Color17 "), std::string::npos);
 
     std::string pec = (dir / "a.pec").string(), huc = (dir / "a.huc").string(), back = (dir / "b.pec").string();
     ASSERT_EQ(velmora("convert '" + pes + "' '" + pec + "'").exitCode, 0);
@@ -172,5 +179,32 @@ TEST(DesignCli, Vp3BecomesTapAndFormatsPublishedNowhereAreRefusedByName)
     CliRun refused = velmora("stitches '" + psf + "'");
     EXPECT_NE(refused.exitCode, 0);
     EXPECT_NE(refused.err.find("PSF designs are not supported"), std::string::npos) << refused.err;
+    fs::remove_all(dir);
+}
+
+TEST(DesignCli, CatalogOfAFolder)
+{
+    fs::path dir = fs::temp_directory_path() / ("design-cli-catalog-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "designs");
+    for (const char* name : {"pes/p02_three_colors_jumps_trims.pes", "dst/p01_square_1color.dst"})
+        fs::copy_file(kCorpus + "/synthetic/" + name, dir / "designs" / fs::path(name).filename());
+    std::ofstream(dir / "designs" / "notes.txt") << "not a design";
+    CliRun made = velmora("catalog '" + (dir / "designs").string() + "' --title 'Corpus two'",
+                          "XDG_DATA_HOME='" + (dir / "data").string() + "' ");
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    fs::path page = dir / "designs" / "Thumbs" / "index.htm";
+    EXPECT_EQ(made.out, page.string() + "\n");
+    std::ifstream in(page);
+    std::stringstream html;
+    html << in.rdbuf();
+    EXPECT_NE(html.str().find("<title>Corpus two</title>"), std::string::npos);
+    EXPECT_NE(html.str().find("<b>p01_square_1color.dst</b>"), std::string::npos);
+    EXPECT_NE(html.str().find("<b>p02_three_colors_jumps_trims.pes</b>"), std::string::npos);
+    EXPECT_EQ(html.str().find("notes.txt"), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir / "designs" / "Thumbs" / "p02_three_colors_jumps_trims_pesc.bmp"));
+
+    CliRun missing = velmora("catalog '" + (dir / "none").string() + "'");
+    EXPECT_NE(missing.exitCode, 0);
+    EXPECT_NE(missing.err.find("is not a folder"), std::string::npos);
     fs::remove_all(dir);
 }

@@ -16,6 +16,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -71,6 +72,15 @@ void writeDesign(const QString& path)
     std::vector<std::uint8_t> pec = vm::formats::testing::makePec(
         {1, 5}, 40, 40, {0x14, 0x00, 0x00, 0x14, 0x6C, 0x00, 0xFE, 0xB0, 0x02, 0x00, 0x6C, 0xFF});
     std::ofstream(path.toStdString(), std::ios::binary).write(reinterpret_cast<const char*>(pec.data()), static_cast<std::streamsize>(pec.size()));
+}
+
+// The design a properties window names: the label that shows a path of the folder.
+QString shownDesign(QWidget* window)
+{
+    for (QLabel* label : window->findChildren<QLabel*>())
+        if (label->text().endsWith(".pes"))
+            return label->text();
+    return {};
 }
 
 int tableRows(CollHandle coll, const char* tag)
@@ -198,6 +208,51 @@ private slots:
         tableGetField(list, 2, 0, last, sizeof last);
         tableDestroy(list);
         QCOMPARE(QString(last), root_ + "/drop/c.pec");
+        collClose(coll);
+        collClose(caller);
+    }
+
+    // The properties window of a read list design, in a picture saved for a person to look
+    // at; Next steps to the following design.
+    void propertiesWindow()
+    {
+        QDir().mkpath(root_ + "/props");
+        QStringList corpus = QDir(VELMORA_CORPUS_DIR "/synthetic/pes").entryList({"*.pes"}, QDir::Files, QDir::Name);
+        QVERIFY(corpus.size() >= 2);
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(QFile::copy(QString(VELMORA_CORPUS_DIR "/synthetic/pes/") + corpus[i], root_ + "/props/" + corpus[i]));
+        CollHandle coll = collOpen("properties-window");
+        CollHandle caller = collOpen("properties-window-caller");
+        collSetString(coll, "ReadDirectory", (root_ + "/props").toUtf8().constData());
+        collSetNumeric(coll, "FilterIndex", 1);  // PES
+        collSetString(coll, "ModuleVersion", "1.00");
+
+        bool saved = false, pictureShown = false;
+        QString firstName, nextName, swatch;
+        whenShown([] { return visibleDialog("Velmora II"); }, [&](QWidget* main) {
+            collTableSetSelection(coll, "FileTable", 0);
+            whenShown([] { return visibleDialog("Design Properties"); }, [&](QWidget* window) {
+                auto* picture = window->findChild<vm::gui::DesignPicture*>("Design");
+                pictureShown = picture && !picture->picture().isNull();
+                for (QPushButton* candidate : window->findChildren<QPushButton*>())
+                    if (swatch.isEmpty() && candidate->text().startsWith("#"))
+                        swatch = candidate->text();  // the first thread's
+                firstName = shownDesign(window);
+                QDir().mkpath(SCREENSHOT_DIR);
+                saved = window->grab().save(QString(SCREENSHOT_DIR) + "/properties.png");
+                button(window, "Next")->click();
+                nextName = shownDesign(window);
+                button(window, "Close")->click();
+            });
+            button(main, QString::fromUtf8("Properties…"))->click();
+            button(main, "Exit")->click();
+        });
+        _diaDoDialog(0, "BRMRes|Brimlet \"Ada\"", coll, caller);
+        QVERIFY(saved);
+        QVERIFY(pictureShown);
+        QCOMPARE(swatch, QString("#ED171F"));  // the PEC palette's red
+        QCOMPARE(firstName, root_ + "/props/" + corpus[0]);
+        QCOMPARE(nextName, root_ + "/props/" + corpus[1]);
         collClose(coll);
         collClose(caller);
     }

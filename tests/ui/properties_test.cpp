@@ -1,0 +1,245 @@
+// The design properties window through the real dialogs with a scripted headless view:
+// stepping through the list, the bad-file picture, the PEC conversion, the thread chart and
+// the header viewer.
+#include "formats/charts.h"
+#include "formats/pec.h"
+#include "formats/preview.h"
+#include "formats/stitchfiles.h"
+#include "tests/ui/ui_fixture.h"
+#include "box/handler.h"
+#include "ui/filelists.h"
+
+#include <regex>
+
+using namespace vm::ui;
+using namespace vm::ui::testing;
+
+namespace {
+
+struct Shown {
+    std::string filename, design, width, colour0, colour1;
+};
+
+class Properties : public MainDialogTest {
+protected:
+    void SetUp() override
+    {
+        MainDialogTest::SetUp();
+        collSetNumeric(coll_, "FilterIndex", 0);  // every design type
+    }
+
+    static Shown shown(vm::dia::Dialog& d)
+    {
+        auto value = [&](const char* tag) { return d.valueText(d.indexOfTag(tag)); };
+        return {value("Filename"), value("Design"), value("width"), value("Color0"), value("Color1")};
+    }
+
+    // Selects `row` of the read list and opens the window with `inside` run in it.
+    void inProperties(int row, const std::function<void(vm::dia::Dialog&)>& inside)
+    {
+        bool ran = false;
+        view_->onDialog("Properties", [&](vm::dia::Dialog& d) {
+            ran = true;
+            inside(d);
+            d.end(DIA_OK);
+        });
+        inMainDialog([&](vm::dia::Dialog& main) {
+            collTableSetSelection(coll_, kReadList, row);
+            press(main, "Properties");
+        });
+        EXPECT_TRUE(ran);
+    }
+};
+
+}  // namespace
+
+TEST_F(Properties, StepsThroughTheListAndNextOnTheLastRowDoesNothing)
+{
+    writeAll(root_ / "read" / "a.pec", vm::formats::testing::makePec({1, 2}, 20, 20, {0x0A, 0x0A, 0xFE, 0xB0, 0x02, 0x0A, 0xFF}));
+    writeAll(root_ / "read" / "b.pec", vm::formats::testing::makePec({5}, 30, 30, {0x0A, 0x0A, 0x0A, 0xFF}));
+    inProperties(0, [&](vm::dia::Dialog& d) {
+        Shown first = shown(d);
+        EXPECT_EQ(first.filename, (root_ / "read" / "a.pec").string());
+        EXPECT_EQ(first.design, (root_ / "tmp" / "VelmoraII_work" / "design.bmp").string());
+        EXPECT_EQ(first.colour0, std::to_string(vm::formats::colourRef({vm::formats::pecPalette()[1].r, vm::formats::pecPalette()[1].g, vm::formats::pecPalette()[1].b})));
+        EXPECT_FALSE(first.colour1.empty());
+        EXPECT_EQ(fs::file_size(first.design), vm::formats::kPreviewFileBytes);
+
+        press(d, "Next");
+        Shown second = shown(d);
+        EXPECT_EQ(second.filename, (root_ / "read" / "b.pec").string());
+        EXPECT_EQ(second.width, "30");
+        EXPECT_TRUE(second.colour1.empty());  // the colours of the first design are gone
+        // The eight design places are blanked, then the information names the design again.
+        CollHandle props = vm::box::dialogColl(d.control(-1));
+        EXPECT_EQ(stringOf(props, "name101"), second.filename);
+        EXPECT_EQ(stringOf(props, "name108"), " ");
+
+        press(d, "Next");  // the last row: nothing changes
+        Shown still = shown(d);
+        EXPECT_EQ(still.filename, second.filename);
+        EXPECT_EQ(still.colour0, second.colour0);
+
+        press(d, "Previous");
+        EXPECT_EQ(shown(d).filename, first.filename);
+        press(d, "Previous");  // the first row: nothing changes
+        EXPECT_EQ(shown(d).filename, first.filename);
+    });
+    // The picture goes with the window; the main list's selection is its own.
+    EXPECT_FALSE(fs::exists(root_ / "tmp" / "VelmoraII_work" / "design.bmp"));
+    EXPECT_TRUE(view_->messages().empty());
+}
+
+TEST_F(Properties, AnUnreadableDesignShowsTheBadFilePictureAndNoInformation)
+{
+    writeAll(root_ / "read" / "broken.pes", {'#', 'P', 'E', 'S', '0', '0', '0', '1', 1, 2, 3});
+    inProperties(0, [&](vm::dia::Dialog& d) {
+        Shown s = shown(d);
+        EXPECT_EQ(s.filename, (root_ / "read" / "broken.pes").string());
+        EXPECT_EQ(fs::path(s.design).filename(), "badfile.bmp");
+        EXPECT_EQ(s.width, "");
+        EXPECT_EQ(s.colour0, "0");
+    });
+    EXPECT_TRUE(view_->messages().empty());
+}
+
+TEST_F(Properties, WithoutASelectionMessage123IsShown)
+{
+    inMainDialog([&](vm::dia::Dialog& main) { press(main, "Properties"); });
+    ASSERT_EQ(view_->messages().size(), 1u);
+    EXPECT_EQ(view_->messages()[0].text, "Please select a design first.");
+    EXPECT_EQ(view_->messages()[0].title, "Design Properties");
+}
+
+TEST_F(Properties, ADstWhosePecExistsIsConvertedUnderATimeName)
+{
+    std::vector<std::uint8_t> dst(512, ' ');  // a header of blanks: no label, no colours
+    std::uint8_t stitch[3];
+    vm::formats::encodeDstRecord(stitch, 10, 10, false);
+    dst.insert(dst.end(), {stitch[0], stitch[1], stitch[2], stitch[0], stitch[1], stitch[2], 0x00, 0x00, 0xF3});
+    writeAll(root_ / "read" / "star.dst", dst);
+    writeAll(root_ / "read" / "star.pec", {'k', 'e', 'p', 't'});
+    inProperties(1, [&](vm::dia::Dialog& d) {
+        ASSERT_EQ(fs::path(shown(d).filename).filename(), "star.dst");
+        press(d, "Pec");
+    });
+    ASSERT_EQ(view_->messages().size(), 1u);
+    std::smatch match;
+    std::string text = view_->messages()[0].text;
+    ASSERT_TRUE(std::regex_search(text, match, std::regex("(/\\S*/star[0-9a-f]{8}\\.pec)"))) << text;
+    EXPECT_TRUE(fs::exists(match[1].str()));
+    EXPECT_EQ(fs::path(match[1].str()).parent_path(), root_ / "read");
+    std::ifstream kept(root_ / "read" / "star.pec");
+    std::string keptText;
+    kept >> keptText;
+    EXPECT_EQ(keptText, "kept");
+}
+
+TEST_F(Properties, TheThreadChartAndTheHeaderOfAPes)
+{
+    writeAll(root_ / "read" / "rose.pes", pesDesign(1));
+    bool headerShown = false;
+    view_->onDialog("PESHdr", [&](vm::dia::Dialog& h) {
+        headerShown = true;
+        EXPECT_EQ(h.title(), "PES Header Information");
+        CollHandle c = vm::box::dialogColl(h.control(-1));
+        EXPECT_FALSE(stringOf(c, "title0").empty());
+        h.end(DIA_OK);
+    });
+    inProperties(0, [&](vm::dia::Dialog& d) {
+        press(d, "TCH");
+        press(d, "PesHdr");
+    });
+    EXPECT_TRUE(headerShown);
+    vm::formats::ChartTable chart;
+    ASSERT_EQ(vm::formats::loadChart(chart, (root_ / "read" / "rose.tch").string()), 3);
+    EXPECT_EQ(chart[0].chart, "PES");
+    EXPECT_EQ(chart[1], vm::formats::pecChart()[2]);  // PEC index 1
+    EXPECT_TRUE(view_->messages().empty());
+}
+
+TEST_F(Properties, JefThreadColoursAreEditedAndWrittenBack)
+{
+    fs::path jef = root_ / "read" / "three.jef";
+    fs::copy_file(fs::path(VELMORA_CORPUS_DIR) / "synthetic/jef/p02_three_colors_jumps_trims.jef", jef);
+    std::ifstream original(jef, std::ios::binary);
+    std::vector<std::uint8_t> before((std::istreambuf_iterator<char>(original)), std::istreambuf_iterator<char>());
+    ASSERT_GE(vm::formats::u32leAt(before, 24), 3u);
+    std::string firstName;
+    view_->onDialog("ColorEntry", [&](vm::dia::Dialog& e) {
+        firstName = e.valueText(e.indexOfTag("NameColor0"));
+        EXPECT_EQ(e.valueText(e.indexOfTag("NumberColor0")), std::to_string(vm::formats::u32leAt(before, 116)));
+        e.changeValue(e.indexOfTag("Color1"), std::to_string(vm::formats::colourRef({0xFF, 0x00, 0x00})));  // thread 10
+        e.changeValue(e.indexOfTag("Color2"), std::to_string(vm::formats::colourRef({250, 250, 250})));  // nearest: 2
+        // A chosen colour names its thread beside the swatch.
+        EXPECT_EQ(e.valueText(e.indexOfTag("NumberColor1")), "10");
+        EXPECT_EQ(e.valueText(e.indexOfTag("NameColor1")), "Red");
+        EXPECT_EQ(e.valueText(e.indexOfTag("NameColor2")), "White");
+        e.end(DIA_OK);
+    });
+    std::string shownAfter;
+    inProperties(0, [&](vm::dia::Dialog& d) {
+        press(d, "SetColors");
+        shownAfter = d.valueText(d.indexOfTag("Color1"));
+    });
+    EXPECT_EQ(firstName, vm::formats::janomeColourName(static_cast<int>(vm::formats::u32leAt(before, 116))));
+    std::ifstream written(jef, std::ios::binary);
+    std::vector<std::uint8_t> after((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(vm::formats::u32leAt(after, 116), vm::formats::u32leAt(before, 116));  // left as it was
+    EXPECT_EQ(vm::formats::u32leAt(after, 120), 10u);
+    EXPECT_EQ(vm::formats::u32leAt(after, 124), 2u);
+    // Nothing but the colour list changed.
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (i < 120 || i >= 128) {
+            ASSERT_EQ(after[i], before[i]) << i;
+        }
+    }
+    EXPECT_EQ(shownAfter, std::to_string(vm::formats::colourRef({0xFF, 0x00, 0x00})));
+}
+
+TEST_F(Properties, TheSewingAreaOfAPesAndTheColourChartOfAnXxx)
+{
+    // A design whose stream opens with a long jump, as the area update needs, drawn 0 x 0.
+    fs::path pes = root_ / "read" / "a.pes";
+    writeAll(pes, vm::formats::testing::makePes30({vm::formats::testing::makePec(
+                      {1}, 0, 0, {0x90, 0x00, 0x90, 0x00, 0x0A, 0x0A, 0x0A, 0x0A, 0xFF})}));
+    fs::path xxx = root_ / "read" / "b.xxx";
+    fs::copy_file(fs::path(VELMORA_CORPUS_DIR) / "synthetic/xxx/p02_three_colors_jumps_trims.xxx", xxx);
+    fs::path opened = root_ / "opened.txt";
+    fs::path browser = root_ / "browser.sh";
+    std::ofstream(browser) << "#!/bin/sh\necho \"$1\" >> '" << opened.string() << "'\n";
+    fs::permissions(browser, fs::perms::owner_all);
+    ::setenv("VELMORA_BROWSER", browser.c_str(), 1);
+
+    inProperties(0, [&](vm::dia::Dialog& d) {
+        EXPECT_TRUE(d.greyed(d.indexOfTag("SetColors")));
+        press(d, "SetArea");
+        press(d, "Next");
+        EXPECT_TRUE(d.greyed(d.indexOfTag("SetArea")));
+        press(d, "PesHdr");  // an XXX: the colour chart in the browser
+    });
+    ::unsetenv("VELMORA_BROWSER");
+    std::ifstream in(pes, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t block = vm::formats::u32leAt(bytes, 8);
+    EXPECT_EQ(vm::formats::u16leAt(bytes, block + vm::formats::kPecWidth), 20u);  // the design's extent
+    EXPECT_EQ(vm::formats::u16leAt(bytes, block + vm::formats::kPecHeight), 20u);
+    std::ifstream page(root_ / "read" / "b.htm");
+    std::string html((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+    EXPECT_NE(html.find("bgcolor=\"#"), std::string::npos);
+    std::ifstream openedList(opened);
+    std::string first;
+    std::getline(openedList, first);
+    EXPECT_EQ(first, (root_ / "read" / "b.htm").string());
+    for (const auto& shown : view_->messages())
+        ADD_FAILURE() << shown.title << ": " << shown.text;
+
+    // A header of an unknown version cannot take the area: message 124.
+    std::vector<std::uint8_t> odd = bytes;
+    std::copy_n("0099", 4, odd.begin() + 4);
+    writeAll(pes, odd);
+    inProperties(0, [&](vm::dia::Dialog& d) { press(d, "SetArea"); });
+    ASSERT_EQ(view_->messages().size(), 1u);
+    EXPECT_EQ(view_->messages()[0].text, "The sewing area of this design could not be changed.");
+}
