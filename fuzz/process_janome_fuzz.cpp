@@ -8,9 +8,7 @@
 #include "cards/process_janome.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
-#include "dia/package.h"
-
-#include <unistd.h>
+#include "fuzz/card_sandbox.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,39 +24,13 @@ using Procedure = std::int64_t (*)(vm::platform::WindowHandle, int, const char*,
 constexpr Procedure kProcedures[] = {ProcessJanome9000LCard, ProcessJanome9000DCard, ProcessJanome8000Card,
                                      ProcessJanome10000Card};
 
-struct Sandbox {
-    Sandbox()
-    {
-        root = fs::temp_directory_path() / ("janome-fuzz-" + std::to_string(::getpid()));
-        read = root / "read";
-        fs::create_directories(read);
-        ::setenv("VELMORA_CONFIG_DIR", root.c_str(), 1);
-        vm::dia::loadPackage("BRMRes", "VMRes");
-        coll = collOpen("janome-fuzz");
-        collSetString(coll, "ReadDirectory", read.c_str());
-        collSetString(coll, "Prefix", "card-");
-    }
-    ~Sandbox()
-    {
-        std::error_code error;
-        fs::remove_all(root, error);
-    }
-
-    // Only regular files, only in the read folder itself.
-    bool onlyFilesInTheReadFolder() const
-    {
-        for (const auto& entry : fs::recursive_directory_iterator(root)) {
-            if (entry.path() == read)
-                continue;
-            if (entry.path().parent_path() != read || !entry.is_regular_file())
-                return false;
-        }
-        return true;
-    }
-
-    fs::path root, read;
-    CollHandle coll = 0;
-};
+// Only plain files, straight in the read folder, whatever names the card gives.
+bool onlyFilesInTheReadFolder(const vm::fuzzing::CardSandbox& sandbox)
+{
+    return sandbox.onlyInReadFolder([&](const fs::directory_entry& entry) {
+        return entry.path().parent_path() == sandbox.read() && entry.is_regular_file();
+    });
+}
 
 }  // namespace
 
@@ -66,22 +38,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size == 0)
         return 0;
-    static Sandbox sandbox;
+    static vm::fuzzing::CardSandbox sandbox("janome");
     auto view = std::make_shared<vm::dia::HeadlessView>();
     // The overwrite question, should a card name one file twice, replaces it.
     view->unscriptedResult = 1;
     vm::dia::setView(view);
     std::int64_t result;
     {
-        vm::cards::CardDataHandOver handOver(sandbox.coll, {data + 1, size - 1});
-        result = kProcedures[data[0] % std::size(kProcedures)](0, 0, "", sandbox.coll, sandbox.coll);
+        vm::cards::CardDataHandOver handOver(sandbox.coll(), {data + 1, size - 1});
+        result = kProcedures[data[0] % std::size(kProcedures)](0, 0, "", sandbox.coll(), sandbox.coll());
     }
     if (result != 1 && result != 2 && result != -1)
         std::abort();
-    if (!sandbox.onlyFilesInTheReadFolder())
+    if (!onlyFilesInTheReadFolder(sandbox))
         std::abort();
-    for (const auto& entry : fs::directory_iterator(sandbox.read))
-        fs::remove(entry.path());
+    sandbox.clearRead();
     vm::dia::setView(nullptr);
     return 0;
 }

@@ -7,9 +7,7 @@
 #include "cards/pfaff.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
-#include "dia/package.h"
-
-#include <unistd.h>
+#include "fuzz/card_sandbox.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,59 +29,31 @@ public:
     }
 };
 
-struct Sandbox {
-    Sandbox()
-    {
-        root = fs::temp_directory_path() / ("pfaff-fuzz-" + std::to_string(::getpid()));
-        read = root / "read";
-        fs::create_directories(read);
-        ::setenv("VELMORA_CONFIG_DIR", root.c_str(), 1);
-        vm::dia::loadPackage("BRMRes", "VMRes");
-        coll = collOpen("pfaff-fuzz");
-        collSetString(coll, "ReadDirectory", read.c_str());
-        collSetString(coll, "Prefix", "card-");
-    }
-    ~Sandbox()
-    {
-        std::error_code error;
-        fs::remove_all(root, error);
-    }
-
-    bool onlyInsideRead() const
-    {
-        for (const auto& entry : fs::recursive_directory_iterator(root)) {
-            const std::string path = entry.path().lexically_normal().string();
-            if (path.rfind(read.string(), 0) != 0)
-                return false;
-        }
-        return true;
-    }
-
-    fs::path root, read;
-    CollHandle coll = 0;
-};
+// Files and the folders the card names, all inside the read folder.
+bool onlyInsideRead(const vm::fuzzing::CardSandbox& sandbox)
+{
+    return sandbox.onlyInReadFolder([](const fs::directory_entry&) { return true; });
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static Sandbox sandbox;
+    static vm::fuzzing::CardSandbox sandbox("pfaff");
     auto view = std::make_shared<RefusingView>();
     vm::dia::setView(view);
     {
-        vm::cards::CardDataHandOver handOver(sandbox.coll, {data, size});
-        std::int64_t r2140 = ProcessPfaff2140(0, 0, "", sandbox.coll, sandbox.coll);
+        vm::cards::CardDataHandOver handOver(sandbox.coll(), {data, size});
+        std::int64_t r2140 = ProcessPfaff2140(0, 0, "", sandbox.coll(), sandbox.coll());
         if (r2140 != 1 && r2140 != 2 && r2140 != -1)
             std::abort();
-        std::int64_t r7570 = ProcessPfaff7570(0, 0, "", sandbox.coll, sandbox.coll);
+        std::int64_t r7570 = ProcessPfaff7570(0, 0, "", sandbox.coll(), sandbox.coll());
         if (r7570 != 1 && r7570 != 2 && r7570 != -1)
             std::abort();
     }
-    if (!sandbox.onlyInsideRead())
+    if (!onlyInsideRead(sandbox))
         std::abort();
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(sandbox.read))
-        fs::remove_all(entry.path(), error);
+    sandbox.clearRead();
     vm::dia::setView(nullptr);
     return 0;
 }
