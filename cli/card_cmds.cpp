@@ -327,7 +327,7 @@ void setDesignList(CollHandle coll, const std::vector<std::string>& files)
     tableDestroy(table);
 }
 
-// The card information dialogs of the Brother and Pfaff 7570 builders take the texts given,
+// The card information dialogs of the Brother, Pfaff 7570 and Artista builders take the texts given,
 // the MC10000 card's its title; the others keep their defaults.
 void answerCardText(dia::HeadlessView& view, const std::string& copyright, const std::string& project)
 {
@@ -340,6 +340,7 @@ void answerCardText(dia::HeadlessView& view, const std::string& copyright, const
     };
     view.onDialog("SetInfo", answer);
     view.onDialog("SetInfoPfaff", answer);
+    view.onDialog("SetInfoArtista", answer);
     // The MC10000 card takes the project text as its title.
     view.onDialog("SetInfoMC10K", [project](dia::Dialog& dialog) {
         if (!project.empty())

@@ -218,7 +218,7 @@ TEST_F(CardCommandLine, JanomeImagesSplitBackAndGiveTheirDataFiles)
     EXPECT_NE(wrong.err.find("not a Janome 8000 card"), std::string::npos) << wrong.err;
 }
 
-TEST_F(CardCommandLine, PfaffImagesSplitBackIntoTheirDesigns)
+TEST_F(CardCommandLine, PfaffAndArtistaImagesSplitBackIntoTheirDesigns)
 {
     const fs::path corpus = VELMORA_CORPUS_DIR;
     const std::vector<std::string> designs = {(corpus / "synthetic/pes/p02_three_colors_jumps_trims.pes").string(),
@@ -230,6 +230,8 @@ TEST_F(CardCommandLine, PfaffImagesSplitBackIntoTheirDesigns)
     const Case cases[] = {
         {"pfaff2140", {"p02_th01-001.Vip", "p02_th01.vic", "p01_sq02-001.Vip", "p01_sq02.vic", "title.txt"}},
         {"pfaff7570", {"card-2001.pcs", "card-2002.pcs"}},
+        {"artista", {"p02_three_colors_jumps_trims001.bac", "p02_three_colors_jumps_trims001.pec",
+                     "p01_square_1color002.bac", "p01_square_1color002.pec"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.make);
@@ -295,7 +297,6 @@ TEST_F(CardCommandLine, ImageRefusesWhatItCannotBuild)
         const char* says;
     };
     const Case cases[] = {
-        {{"--make", "artista", "--type", "29F040"}, "Bernina Artista family cannot be written"},
         {{"--make", "singer", "--type", "29F040"}, "unknown card family singer"},
         {{"--make", "brother", "--type", "29F999"}, "unknown card type 29F999"},
         {{"--make", "happy", "--type", "29F040"}, "Happy family cannot be written"},
