@@ -145,6 +145,12 @@ using namespace vm::cards;
 
 namespace {
 
+constexpr std::size_t kMostDesigns = 255;
+
+}  // namespace
+
+namespace {
+
 // "BRMRes|SetInfoArtista" on "InfoColl": the texts, or nothing when cancelled.
 std::optional<ArtistaText> askArtistaText(vm::platform::WindowHandle window, CollHandle dialog)
 {
@@ -167,6 +173,10 @@ std::int64_t Artista29F040(vm::platform::WindowHandle window, int, const char* r
     const std::vector<std::string> paths = designTablePaths(dialog);
     if (paths.empty()) {
         diaDoMessageEx(window, MB_ICONINFORMATION, 0, 123);
+        return -1;
+    }
+    if (paths.size() > kMostDesigns) {  // the card counts its designs in one byte
+        diaDoMessageEx(window, MB_ICONINFORMATION, 0, 125);
         return -1;
     }
     if (!checkDesignFiles(window, paths, {formats::kTypePsf}))

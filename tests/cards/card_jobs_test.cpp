@@ -360,9 +360,10 @@ TEST_F(Split, PrefixGetsItsHyphenOnce)
 TEST_F(Split, FallsBackToCardTmpAndSaysWhenThereIsNoFile)
 {
     collSetString(coll_, "Prefix", "none");
-    std::ofstream(root_ / "read" / "card.tmp", std::ios::binary) << std::string("HAPPY") + std::string(0x20000 - 5, '\xFF');
+    std::ofstream(root_ / "read" / "card.tmp", std::ios::binary)
+        << std::string(0x60, '\xFF') + std::string("BUG\0", 4) + std::string(0x20000 - 0x64, '\xFF');
     EXPECT_EQ(_diaDoProcedureEx(0, "=CardSplit", 0, "", caller_, coll_), -1);
-    EXPECT_NE(item("_Status", caller_).find("Happy"), std::string::npos);  // no extraction in this build yet
+    EXPECT_NE(item("_Status", caller_).find("XL-1000"), std::string::npos);  // no extraction in this build yet
     fs::remove(root_ / "read" / "card.tmp");
     EXPECT_EQ(_diaDoProcedureEx(0, "=CardSplit", 0, "", caller_, coll_), -1);
     EXPECT_EQ(view_->messages().back().text, *vm::dia::loadString(301));

@@ -98,12 +98,14 @@ TEST_F(CardCommandLine, SplitOfAnOddSizedFileWarnsAndGoesOn)
     fs::path odd = writeCard("odd.crd", 0x90000, 3);
     {
         std::fstream patch(odd, std::ios::in | std::ios::out | std::ios::binary);
-        patch.write("HAPPY", 5);  // a family whose extraction this build does not have yet
+        patch.write("HAPPY", 5);
+        patch.seekp(0x60);
+        patch.write("BUG\0", 4);  // a family whose extraction this build does not have yet
     }
     Result split = runVelmora({"card", "split", odd.string(), "--dir", (root_ / "split").string()});
     EXPECT_NE(split.exitCode, 0);
     EXPECT_NE(split.err.find("does not match this card"), std::string::npos) << split.err;
-    EXPECT_NE(split.out.find("Happy"), std::string::npos) << split.out;
+    EXPECT_NE(split.out.find("XL-1000"), std::string::npos) << split.out;
 }
 
 TEST_F(CardCommandLine, DemoReadsTheVirtualBoxIntoTheWorkFolder)
@@ -218,7 +220,7 @@ TEST_F(CardCommandLine, JanomeImagesSplitBackAndGiveTheirDataFiles)
     EXPECT_NE(wrong.err.find("not a Janome 8000 card"), std::string::npos) << wrong.err;
 }
 
-TEST_F(CardCommandLine, PfaffAndArtistaImagesSplitBackIntoTheirDesigns)
+TEST_F(CardCommandLine, PfaffArtistaAndHappyImagesSplitBackIntoTheirDesigns)
 {
     const fs::path corpus = VELMORA_CORPUS_DIR;
     const std::vector<std::string> designs = {(corpus / "synthetic/pes/p02_three_colors_jumps_trims.pes").string(),
@@ -232,6 +234,7 @@ TEST_F(CardCommandLine, PfaffAndArtistaImagesSplitBackIntoTheirDesigns)
         {"pfaff7570", {"card-2001.pcs", "card-2002.pcs"}},
         {"artista", {"p02_three_colors_jumps_trims001.bac", "p02_three_colors_jumps_trims001.pec",
                      "p01_square_1color002.bac", "p01_square_1color002.pec"}},
+        {"happy", {"card-001.epl", "card-002.epl"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.make);
@@ -299,7 +302,7 @@ TEST_F(CardCommandLine, ImageRefusesWhatItCannotBuild)
     const Case cases[] = {
         {{"--make", "singer", "--type", "29F040"}, "unknown card family singer"},
         {{"--make", "brother", "--type", "29F999"}, "unknown card type 29F999"},
-        {{"--make", "happy", "--type", "29F040"}, "Happy family cannot be written"},
+        {{"--make", "xl1000", "--type", "29F040"}, "XL1000 family cannot be written"},
         {{"--make", "sns", "--type", "29F040"}, "the sns family and the SnS1 card type go together only"},
     };
     for (const Case& c : cases) {
