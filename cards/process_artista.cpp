@@ -84,7 +84,7 @@ int ArtistaWalk::writeFile(const std::string& path, ByteSpan bytes)
     std::FILE* out = frame::openGuarded(path, "wb", &choice_);
     if (!out)
         return choice_ == DIA_CANCEL ? 2 : 0;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
     return std::fclose(out) == 0 && written ? 1 : 0;
 }
 
@@ -158,6 +158,8 @@ int ArtistaWalk::entry(std::size_t k)
     std::snprintf(number, sizeof number, "%03zu.bac", k + 1);
     const fs::path bacPath = fs::path(folder_) / (safeFileName(name, "design") + number);
     const Bytes bac = chain(u32beAt(image_, at + 2));
+    if (bac.empty())
+        return 0;  // its first block is not on the card
     const int written = writeFile(bacPath.string(), bac);
     if (written != 1)
         return written;

@@ -178,7 +178,7 @@ TEST_F(ArtistaCards, DesignsComeBackAsBacAndPecWithTheirStitchesAndColours)
     EXPECT_EQ(collGetNumeric(read_, "ReadIndex"), 2);
     long stitches = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
-        char name[32];
+        char name[64];
         std::snprintf(name, sizeof name, "d%zu%03zu", i, i + 1);
         SCOPED_TRACE(name);
         const Bytes bac = readAll(root_ / "read" / (std::string(name) + ".bac"));
@@ -229,7 +229,7 @@ TEST_F(ArtistaCards, TheBuilderStopsOnACancelAndOnAnUnknownFile)
     EXPECT_TRUE(image.empty());
 }
 
-TEST_F(ArtistaCards, AFirstEntryOfFFGivesNoFilesAndThreeBlocksGive756Bytes)
+TEST_F(ArtistaCards, AFirstEntryOfFFOrABlockOffTheCardGivesNoFilesAndThreeBlocksGive756Bytes)
 {
     ArtistaImage card("29F040", {}, 1);
     ASSERT_TRUE(card.addDesign(someBac(600), "three"));
@@ -239,7 +239,13 @@ TEST_F(ArtistaCards, AFirstEntryOfFFGivesNoFilesAndThreeBlocksGive756Bytes)
     EXPECT_EQ(collGetNumeric(read_, "nPats"), 0);
     EXPECT_TRUE(fs::is_empty(root_ / "read"));
 
+    // A first block past the card: no file (this once wrote an empty one from a null buffer).
     image[kArtistaDirectory] = 1;
+    image[kArtistaDirectory + 2] = 0x7F;
+    EXPECT_EQ(extract("=ProcessArtista", image), 1);
+    EXPECT_TRUE(fs::is_empty(root_ / "read"));
+
+    image[kArtistaDirectory + 2] = 0;
     EXPECT_EQ(extract("=ProcessArtista", image), 1);
     const Bytes bac = readAll(root_ / "read" / "three001.bac");
     ASSERT_EQ(bac.size(), 756u);
