@@ -171,15 +171,8 @@ std::int64_t Artista29F040(vm::platform::WindowHandle window, int, const char* r
 {
     namespace formats = vm::formats;
     const std::vector<std::string> paths = designTablePaths(dialog);
-    if (paths.empty()) {
-        diaDoMessageEx(window, MB_ICONINFORMATION, 0, 123);
-        return -1;
-    }
-    if (paths.size() > kMostDesigns) {  // the card counts its designs in one byte
-        diaDoMessageEx(window, MB_ICONINFORMATION, 0, 125);
-        return -1;
-    }
-    if (!checkDesignFiles(window, paths, {formats::kTypePsf}))
+    // The card counts its designs in one byte.
+    if (!checkDesignList(window, paths, kMostDesigns, {formats::kTypePsf}))
         return -1;
     std::optional<ArtistaText> text = askArtistaText(window, dialog);
     if (!text)
@@ -203,10 +196,6 @@ std::int64_t Artista29F040(vm::platform::WindowHandle window, int, const char* r
     if (isSizeRun(request))
         listDesignPictures(second, paths);
     const std::size_t cardSize = image.cardSize();
-    dumpDebugImage(dialog, formats::ByteSpan(image.bytes()).first(cardSize));
-    auto buffer = std::make_unique<CardBuffer>();
-    buffer->bytes = std::move(image.bytes());
-    handOverCardBuffer(dialog, std::move(buffer), cardSize, stitches);
-    return 1;
+    return handOverImage(dialog, std::move(image.bytes()), cardSize, stitches, cardSize);
 }
 DIA_EXPORT_PROCEDURE(Artista29F040);

@@ -781,11 +781,7 @@ std::int64_t vm::cards::finishBrotherBuild(vm::platform::WindowHandle window, Co
                           designs[static_cast<std::size_t>(layout.failedDesign)].tablePath.c_str());
         return -1;
     }
-    dumpDebugImage(dialog, vm::formats::ByteSpan(layout.image).first(std::min(debugBytes, layout.image.size())));
-    auto buffer = std::make_unique<CardBuffer>();
-    buffer->bytes = std::move(layout.image);
-    handOverCardBuffer(dialog, std::move(buffer), layout.cardSize, layout.stitches);
-    return 1;
+    return handOverImage(dialog, std::move(layout.image), layout.cardSize, layout.stitches, debugBytes);
 }
 
 std::int64_t Brother29F040(vm::platform::WindowHandle window, int, const char* request, CollHandle second,

@@ -1,5 +1,6 @@
 #include "cards/builder.h"
 
+#include "cards/compile29f040.h"
 #include "dia/dia.h"
 #include "formats/design_types.h"
 
@@ -45,6 +46,20 @@ bool checkDesignFiles(platform::WindowHandle window, const std::vector<std::stri
     return true;
 }
 
+bool checkDesignList(platform::WindowHandle window, const std::vector<std::string>& paths, std::size_t mostDesigns,
+                     std::initializer_list<std::uint32_t> refusedTypes)
+{
+    if (paths.empty()) {
+        diaDoMessageEx(window, MB_ICONINFORMATION, 0, 123);
+        return false;
+    }
+    if (paths.size() > mostDesigns) {
+        diaDoMessageEx(window, MB_ICONINFORMATION, 0, 125);
+        return false;
+    }
+    return checkDesignFiles(window, paths, refusedTypes);
+}
+
 void listDesignPictures(CollHandle second, const std::vector<std::string>& paths)
 {
     if (!second)
@@ -72,6 +87,16 @@ void dumpDebugImage(CollHandle dialog, formats::ByteSpan bytes)
         return;
     std::ofstream out("card.out", std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::int64_t handOverImage(CollHandle dialog, formats::Bytes image, std::size_t cardSize, std::int64_t stitches,
+                           std::size_t debugBytes)
+{
+    dumpDebugImage(dialog, formats::ByteSpan(image).first(std::min(debugBytes, image.size())));
+    auto buffer = std::make_unique<CardBuffer>();
+    buffer->bytes = std::move(image);
+    handOverCardBuffer(dialog, std::move(buffer), cardSize, stitches);
+    return 1;
 }
 
 }  // namespace vm::cards

@@ -24,6 +24,11 @@ bool refuseDesign(platform::WindowHandle window, int message, const std::string&
 bool checkDesignFiles(platform::WindowHandle window, const std::vector<std::string>& paths,
                       std::initializer_list<std::uint32_t> refusedTypes = {});
 
+// The checks a build begins with: the list is not empty (else 123), names no more designs than
+// the card holds (else 125), and passes checkDesignFiles. False when the build stops.
+bool checkDesignList(platform::WindowHandle window, const std::vector<std::string>& paths, std::size_t mostDesigns,
+                     std::initializer_list<std::uint32_t> refusedTypes = {});
+
 // `PicTable` of the second collection for a size run: "path,0" a design, row 0 selected.
 void listDesignPictures(CollHandle second, const std::vector<std::string>& paths);
 
@@ -31,5 +36,10 @@ std::string dialogText(CollHandle coll, const char* tag);
 
 // With `Debug` set, the image's first bytes go to "card.out" in the working folder.
 void dumpDebugImage(CollHandle dialog, formats::ByteSpan bytes);
+
+// The end of a build that succeeded: the first `debugBytes` bytes dumped as above, and the
+// image handed over with `CardSize` and `nStitches`. Returns 1.
+std::int64_t handOverImage(CollHandle dialog, formats::Bytes image, std::size_t cardSize, std::int64_t stitches,
+                           std::size_t debugBytes);
 
 }  // namespace vm::cards

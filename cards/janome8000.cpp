@@ -623,10 +623,7 @@ std::int64_t Janome8000(vm::platform::WindowHandle window, int, const char*, Col
         }
         return layout.code;
     }
-    dumpDebugImage(dialog, layout.image);
-    auto buffer = std::make_unique<CardBuffer>();
-    buffer->bytes = std::move(layout.image);
-    handOverCardBuffer(dialog, std::move(buffer), kJanome8000Bytes, layout.stitches);
-    return 1;
+    const std::size_t whole = layout.image.size();
+    return handOverImage(dialog, std::move(layout.image), kJanome8000Bytes, layout.stitches, whole);
 }
 DIA_EXPORT_PROCEDURE(Janome8000);

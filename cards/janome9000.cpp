@@ -224,10 +224,7 @@ std::int64_t Janome9000_29F040(vm::platform::WindowHandle window, int, const cha
         refuseDesign(window, layout.failure == Janome9000Result::Failure::CardFull ? 104 : 184, path);
         return -1;
     }
-    dumpDebugImage(dialog, layout.image);
-    auto buffer = std::make_unique<CardBuffer>();
-    buffer->bytes = std::move(layout.image);
-    handOverCardBuffer(dialog, std::move(buffer), layout.cardSize, layout.stitches);
-    return 1;
+    const std::size_t whole = layout.image.size();
+    return handOverImage(dialog, std::move(layout.image), layout.cardSize, layout.stitches, whole);
 }
 DIA_EXPORT_PROCEDURE(Janome9000_29F040);

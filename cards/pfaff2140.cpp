@@ -267,11 +267,8 @@ std::int64_t Pfaff2140_29F040(vm::platform::WindowHandle window, int, const char
     namespace formats = vm::formats;
     const bool sizeRun = isSizeRun(request);
     const std::vector<std::string> paths = designTablePaths(dialog);
-    if (paths.empty()) {
-        diaDoMessageEx(window, MB_ICONINFORMATION, 0, 123);
-        return -1;
-    }
-    if (!checkDesignFiles(window, paths, {formats::kTypePsf}))
+    // The folders hold more designs than any card has room for.
+    if (!checkDesignList(window, paths, SIZE_MAX, {formats::kTypePsf}))
         return -1;
     const auto cardId = static_cast<std::uint16_t>(collGetNumeric(dialog, "CardID"));
     Pfaff2140Image image(dialogText(dialog, "Type"), cardId, paths.size());
@@ -314,10 +311,6 @@ std::int64_t Pfaff2140_29F040(vm::platform::WindowHandle window, int, const char
     const std::size_t cardSize = image.cardSize(flash || sizeRun);
     if (sizeRun)
         listDesignPictures(second, paths);
-    dumpDebugImage(dialog, ByteSpan(image.bytes()).first(cardSize));
-    auto buffer = std::make_unique<CardBuffer>();
-    buffer->bytes = std::move(image.bytes());
-    handOverCardBuffer(dialog, std::move(buffer), cardSize, stitches);
-    return 1;
+    return handOverImage(dialog, std::move(image.bytes()), cardSize, stitches, cardSize);
 }
 DIA_EXPORT_PROCEDURE(Pfaff2140_29F040);

@@ -201,15 +201,7 @@ std::int64_t Pfaff7570_29F040(vm::platform::WindowHandle window, int, const char
     namespace formats = vm::formats;
     const bool sizeRun = isSizeRun(request);
     const std::vector<std::string> paths = designTablePaths(dialog);
-    if (paths.empty()) {
-        diaDoMessageEx(window, MB_ICONINFORMATION, 0, 123);
-        return -1;
-    }
-    if (paths.size() > kPfaff7570MostDesigns) {
-        diaDoMessageEx(window, MB_ICONINFORMATION, 0, 125);
-        return -1;
-    }
-    if (!checkDesignFiles(window, paths, {formats::kTypePsf}))
+    if (!checkDesignList(window, paths, kPfaff7570MostDesigns, {formats::kTypePsf}))
         return -1;
     std::optional<Pfaff7570Text> text = askPfaffText(window, dialog);
     if (!text)
@@ -247,10 +239,6 @@ std::int64_t Pfaff7570_29F040(vm::platform::WindowHandle window, int, const char
     if (sizeRun)
         listDesignPictures(second, placed);
     const std::size_t cardSize = image.cardSize();
-    dumpDebugImage(dialog, formats::ByteSpan(image.bytes()).first(cardSize));
-    auto buffer = std::make_unique<CardBuffer>();
-    buffer->bytes = std::move(image.bytes());
-    handOverCardBuffer(dialog, std::move(buffer), cardSize, stitches);
-    return 1;
+    return handOverImage(dialog, std::move(image.bytes()), cardSize, stitches, cardSize);
 }
 DIA_EXPORT_PROCEDURE(Pfaff7570_29F040);

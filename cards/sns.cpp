@@ -219,10 +219,7 @@ std::int64_t JanomeSnS1(vm::platform::WindowHandle window, int, const char*, Col
                     path);
         return layout.code;
     }
-    dumpDebugImage(dialog, layout.image);
-    auto buffer = std::make_unique<CardBuffer>();
-    buffer->bytes = std::move(layout.image);
-    handOverCardBuffer(dialog, std::move(buffer), kJanome8000Bytes, 0);
-    return 1;
+    const std::size_t whole = layout.image.size();
+    return handOverImage(dialog, std::move(layout.image), kJanome8000Bytes, 0, whole);
 }
 DIA_EXPORT_PROCEDURE(JanomeSnS1);
