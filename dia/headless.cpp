@@ -161,4 +161,27 @@ std::optional<std::string> HeadlessView::chooseFolder(platform::WindowHandle, co
     return folder;
 }
 
+void HeadlessView::answerColour(std::optional<std::uint32_t> colour)
+{
+    std::lock_guard lock(mutex_);
+    colourAnswers_.push_back(colour);
+}
+
+std::vector<std::uint32_t> HeadlessView::coloursOffered() const
+{
+    std::lock_guard lock(mutex_);
+    return coloursOffered_;
+}
+
+std::optional<std::uint32_t> HeadlessView::chooseColour(platform::WindowHandle, const std::string&, std::uint32_t initial)
+{
+    std::lock_guard lock(mutex_);
+    coloursOffered_.push_back(initial);
+    if (colourAnswers_.empty())
+        return std::nullopt;
+    std::optional<std::uint32_t> colour = colourAnswers_.front();
+    colourAnswers_.pop_front();
+    return colour;
+}
+
 }  // namespace vm::dia

@@ -61,6 +61,12 @@ public:
     // first, as a user moving through the files would.
     void answerFileDialog(std::optional<FileDialogAnswer> answer, std::vector<std::string> previewPaths = {});
     void answerFolder(std::optional<std::string> folder);
+    // The colour chooser takes queued answers (nullopt: cancel), else cancels; what it was
+    // opened at is recorded.
+    void answerColour(std::optional<std::uint32_t> colour);
+    std::vector<std::uint32_t> coloursOffered() const;
+    std::optional<std::uint32_t> chooseColour(platform::WindowHandle window, const std::string& title,
+                                              std::uint32_t initial) override;
     std::vector<FileDialogRequest> fileDialogs() const;
     std::vector<std::string> previews() const;  // what the preview hooks returned
     std::optional<FileDialogAnswer> fileDialog(platform::WindowHandle window, const FileDialogRequest& request) override;
@@ -77,6 +83,8 @@ private:
     std::deque<int> answers_;
     std::deque<std::pair<std::optional<FileDialogAnswer>, std::vector<std::string>>> fileAnswers_;
     std::deque<std::optional<std::string>> folderAnswers_;
+    std::deque<std::optional<std::uint32_t>> colourAnswers_;
+    std::vector<std::uint32_t> coloursOffered_;
     std::vector<FileDialogRequest> fileDialogs_;
     std::vector<std::string> previews_;
     std::vector<ShownMessage> messages_;

@@ -6,6 +6,7 @@
 #include "dia/dia.h"
 #include "dia/package.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -156,6 +157,13 @@ public:
     }
     // Prints the dialog's window as it is shown (the view asks for the printer).
     virtual void print(Dialog&) {}
+    // The colour chooser, opened at `initial` (a colour number: red in the low byte, then
+    // green, then blue); nullopt when the user cancels.
+    virtual std::optional<std::uint32_t> chooseColour(platform::WindowHandle, const std::string& /*title*/,
+                                                      std::uint32_t /*initial*/)
+    {
+        return std::nullopt;
+    }
     // A folder browser; nullopt when the user cancels.
     virtual std::optional<std::string> chooseFolder(platform::WindowHandle, const std::string& /*title*/,
                                                     const std::string& /*start*/)

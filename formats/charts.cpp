@@ -349,15 +349,21 @@ int loadChart(ChartTable& table, const std::string& path)
     if (!in)
         return -1;
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return parseChart(table, bytes, stemOf(path));
+}
+
+int parseChart(ChartTable& table, std::string_view bytes, const std::string& name)
+{
+    table.clear();
     // Text never holds a zero byte; the block form's first record always does.
-    if (bytes.find('\0') != std::string::npos) {
+    if (bytes.find('\0') != std::string_view::npos) {
         ByteSpan block(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         if (!readChartBlock(block, table))
             table.clear();
         return table.empty() ? -1 : static_cast<int>(table.size());
     }
-    table.push_back({0, stemOf(path), "", "", 0, 0, 0});
-    std::istringstream lines(bytes);
+    table.push_back({0, name, "", "", 0, 0, 0});
+    std::istringstream lines{std::string(bytes)};
     std::string line;
     while (std::getline(lines, line)) {
         if (line.size() > kLongestLine)

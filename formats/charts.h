@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vm::formats {
@@ -63,6 +64,8 @@ ChartTable pecChart();
 // the file cannot be read. A line without its separating commas ends the loading; the
 // records read so far stay.
 int loadChart(ChartTable& table, const std::string& path);
+// The same over a chart file's bytes; `name` names record 0 of the line form.
+int parseChart(ChartTable& table, std::string_view bytes, const std::string& name);
 // The lines of a chart in the saver's form (record 0 left out).
 std::string chartLines(const ChartTable& table);
 // Writes the chart as "Charts/<name>.tch" in the program's own data folder, made when

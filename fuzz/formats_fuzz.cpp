@@ -1,9 +1,10 @@
 // libFuzzer target for the design readers and converters: every content check, and the
 // PES, PEC, HUC, HUS, VIP, SHV, PCS (PCD, PCQ, PCM, THR), XXX, DST, DSB, DSZ, EXP, JEF, SEW,
 // Uxx, TAP, DAT, PHC, PHB, VP3, BAC, EPL and EMD routines, the Pfaff card data (VIC files and
-// the 7570 form), the turns, mirrors and resizing, on whatever the bytes claim to be, and the
-// refusal of the formats published nowhere.
+// the 7570 form), thread charts, Viking menu disks and menu pictures, the turns, mirrors and
+// resizing, on whatever the bytes claim to be, and the refusal of the formats published nowhere.
 #include "formats/cardformats.h"
+#include "formats/charts.h"
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
@@ -13,6 +14,7 @@
 #include "formats/preview.h"
 #include "formats/rotate.h"
 #include "formats/stitchfiles.h"
+#include "formats/vikingmenu.h"
 #include "formats/xxx.h"
 
 #include "dia/headless.h"
@@ -310,6 +312,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         otherStitchPaths(image, coll, kTypeTap);
     if (checkContent(image, kTypeDat).type == kTypeDat)
         otherStitchPaths(image, coll, kTypeDat);
+    // Thread charts of either form, and a chart in the block form a design carries.
+    ChartTable chart;
+    parseChart(chart, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()), "fuzz");
+    readChartBlock(image, chart);
+    // Viking menu disks and menu pictures.
+    readVikingDisk(image);
+    menuPictureBitmap(image);
     Bytes refused;
     bar2pec(nullptr, &refused, nullptr, nullptr, image.data(), image.size(), kTypeFmc);
     collClose(coll);

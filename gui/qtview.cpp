@@ -640,6 +640,15 @@ std::optional<dia::FileDialogAnswer> QtView::fileDialog(platform::WindowHandle, 
     return answer;
 }
 
+std::optional<std::uint32_t> QtView::chooseColour(platform::WindowHandle, const std::string& title, std::uint32_t initial)
+{
+    QColorDialog chooser(colourOf(std::to_string(initial)), topWindow());
+    chooser.setWindowTitle(qs(title));
+    if (chooser.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(std::stoul(valueOf(chooser.selectedColor())));
+}
+
 std::optional<std::string> QtView::chooseFolder(platform::WindowHandle, const std::string& title, const std::string& start)
 {
     QString folder = QFileDialog::getExistingDirectory(topWindow(), qs(title), qs(start));

@@ -37,6 +37,8 @@ public:
     void raise(dia::Dialog& dialog) override;
     std::optional<dia::FileDialogAnswer> fileDialog(platform::WindowHandle window,
                                                     const dia::FileDialogRequest& request) override;
+    std::optional<std::uint32_t> chooseColour(platform::WindowHandle window, const std::string& title,
+                                              std::uint32_t initial) override;
     std::optional<std::string> chooseFolder(platform::WindowHandle window, const std::string& title,
                                             const std::string& start) override;
     void print(dia::Dialog& dialog) override;

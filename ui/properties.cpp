@@ -18,6 +18,7 @@
 #include "formats/pec.h"
 #include "formats/preview.h"
 #include "formats/stitchfiles.h"
+#include "formats/vikingmenu.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "ui/catalog.h"
@@ -30,6 +31,9 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -128,6 +132,81 @@ std::int64_t step(DiaControl control, int event, std::int64_t p1, std::int64_t p
 
 std::string designOf(DiaControl control) { return stringItem(dialogColl(control), "Filename", 4096); }
 
+// `name` inside `folder` whatever the case of its letters: disks made elsewhere spell the
+// menu folders and files in capitals, ours as the machine lists them.
+std::optional<fs::path> entryNoCase(const fs::path& folder, const std::string& name)
+{
+    std::error_code error;
+    if (fs::exists(folder / name, error))
+        return folder / name;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        if (vm::platform::equalsNoCase(it->path().filename().string(), name))
+            return it->path();
+    return std::nullopt;
+}
+
+std::string menuPicturePath(int place)
+{
+    return (vm::platform::workDir() / ("design" + std::to_string(place) + ".bmp")).string();
+}
+
+// A Viking menu disk: the pictures of up to four of its menus, from the one the disk shows
+// first, or from the one the user picks when there are five or more.
+std::int64_t showMenuDisk(vm::platform::WindowHandle window, CollHandle coll, const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    vm::formats::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::optional<vm::formats::VikingDisk> disk = vm::formats::readVikingDisk(bytes);
+    if (!disk)
+        return DIA_REFUSE;
+
+    int first = std::max(disk->firstMenu, 1);
+    if (disk->menuCount >= 5) {
+        // Menus past the four name places go by their folder names.
+        std::vector<std::string> names;
+        std::vector<const char*> choices;
+        for (int menu = 1; menu <= disk->menuCount; ++menu) {
+            const std::string* stored = menu <= 4 ? &disk->names[static_cast<std::size_t>(menu - 1)] : nullptr;
+            char folder[16];
+            std::snprintf(folder, sizeof folder, "MENU_%02d", menu);
+            names.push_back(stored && !stored->empty() ? *stored : folder);
+        }
+        for (const std::string& name : names)
+            choices.push_back(name.c_str());
+        int chosen = _diaDoChoice(window, "Pick Menu", "Pick Menu", choices.data(), static_cast<int>(choices.size()));
+        if (chosen < 0)
+            return 0;
+        first = chosen + 1;
+    }
+
+    CollHandle props = collOpen(kPropertiesColl);
+    collSetString(props, "Filename", path.c_str());
+    std::vector<std::string> drawn;
+    fs::path folder = fs::path(path).parent_path();
+    for (int place = 1, menu = first; place <= 4 && menu <= std::max(disk->menuCount, first); ++place, ++menu) {
+        char name[16];
+        std::snprintf(name, sizeof name, "MENU_%02d", menu);
+        std::optional<fs::path> menuFolder = entryNoCase(folder, name);
+        std::optional<fs::path> menuFile = menuFolder ? entryNoCase(*menuFolder, std::string(name) + ".mhv") : std::nullopt;
+        std::string picture = menuPicturePath(place);
+        if (!menuFile || vm::formats::mhv2bmp(picture, menuFile->string()) != 0)
+            break;  // the menus after a missing one are not shown either
+        drawn.push_back(picture);
+        collSetString(props, ("design" + std::to_string(place)).c_str(), picture.c_str());
+        std::string shownName = menu <= 4 ? disk->names[static_cast<std::size_t>(menu - 1)] : std::string(name);
+        collSetString(props, ("menu" + std::to_string(place)).c_str(), shownName.empty() ? name : shownName.c_str());
+    }
+
+    std::string title = disk->title;
+    std::replace(title.begin(), title.end(), '"', '\'');  // a quote would end the argument
+    _diaDoDialog(window, ("BRMRes|PropertiesV \"" + title + "\"").c_str(), props, coll);
+    std::error_code error;
+    for (const std::string& picture : drawn)
+        fs::remove(picture, error);
+    collClose(props);
+    return 0;
+}
+
 }  // namespace
 
 std::int64_t CB_Properties(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
@@ -151,6 +230,8 @@ std::int64_t CB_Properties(DiaControl control, int event, std::int64_t p1, std::
     if (vm::formats::extensionOf(path).empty() || vm::platform::workDir().empty() ||
         !fs::is_directory(vm::platform::workDir(), error))
         return DIA_REFUSE;
+    if (extensionOf(path) == "phv")
+        return showMenuDisk(window, coll, path);
 
     CollHandle props = collOpen(kPropertiesColl);
     collSetString(props, "TableName", table);
@@ -306,28 +387,120 @@ int janomeThreadOf(vm::formats::Rgb colour)
 
 }  // namespace
 
-// A thread swatch of the colour entry: the chosen colour names its Janome thread beside it.
-std::int64_t CB_Color(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
+namespace {
+
+// The thread number of a colour entry item: "3" of "NumberColor3" when the tag starts with
+// `prefix`, else empty.
+std::string rowOf(DiaControl control, std::string_view prefix)
 {
     int index = -1;
     vm::dia::Dialog* dialog = vm::dia::dialogOf(control, &index);
-    if (event != DIA_CHANGED || !dialog || index < 0 || !p2)
-        return _diaCtlDefProc(control, event, p1, p2);
-    std::string tag = dialog->item(index).tag;
-    if (tag.size() <= 5)
-        return _diaCtlDefProc(control, event, p1, p2);
-    std::string n = tag.substr(5);  // "Color3" -> "3"
-    auto ref = static_cast<std::uint32_t>(std::strtoul(reinterpret_cast<const char*>(p2), nullptr, 10));
-    int thread = janomeThreadOf(vm::formats::colourOfRef(ref));
+    if (!dialog || index < 0)
+        return {};
+    const std::string& tag = dialog->item(index).tag;
+    if (tag.size() <= prefix.size() || tag.compare(0, prefix.size(), prefix) != 0)
+        return {};
+    return tag.substr(prefix.size());
+}
+
+void tellTag(DiaControl control, const std::string& tag)
+{
+    if (int at = _diaGetIndexFromTag(control, tag.c_str()); at >= 0)
+        _diaTellItem(control, at);
+}
+
+// Shows the thread beside the swatch of row `n`; with `withColour` the swatch takes the
+// thread's colour too.
+void showThread(DiaControl control, const std::string& n, int thread, bool withColour)
+{
     CollHandle coll = dialogColl(control);
     collSetNumeric(coll, ("NumberColor" + n).c_str(), thread);
     collSetString(coll, ("NameColor" + n).c_str(), vm::formats::janomeColourName(thread).c_str());
+    if (withColour)
+        collSetNumeric(coll, ("Color" + n).c_str(), vm::formats::colourRef(vm::formats::janomeColour(thread)));
     for (const std::string& shown : {"NumberColor" + n, "NameColor" + n})
-        if (int at = _diaGetIndexFromTag(control, shown.c_str()); at >= 0)
-            _diaTellItem(control, at);
+        tellTag(control, shown);
+    if (withColour)
+        tellTag(control, "Color" + n);
+}
+
+}  // namespace
+
+// A thread swatch of the colour entry: the chosen colour names its Janome thread beside it.
+std::int64_t CB_Color(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
+{
+    std::string n = rowOf(control, "Color");
+    if (event != DIA_CHANGED || n.empty() || !p2)
+        return _diaCtlDefProc(control, event, p1, p2);
+    auto ref = static_cast<std::uint32_t>(std::strtoul(reinterpret_cast<const char*>(p2), nullptr, 10));
+    showThread(control, n, janomeThreadOf(vm::formats::colourOfRef(ref)), false);
     return _diaCtlDefProc(control, event, p1, p2);
 }
 DIA_EXPORT_CALLBACK(CB_Color);
+
+// The button beside a swatch: the colour chooser, opened at the swatch's colour (white
+// before it has one).
+std::int64_t CB_NewColor(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
+{
+    std::string n = rowOf(control, "NewColor");
+    vm::dia::Dialog* dialog = vm::dia::dialogOf(control);
+    if (event != DIA_ACTIVATE || n.empty() || !dialog)
+        return _diaCtlDefProc(control, event, p1, p2);
+    int swatch = dialog->indexOfTag("Color" + n);
+    if (swatch < 0)
+        return 0;
+    std::string value = dialog->valueText(swatch);
+    std::uint32_t initial = value.empty() ? 0xFFFFFF : static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+    std::optional<std::uint32_t> chosen =
+        vm::dia::view().chooseColour(dialogWindow(control), dialog->substitute(dialog->item(swatch).text), initial);
+    if (!chosen)
+        return 0;
+    // As if chosen on the swatch itself: its callback names the thread.
+    dialog->changeValue(swatch, std::to_string(*chosen & 0xFFFFFF));
+    dialog->tell(swatch);
+    return 0;
+}
+DIA_EXPORT_CALLBACK(CB_NewColor);
+
+// A thread number typed beside a swatch: the swatch and the name follow. A number no thread
+// has beeps and changes nothing.
+std::int64_t CB_NumberColor(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
+{
+    std::string n = rowOf(control, "NumberColor");
+    if (event != DIA_CHANGED || n.empty() || !p2)
+        return _diaCtlDefProc(control, event, p1, p2);
+    std::string typed = reinterpret_cast<const char*>(p2);
+    char* end = nullptr;
+    long thread = std::strtol(typed.c_str(), &end, 10);
+    if (typed.empty() || *end != 0 || thread < 1 || thread >= vm::formats::janomeColourCount()) {
+        _diaBeep();
+        return _diaCtlDefProc(control, event, p1, p2);
+    }
+    showThread(control, n, static_cast<int>(thread), true);
+    return _diaCtlDefProc(control, event, p1, p2);
+}
+DIA_EXPORT_CALLBACK(CB_NumberColor);
+
+// A thread name typed beside a swatch: once it names a thread (letter case aside), the
+// swatch and the number follow.
+std::int64_t CB_NameColor(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
+{
+    std::string n = rowOf(control, "NameColor");
+    if (event != DIA_CHANGED || n.empty() || !p2)
+        return _diaCtlDefProc(control, event, p1, p2);
+    std::string typed = reinterpret_cast<const char*>(p2);
+    for (int thread = 1; thread < vm::formats::janomeColourCount(); ++thread)
+        if (vm::platform::equalsNoCase(vm::formats::janomeColourName(thread), typed)) {
+            collSetNumeric(dialogColl(control), ("NumberColor" + n).c_str(), thread);
+            collSetNumeric(dialogColl(control), ("Color" + n).c_str(),
+                           vm::formats::colourRef(vm::formats::janomeColour(thread)));
+            tellTag(control, "NumberColor" + n);
+            tellTag(control, "Color" + n);
+            break;
+        }
+    return _diaCtlDefProc(control, event, p1, p2);
+}
+DIA_EXPORT_CALLBACK(CB_NameColor);
 
 // Edits the thread colours of a JEF design and writes them back into the file.
 std::int64_t CB_SetColors(DiaControl control, int event, std::int64_t p1, std::int64_t p2)

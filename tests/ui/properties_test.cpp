@@ -9,6 +9,7 @@
 #include "box/handler.h"
 #include "ui/filelists.h"
 
+#include <cstring>
 #include <regex>
 
 using namespace vm::ui;
@@ -242,4 +243,171 @@ TEST_F(Properties, TheSewingAreaOfAPesAndTheColourChartOfAnXxx)
     inProperties(0, [&](vm::dia::Dialog& d) { press(d, "SetArea"); });
     ASSERT_EQ(view_->messages().size(), 1u);
     EXPECT_EQ(view_->messages()[0].text, "The sewing area of this design could not be changed.");
+}
+
+namespace {
+
+// A Viking menu disk file: the title, the menu count and the menu shown first, the four
+// menu names.
+std::vector<std::uint8_t> menuDisk(const std::string& title, int menus, int first)
+{
+    std::vector<std::uint8_t> disk(1400, 0);
+    std::copy(title.begin(), title.end(), disk.begin() + 90);
+    disk[1252] = static_cast<std::uint8_t>(menus);
+    disk[1257] = static_cast<std::uint8_t>(first);
+    const char* names[] = {"Flowers", "Birds", "Letters", "Borders"};
+    const std::size_t at[] = {478, 672, 866, 1060};
+    for (int i = 0; i < 4; ++i)
+        std::copy_n(names[i], std::strlen(names[i]), disk.begin() + static_cast<std::ptrdiff_t>(at[i]));
+    return disk;
+}
+
+// A menu file whose menu image is filled with `pixel`, but for its first byte: pixels 3 and 12.
+std::vector<std::uint8_t> menuFile(std::uint8_t pixel)
+{
+    std::vector<std::uint8_t> menu(1300 + 27408, static_cast<std::uint8_t>(pixel << 4 | pixel));
+    std::fill_n(menu.begin(), 1300, 0);
+    menu[1300] = 0x3C;
+    return menu;
+}
+
+// The palette index of pixel (x, y) of an 8-bit bitmap file, y counted from the top.
+int pixelOf(const fs::path& bitmap, int x, int y)
+{
+    std::ifstream in(bitmap, std::ios::binary);
+    std::vector<std::uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int width = static_cast<int>(vm::formats::u32leAt(b, 18)), height = static_cast<int>(vm::formats::u32leAt(b, 22));
+    std::size_t stride = static_cast<std::size_t>(width + 3) / 4 * 4;
+    return b.at(vm::formats::u32leAt(b, 10) + static_cast<std::size_t>(height - 1 - y) * stride + static_cast<std::size_t>(x));
+}
+
+class MenuDisk : public Properties {
+protected:
+    void SetUp() override
+    {
+        Properties::SetUp();
+        // The list of Viking menu files.
+        auto types = readTypes();
+        auto menus = std::find_if(types.begin(), types.end(), [](const auto& t) { return t.second == "*.phv;*.mhv"; });
+        ASSERT_NE(menus, types.end());
+        collSetNumeric(coll_, "FilterIndex", static_cast<int>(menus - types.begin()));
+    }
+
+    struct Seen {
+        std::string title;
+        std::vector<std::string> names;
+        std::vector<int> firstPixels;  // pixel (0, 0) of each picture shown
+    };
+
+    Seen open()
+    {
+        Seen seen;
+        view_->onDialog("PropertiesV", [&](vm::dia::Dialog& d) {
+            seen.title = d.title();
+            CollHandle props = vm::box::dialogColl(d.control(-1));
+            for (int n = 1; n <= 4; ++n) {
+                std::string picture = stringOf(props, ("design" + std::to_string(n)).c_str());
+                if (picture.empty())
+                    continue;
+                seen.names.push_back(stringOf(props, ("menu" + std::to_string(n)).c_str()));
+                seen.firstPixels.push_back(pixelOf(picture, 0, 0));
+                EXPECT_EQ(pixelOf(picture, 1, 0), 12);
+                EXPECT_EQ(pixelOf(picture, 243, 223), 1);  // the last pixel of the 224 whole rows
+            }
+            d.end(DIA_OK);
+        });
+        inMainDialog([&](vm::dia::Dialog& main) {
+            collTableSetSelection(coll_, kReadList, 0);
+            press(main, "Properties");
+        });
+        return seen;
+    }
+};
+
+}  // namespace
+
+TEST_F(MenuDisk, ShowsItsMenusUntilTheFirstThatCannotBeDrawn)
+{
+    writeAll(root_ / "read" / "MENU_SEL.PHV", menuDisk("Spring \"garden\"", 4, 1));
+    // Menus 1 and 2 (the machine's spelling and ours); 3 is a stub that holds no image, so 4
+    // is not shown after it.
+    writeAll(root_ / "read" / "MENU_01" / "MENU_01.MHV", menuFile(1));
+    writeAll(root_ / "read" / "menu_02" / "menu_02.mhv", menuFile(1));
+    writeAll(root_ / "read" / "MENU_03" / "MENU_03.MHV", {1, 2, 3});
+    writeAll(root_ / "read" / "MENU_04" / "MENU_04.MHV", menuFile(1));
+    Seen seen = open();
+    EXPECT_EQ(seen.title, "Spring 'garden'");
+    EXPECT_EQ(seen.names, (std::vector<std::string>{"Flowers", "Birds"}));
+    EXPECT_EQ(seen.firstPixels, (std::vector<int>{3, 3}));
+    // The pictures go with the window.
+    for (int n = 1; n <= 4; ++n)
+        EXPECT_FALSE(fs::exists(root_ / "tmp" / "VelmoraII_work" / ("design" + std::to_string(n) + ".bmp")));
+
+    // The disk names the menu it shows first.
+    writeAll(root_ / "read" / "MENU_SEL.PHV", menuDisk("Spring", 4, 4));
+    EXPECT_EQ(open().names, (std::vector<std::string>{"Borders"}));
+    EXPECT_TRUE(view_->messages().empty());
+}
+
+TEST_F(MenuDisk, FiveMenusOrMoreLetTheUserPickTheFirst)
+{
+    writeAll(root_ / "read" / "disk.phv", menuDisk("Big disk", 6, 1));
+    for (int menu = 1; menu <= 6; ++menu) {
+        char name[16];
+        std::snprintf(name, sizeof name, "MENU_%02d", menu);
+        writeAll(root_ / "read" / name / (std::string(name) + ".MHV"), menuFile(1));
+    }
+    view_->answerNext(4);  // the fifth menu
+    Seen seen = open();
+    ASSERT_EQ(view_->messages().size(), 1u);
+    EXPECT_EQ(view_->messages()[0].title, "Pick Menu");
+    EXPECT_EQ(seen.names, (std::vector<std::string>{"MENU_05", "MENU_06"}));
+
+    // Cancelling the choice shows nothing.
+    view_->answerNext(-1);
+    bool shown = false;
+    view_->onDialog("PropertiesV", [&](vm::dia::Dialog& d) { shown = true, d.end(DIA_OK); });
+    inMainDialog([&](vm::dia::Dialog& main) { press(main, "Properties"); });
+    EXPECT_FALSE(shown);
+}
+
+TEST_F(Properties, TheColourControlsKeepSwatchNumberAndNameTogether)
+{
+    fs::path jef = root_ / "read" / "three.jef";
+    fs::copy_file(fs::path(VELMORA_CORPUS_DIR) / "synthetic/jef/p02_three_colors_jumps_trims.jef", jef);
+    const std::uint32_t red = vm::formats::colourRef({0xFF, 0x00, 0x00});
+    view_->answerColour(red);
+    view_->answerColour(std::nullopt);
+    view_->onDialog("ColorEntry", [&](vm::dia::Dialog& e) {
+        auto value = [&](const std::string& tag) { return e.valueText(e.indexOfTag(tag)); };
+        std::string before = value("Color0");
+        // The chooser opens at the swatch's colour; its choice names the thread.
+        press(e, "NewColor0");
+        EXPECT_EQ(value("Color0"), std::to_string(red));
+        EXPECT_EQ(value("NumberColor0"), "10");
+        EXPECT_EQ(value("NameColor0"), "Red");
+        press(e, "NewColor1");  // cancelled: nothing changes
+        // A typed thread number sets the swatch and the name.
+        e.changeValue(e.indexOfTag("NumberColor1"), "2");
+        EXPECT_EQ(value("Color1"), std::to_string(vm::formats::colourRef(vm::formats::janomeColour(2))));
+        EXPECT_EQ(value("NameColor1"), vm::formats::janomeColourName(2));
+        // A number no thread has beeps and leaves the swatch.
+        std::string colour2 = value("Color2");
+        e.changeValue(e.indexOfTag("NumberColor2"), "999");
+        EXPECT_EQ(view_->beeps(), 1);
+        EXPECT_EQ(value("Color2"), colour2);
+        // A typed name, in any letter case, sets the swatch and the number.
+        e.changeValue(e.indexOfTag("NameColor2"), "red");
+        EXPECT_EQ(value("NumberColor2"), "10");
+        EXPECT_EQ(value("Color2"), std::to_string(red));
+        ASSERT_EQ(view_->coloursOffered().size(), 2u);
+        EXPECT_EQ(std::to_string(view_->coloursOffered()[0]), before);
+        e.end(DIA_OK);
+    });
+    inProperties(0, [&](vm::dia::Dialog& d) { press(d, "SetColors"); });
+    std::ifstream written(jef, std::ios::binary);
+    std::vector<std::uint8_t> after((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(vm::formats::u32leAt(after, 116), 10u);
+    EXPECT_EQ(vm::formats::u32leAt(after, 120), 2u);
+    EXPECT_EQ(vm::formats::u32leAt(after, 124), 10u);
 }
