@@ -10,6 +10,14 @@
 #include "formats/cardformats.h"
 #include "formats/vikingmenu.h"
 #include "platform/paths.h"
+#include "box/handler.h"
+#include "box/jobs.h"
+#include "coll/table.h"
+#include "dia/dia.h"
+#include "frame/drives.h"
+#include "platform/window.h"
+#include "ui/external.h"
+#include "ui/filelists.h"
 
 #include <stdlib.h>
 
@@ -514,3 +522,175 @@ CopyResult copyToMedium(CollHandle coll, int media, const std::string& root, con
 }
 
 }  // namespace vm::ui
+
+// ---- The dialogs ---------------------------------------------------------------------------------
+
+using vm::box::dialogColl;
+using vm::box::dialogWindow;
+using vm::box::stringItem;
+using namespace vm::ui;
+namespace formats = vm::formats;
+namespace platform = vm::platform;
+
+namespace {
+
+std::vector<std::string> writeList(CollHandle coll)
+{
+    std::vector<std::string> rows;
+    TableHandle table = collGetTable(coll, kWriteList);
+    for (int row = 0; row < tableRowCount(table); ++row) {
+        char field[4096] = {};
+        tableGetField(table, row, 0, field, sizeof field);
+        rows.emplace_back(field);
+    }
+    tableDestroy(table);
+    return rows;
+}
+
+// Asks for the medium until its folder is there and the user confirms (146, then 149); false
+// when the user cancels.
+bool askForMedium(vm::platform::WindowHandle window, const std::string& root)
+{
+    for (;;) {
+        if (diaDoMessageFmtEx(window, MB_OKCANCEL | MB_ICONINFORMATION, 1, 146, root.c_str()) != IDOK)
+            return false;
+        std::error_code error;
+        if (!fs::is_directory(root, error)) {
+            _diaBeep();
+            continue;
+        }
+        if (diaDoMessageEx(window, MB_OKCANCEL | MB_ICONQUESTION, 1, 149) == IDOK)
+            return true;
+    }
+}
+
+void tell(DiaControl control, const char* tag)
+{
+    int index = _diaGetIndexFromTag(control, tag);
+    if (index >= 0)
+        _diaTellItem(control, index);
+}
+
+// The Happy serial transfer: one design as TAP handed to "HappyXfr" from the program's folder.
+void happyTransfer(DiaControl control, CollHandle coll)
+{
+    vm::platform::WindowHandle window = dialogWindow(control);
+    if (_diaDoDialog(window, "BRMRes|ComPort", coll, coll) != DIA_OK)
+        return;
+    const int row = std::max(collTableGetSelection(coll, kWriteList), 0);
+    char design[4096] = {};
+    if (collTableGetRow(coll, kWriteList, row, design, sizeof design) < 0 || !*design) {
+        diaDoMessageEx(window, MB_ICONEXCLAMATION, 1, 123);
+        return;
+    }
+    // The TAP stays in the work folder: the transfer program reads it after this returns.
+    const fs::path work = platform::workDir();
+    const std::string tap = (work / (formats::stemOf(design) + ".tap")).string();
+    Bytes huc;
+    std::error_code error;
+    bool made = false;
+    if (extensionLower(design) == "tap") {
+        made = fs::copy_file(design, tap, fs::copy_options::overwrite_existing, error) &&
+               formats::any2huc(nullptr, &huc, nullptr, design, nullptr, 0, formats::kTypeDetect) >= 0;
+    } else {
+        made = formats::anyToCheckedHuc(design, nullptr, 0, coll, huc) >= 0 &&
+               formats::huc2tap(tap.c_str(), nullptr, nullptr, nullptr, huc.data(), huc.size()) >= 0;
+    }
+    if (!made) {
+        diaDoMessageFmt(window, MB_ICONEXCLAMATION, "Transfer", "Incompatible design %s", design);
+        return;
+    }
+    writeWhole(formats::replaceExtension(tap, "rgb"), tapCompanion(hucColours(huc)));
+    std::string port = stringItem(coll, "h_comport");
+    std::string speed = stringItem(coll, "h_baudrate");
+    const fs::path program = platform::executablePath().parent_path() / "HappyXfr";
+    if (int failed = spawnProgram(program.string(), {"HappyXfr", port.empty() ? "2" : port,
+                                                     speed.empty() ? "38400" : speed, tap});
+        failed != 0)
+        diaDoMessageFmt(window, MB_ICONSTOP, "Transfer", "Start %s failed erc = %d", program.c_str(), failed);
+}
+
+}  // namespace
+
+std::int64_t CB_CopyA(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
+{
+    CollHandle coll = dialogColl(control);
+    if (event == DIA_STATE)
+        return collGetType(coll, vm::box::kCommandTable) != COLL_NONE || stringItem(coll, vm::frame::kFloppyItem).empty()
+                   ? DIA_GREY
+                   : 0;
+    if (event != DIA_ACTIVATE)
+        return _diaCtlDefProc(control, event, p1, p2);
+    vm::platform::WindowHandle window = dialogWindow(control);
+    const MediaFamily* current = mediaFamily(static_cast<int>(collGetNumeric(coll, kMediaItem)));
+    const std::string address = std::string("BRMRes|Disks /F ") + (current ? current->tag : "tagBackup");
+    const int answer = _diaDoDialog(window, address.c_str(), coll, coll);
+    const int media = answer - kMediaButtonBase;
+    if (!mediaFamily(media))
+        return 0;
+    collSetNumeric(coll, kMediaItem, media);
+    const std::vector<std::string> designs = writeList(coll);
+    if (media == kMediaViking && designs.size() > static_cast<std::size_t>(formats::kVikingDiskDesigns)) {
+        diaDoMessageEx(window, MB_ICONEXCLAMATION, 1, 125);
+        return DIA_REFUSE;
+    }
+    if (media == kMediaHappyXfr) {
+        happyTransfer(control, coll);
+        return 0;
+    }
+    CollHandle copy = collOpen("CopyColl");
+    collMerge(copy, coll);
+    vm::frame::fillDriveList(copy);
+    if (_diaDoDialog(window, "BRMRes|SelectMedia", copy, coll) == DIA_OK) {
+        collSetString(copy, "Filename", "");
+        collSetNumeric(copy, "ProgressRange", static_cast<std::int64_t>(designs.size()));
+        _diaDoDialog(window, "BRMRes|CopyA", copy, coll);
+        collCopyItem(coll, copy, vm::frame::kFloppyItem);
+    }
+    collClose(copy);
+    return 0;
+}
+DIA_EXPORT_CALLBACK(CB_CopyA);
+
+std::int64_t CB_CopyFiles(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
+{
+    if (event != DIA_ACTIVATE)
+        return _diaCtlDefProc(control, event, p1, p2);
+    CollHandle coll = dialogColl(control);
+    vm::platform::WindowHandle window = dialogWindow(control);
+    const std::string root = stringItem(coll, vm::frame::kFloppyItem, 4096);
+    CopyHooks hooks;
+    hooks.confirmMedium = [&] {
+        if (!askForMedium(window, root))
+            return false;
+        collSetNumeric(coll, "Animate", 1);
+        tell(control, "Animate");
+        return true;
+    };
+    hooks.progress = [&](const CopyRow& row, int done, int total) {
+        collSetNumeric(coll, "ProgressRange", total);
+        collSetNumeric(coll, "Progress", done);
+        collSetString(coll, "Filename", row.targetName.c_str());
+        char text[8192];
+        std::snprintf(text, sizeof text, "From '%s' to '%s'", row.sourceFolder.c_str(), row.targetFolder.c_str());
+        collSetString(coll, "FromTo", text);
+        std::snprintf(text, sizeof text, "%d files remaining", total - done);
+        collSetString(coll, "_Status", text);
+        for (const char* tag : {"ProgressRange", "Progress", "Filename", "FromTo", "_Status"})
+            tell(control, tag);
+    };
+    const CopyResult result = copyToMedium(coll, static_cast<int>(collGetNumeric(coll, kMediaItem)), root,
+                                           writeList(coll), hooks);
+    collSetNumeric(coll, "Animate", 0);
+    tell(control, "Animate");
+    if (const int message = messageOf(result); message != 0)
+        diaDoMessageEx(window, MB_ICONEXCLAMATION, 1, message);
+    collSetString(coll, "_Status", "");
+    tell(control, "_Status");
+    // The progress dialog closes through its item of id 2.
+    if (int index = _diaGetIndexFromTag(control, "Cancel"); index >= 0)
+        vm::platform::postMessage(window, vm::platform::WM_COMMAND, 2,
+                                  static_cast<std::uint64_t>(_diaGetItemInfo(control, index, 4096)));
+    return 0;
+}
+DIA_EXPORT_CALLBACK(CB_CopyFiles);
