@@ -196,6 +196,36 @@ TEST_F(MediaDialogs, CopyIsGreyedWithoutAMedium)
     EXPECT_TRUE(view_->dialogsOpened().size() == 1u) << "no dialog but the main one";
 }
 
+TEST_F(MediaDialogs, HappySerialTransferMakesTheTapAndItsCompanionAndStartsTheTransferProgram)
+{
+    const std::string rose = design("pes/p02_three_colors_jumps_trims.pes", "rose.pes");
+    collSetString(coll_, "Floppy", medium_.c_str());
+    view_->onDialog("Disks", [&](vm::dia::Dialog& d) { press(d, "tagHappyXfr"); });
+    view_->onDialog("ComPort", [&](vm::dia::Dialog& d) {
+        d.changeValue(d.indexOfTag("h_comport"), "/dev/ttyUSB7");
+        press(d, "OK");
+    });
+    inMainDialog([&](vm::dia::Dialog& d) {
+        setList(coll_, kWriteList, {rose}, 0);
+        press(d, "CopyA");
+    });
+    // The TAP and its colours wait in the work folder for the transfer program.
+    const fs::path tap = vm::platform::workDir() / "rose.tap";
+    Bytes huc;
+    ASSERT_GE(vm::formats::any2huc(nullptr, &huc, nullptr, rose.c_str(), nullptr, 0, vm::formats::kTypeDetect), 0);
+    EXPECT_EQ(readAll(tap), [&] {
+        Bytes made;
+        vm::formats::huc2tap(nullptr, &made, nullptr, nullptr, huc.data(), huc.size());
+        return made;
+    }());
+    EXPECT_EQ(vm::formats::companionColours(tap.string()).size(), 3u);
+    // There is no "HappyXfr" beside the test program: its start fails and says so.
+    const std::vector<std::string> texts = messageTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("HappyXfr failed erc = 2"), std::string::npos) << texts[0];
+    EXPECT_TRUE(fs::is_empty(medium_));
+}
+
 // ---- Associations ---------------------------------------------------------------------------
 
 TEST_F(MediaDialogs, LinkUtilityOnTheFirstRowFillsEveryOtherRowAndIsStored)
@@ -299,7 +329,7 @@ TEST_F(MediaDialogs, TransferStartsTheAssociatedProgramWithTheDesign)
     EXPECT_EQ(started(), rose + "\n");
 }
 
-TEST_F(MediaDialogs, PecForACallerThatWantsPecIsCopiedUnconverted)
+TEST_F(MediaDialogs, PecForACallerAskingForPecIsCopiedUnconverted)
 {
     const std::string pec = design("pec/p02_three_colors_jumps_trims.pec", "rose.pec");
     const fs::path folder = root_ / "caller";
