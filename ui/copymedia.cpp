@@ -28,6 +28,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace vm::ui {
 
@@ -217,13 +218,23 @@ CopyResult planViking(CollHandle coll, const std::string& root, const std::vecto
 
 // ---- The other families ----------------------------------------------------------------------
 
-// Converts one design for a family into the temporary folder and plans its files. False when
-// the design is left out.
+// A name for a design on the medium that no earlier design of this copy took: the machines'
+// file systems do not tell case apart, so "rose.pes" and "ROSE.dst" both made JEF would
+// otherwise end as one file. The stem, or the stem with "_2", "_3" ...
+std::string freeStem(std::set<std::string>& taken, const std::string& stem, const std::string& extension)
+{
+    std::string candidate = stem;
+    for (int n = 2; !taken.insert(lower(candidate + "." + extension)).second; ++n)
+        candidate = stem + "_" + std::to_string(n);
+    return candidate;
+}
+
+// Converts one design for a family into the temporary folder, under `stem`, and plans its
+// files. False when the design is left out.
 bool planConverted(CollHandle coll, int media, const std::string& targetFolder, const std::string& design,
-                   TemporaryFiles& temporaries, CopyPlan& plan)
+                   const std::string& stem, TemporaryFiles& temporaries, CopyPlan& plan)
 {
     const MediaFamily& family = kFamilies[static_cast<std::size_t>(media)];
-    const std::string stem = formats::stemOf(design);
     const std::string target = stem + "." + family.extension;
     const std::string out = temporaries.make(target);
     auto planMade = [&](const std::string& path) {
@@ -460,14 +471,18 @@ CopyResult planCopy(CollHandle coll, int media, const std::string& root, const s
     if (*family->folder)
         plan.folders.push_back(targetFolder);
     std::error_code error;
+    std::set<std::string> taken;
     for (const std::string& design : designs) {
         if (!fs::is_regular_file(design, error))
             continue;
         const bool unchanged = !*family->extension || extensionLower(design) == family->extension;
+        const std::string extension = unchanged ? formats::extensionOf(design) : family->extension;
+        const std::string stem = freeStem(taken, formats::stemOf(design), extension);
         if (unchanged) {
-            plan.rows.push_back(rowFor(targetFolder, fs::path(design).filename().string(), design, false));
+            const std::string name = extension.empty() ? stem : stem + "." + extension;
+            plan.rows.push_back(rowFor(targetFolder, name, design, false));
             ++plan.designs;
-        } else if (planConverted(coll, media, targetFolder, design, temporaries, plan)) {
+        } else if (planConverted(coll, media, targetFolder, design, stem, temporaries, plan)) {
             ++plan.designs;
         }
     }

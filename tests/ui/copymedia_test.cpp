@@ -309,14 +309,23 @@ TEST_F(CopyMedia, MissingTemplatesUnreadableDesignsAndUnmadeFolders)
     expectWorkFolderClean();
 }
 
-TEST_F(CopyMedia, TwoDesignsOfOneNameKeepTheirOwnConversions)
+TEST_F(CopyMedia, TwoDesignsOfOneNameKeepTheirOwnFiles)
 {
     std::vector<std::string> designs = {corpus("pes/p02_three_colors_jumps_trims.pes", "rose.pes"),
-                                        corpus("dst/p03_long_moves.dst", "rose.dst")};
-    CopyPlan plan;
-    ASSERT_EQ(copyToMedium(coll_, kMediaViking, medium_.string(), designs, {}, &plan), CopyResult::kCopied);
-    vm::formats::testing::expectSameNeedles(hucNeedles(designs[0]), hucNeedles(medium_ / "MENU_01" / "DES01_01.SHV"), true);
-    vm::formats::testing::expectSameNeedles(hucNeedles(designs[1]), hucNeedles(medium_ / "MENU_01" / "DES01_02.SHV"), true);
+                                        corpus("exp/p01_square_1color.exp", "ROSE.exp")};
+    ASSERT_EQ(copyToMedium(coll_, kMediaViking, medium_.string(), designs), CopyResult::kCopied);
+    expectReadsBack(designs[0], medium_ / "MENU_01" / "DES01_01.SHV");
+    expectReadsBack(designs[1], medium_ / "MENU_01" / "DES01_02.SHV");
+    // On a flat medium the second takes another name (the machines do not tell case apart).
+    ASSERT_EQ(copyToMedium(coll_, kMediaJanomeJef, medium_.string(), designs), CopyResult::kCopied);
+    expectReadsBack(designs[0], medium_ / "EMB_FILE" / "rose.jef");
+    expectReadsBack(designs[1], medium_ / "EMB_FILE" / "ROSE_2.jef");
+    designs.push_back(designs[0]);
+    ASSERT_EQ(copyToMedium(coll_, kMediaBackup, medium_.string(), designs), CopyResult::kCopied);
+    EXPECT_TRUE(fs::exists(medium_ / "rose.pes"));
+    EXPECT_TRUE(fs::exists(medium_ / "ROSE.exp"));
+    EXPECT_TRUE(fs::exists(medium_ / "rose_2.pes"));
+    expectWorkFolderClean();
 }
 
 // ---- Viking menus --------------------------------------------------------------------------
