@@ -253,9 +253,10 @@ int transferDesign(platform::WindowHandle window, CollHandle coll, const std::st
                    fs::copy_file(design, handed, fs::copy_options::overwrite_existing, error);
         } else if (wanted == "dst") {
             handed = (fs::path(folder) / (stem + ".dst")).string();
+            // One HUC (one hoop check) gives both the stitches and the thread colours.
             Bytes dst, huc;
-            if (formats::any2dst(nullptr, &dst, nullptr, design.c_str(), nullptr, 0, coll) >= 0 &&
-                formats::anyToCheckedHuc(design.c_str(), nullptr, 0, coll, huc) >= 0) {
+            if (formats::anyToCheckedHuc(design.c_str(), nullptr, 0, coll, huc) >= 0 &&
+                formats::huc2dstx(nullptr, &dst, nullptr, handed.c_str(), huc.data(), huc.size()) >= 0) {
                 auto channel = [](const char* key) {
                     return static_cast<std::uint8_t>(
                         std::clamp<long>(platform::getProfileInt(frame::kSettingsFile, frame::kOptions, key, 253), 0, 255));
