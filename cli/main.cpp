@@ -4,11 +4,13 @@
 //   velmora box find [--json]
 //   velmora card info|read|split|image|write|erase ..., velmora demo
 //   velmora info|stitches|convert|preview ...
+//   velmora copy --media M --to DIR FILES...
 #include "box/comm.h"
 #include "cli/card_cmds.h"
 #include "cli/session.h"
 #include "box/find.h"
 #include "cli/design_cmds.h"
+#include "cli/media_cmds.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
 #include "frame/app.h"
@@ -144,6 +146,7 @@ int main(int argc, char** argv)
     vm::cli::addCardCommands(app, cardCode);
     int designCode = -1;
     addDesignCommands(app, designCode);
+    addMediaCommands(app, designCode);
 
     CLI11_PARSE(app, argc, argv);
     if (designCode >= 0)

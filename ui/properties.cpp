@@ -166,10 +166,8 @@ std::int64_t showMenuDisk(vm::platform::WindowHandle window, CollHandle coll, co
         std::vector<std::string> names;
         std::vector<const char*> choices;
         for (int menu = 1; menu <= disk->menuCount; ++menu) {
-            const std::string* stored = menu <= 4 ? &disk->names[static_cast<std::size_t>(menu - 1)] : nullptr;
-            char folder[16];
-            std::snprintf(folder, sizeof folder, "MENU_%02d", menu);
-            names.push_back(stored && !stored->empty() ? *stored : folder);
+            const std::string* stored = menu <= vm::formats::kMenuCount ? &disk->names[static_cast<std::size_t>(menu - 1)] : nullptr;
+            names.push_back(stored && !stored->empty() ? *stored : vm::formats::vikingMenuFolder(menu));
         }
         for (const std::string& name : names)
             choices.push_back(name.c_str());
@@ -184,17 +182,16 @@ std::int64_t showMenuDisk(vm::platform::WindowHandle window, CollHandle coll, co
     std::vector<std::string> drawn;
     fs::path folder = fs::path(path).parent_path();
     for (int place = 1, menu = first; place <= 4 && menu <= std::max(disk->menuCount, first); ++place, ++menu) {
-        char name[16];
-        std::snprintf(name, sizeof name, "MENU_%02d", menu);
+        std::string name = vm::formats::vikingMenuFolder(menu);
         std::optional<fs::path> menuFolder = entryNoCase(folder, name);
-        std::optional<fs::path> menuFile = menuFolder ? entryNoCase(*menuFolder, std::string(name) + ".mhv") : std::nullopt;
+        std::optional<fs::path> menuFile = menuFolder ? entryNoCase(*menuFolder, vm::formats::vikingMenuFile(menu)) : std::nullopt;
         std::string picture = menuPicturePath(place);
         if (!menuFile || vm::formats::mhv2bmp(picture, menuFile->string()) != 0)
             break;  // the menus after a missing one are not shown either
         drawn.push_back(picture);
         collSetString(props, ("design" + std::to_string(place)).c_str(), picture.c_str());
-        std::string shownName = menu <= 4 ? disk->names[static_cast<std::size_t>(menu - 1)] : std::string(name);
-        collSetString(props, ("menu" + std::to_string(place)).c_str(), shownName.empty() ? name : shownName.c_str());
+        std::string shownName = menu <= vm::formats::kMenuCount ? disk->names[static_cast<std::size_t>(menu - 1)] : name;
+        collSetString(props, ("menu" + std::to_string(place)).c_str(), shownName.empty() ? name.c_str() : shownName.c_str());
     }
 
     std::string title = disk->title;
