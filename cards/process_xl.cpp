@@ -98,6 +98,7 @@ XlResult extractXl100(ByteSpan image, const std::string& folder, const XlColours
     const std::size_t count = formats::byteAt(image, formats::u16leAt(image, h));
     const std::size_t rows = formats::u16leAt(image, h + 2), picks = formats::u16leAt(image, h + 4);
     const std::size_t tables = formats::u16leAt(image, h + 6);
+    // Layout 1 by its byte; any other value is read as layout 2, the layout our builder writes.
     const bool layout1 = formats::byteAt(image, 0x40) == 1;
 
     // The records a design has: layout 2, one more than the largest of its row's bytes that

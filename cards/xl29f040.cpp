@@ -112,6 +112,7 @@ Xl100Image::Xl100Image(std::size_t designs, ByteSpan dataFile, ByteSpan pageTemp
     image_[80] = 0x80;  // the word at 0x50: the table at 128
     copyAt(image_, 96, ByteSpan(reinterpret_cast<const std::uint8_t*>("BUG"), 3));
 
+    designs = std::min(designs, kXl100MostDesigns);  // the tables have room for no more pages
     const std::size_t pages = (designs + 2) / 3, b = 62 * pages + 12;
     put16le(image_, 82, b + 129);
     put16le(image_, kXl100Table, b + 128);
