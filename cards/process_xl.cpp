@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 namespace vm::cards {
 
@@ -77,6 +78,43 @@ private:
 
 ByteSpan from(ByteSpan image, std::size_t at) { return at < image.size() ? image.subspan(at) : ByteSpan{}; }
 
+// Whether the stream from an offset reaches an end word on the card. Every offset a walk passes
+// leads to the same end (or to none), so each is walked once however many records name it:
+// a card whose records all point into a long stream without an end costs one walk, not one a
+// record.
+class EndWords {
+public:
+    explicit EndWords(ByteSpan image) : image_(image), known_(image.size(), kUnknown) {}
+
+    bool reached(std::size_t at)
+    {
+        std::vector<std::size_t> passed;
+        std::uint8_t found = kNone;
+        for (std::size_t pos = at;;) {
+            if (!formats::fits(image_.size(), pos, 2))
+                break;
+            if (known_[pos] != kUnknown) {
+                found = known_[pos];
+                break;
+            }
+            passed.push_back(pos);
+            if (image_[pos] == formats::kXlEscape && image_[pos + 1] == formats::kXlEnd) {
+                found = kEnd;
+                break;
+            }
+            pos += image_[pos] == formats::kXlEscape && image_[pos + 1] == formats::kXlMove ? 4 : 2;
+        }
+        for (std::size_t pos : passed)
+            known_[pos] = found;
+        return found == kEnd;
+    }
+
+private:
+    static constexpr std::uint8_t kUnknown = 0, kEnd = 1, kNone = 2;
+    ByteSpan image_;
+    std::vector<std::uint8_t> known_;
+};
+
 }  // namespace
 
 XlColours xlDefaultColours(CollHandle coll)
@@ -94,6 +132,7 @@ XlColours xlDefaultColours(CollHandle coll)
 XlResult extractXl100(ByteSpan image, const std::string& folder, const XlColours& colours)
 {
     XlWriter writer(folder, colours);
+    EndWords ends(image);
     const std::size_t h = formats::u16leAt(image, 0x50);
     const std::size_t count = formats::byteAt(image, formats::u16leAt(image, h));
     const std::size_t rows = formats::u16leAt(image, h + 2), picks = formats::u16leAt(image, h + 4);
@@ -129,7 +168,7 @@ XlResult extractXl100(ByteSpan image, const std::string& folder, const XlColours
                 return 1;
             for (const auto& [part, letter] : {std::pair<std::size_t, char>{0, 'a'}, {12, 'b'}}) {
                 const std::size_t at = u24(image, record + part);
-                if (at == 0)
+                if (at == 0 || !ends.reached(at))
                     continue;
                 char name[48];
                 std::snprintf(name, sizeof name, "%zu%02zu%02zu%c.emd", d + 1, slot, k + 1, letter);

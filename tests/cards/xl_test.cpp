@@ -9,6 +9,7 @@
 #include "formats/xlcard.h"
 #include "tests/cards/family_cards.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <set>
@@ -608,6 +609,25 @@ TEST_F(XlCards, DamagedCardsWriteNothingOutsideTheReadFolder)
     xl100[0x50] = 0xF0, xl100[0x51] = 0xFF;  // H past the card
     ASSERT_EQ(extract("=ProcessXL100Card", xl100), 1);
     EXPECT_EQ(collGetNumeric(read_, "nPats"), 0);
+
+    // 255 designs of 255 records each, in two passes, all pointing into one card-long stream
+    // without an end word: each offset is walked once, so this ends at once with no file.
+    Bytes endless(0x80000);
+    for (std::size_t i = 0; i < endless.size(); ++i)
+        endless[i] = static_cast<std::uint8_t>(i % 0x7F + 1);
+    auto put16 = [&](std::size_t at, unsigned v) { endless[at] = v & 0xFF, endless[at + 1] = static_cast<std::uint8_t>(v >> 8); };
+    endless[0x40] = 2;
+    put16(0x50, 0x80);
+    put16(0x80, 0x100), put16(0x82, 0x200), put16(0x86, 0x300);
+    endless[0x100] = 255;
+    std::fill_n(endless.begin() + 0x400, 18, 0xFE);
+    put16(0x300, 0x500), put16(0x302, 0x500);
+    for (unsigned d = 0; d < 255; ++d)
+        put16(0x200 + 2 * d, 0x400), put16(0x500 + 2 * d, 1 + 7 * d);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(extract("=ProcessXL100Card", endless), 1);
+    EXPECT_EQ(collGetNumeric(read_, "nPats"), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 
     Bytes xl1000(0x20100, 0x00);
     const std::size_t e = kXl1000Directory;
