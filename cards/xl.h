@@ -114,8 +114,10 @@ XlColours xlDefaultColours(CollHandle coll);
 XlResult extractXl100(formats::ByteSpan image, const std::string& folder, const XlColours& colours);
 XlResult extractXl1000(formats::ByteSpan image, const std::string& folder, const XlColours& colours);
 
-// `make` 5: "xl100.bin" and "xl100page.bin"; 6: "xl1000.bin", from the image of a genuine
-// card of the family. Empty, with the reason in `why`, when the image is not one.
+// `make` 5: "xl100.bin" and "xl100page.bin" (the first page record; not from a card of one
+// page with fewer than three designs, where the unused slots' words are marked over it);
+// 6: "xl1000.bin", from the image of a genuine card of the family. Empty, with the reason in
+// `why`, when the image is not one.
 std::vector<DataFile> xlDataFiles(formats::ByteSpan image, std::int64_t make, std::string& why);
 
 }  // namespace vm::cards

@@ -264,10 +264,18 @@ std::vector<DataFile> xlDataFiles(ByteSpan image, std::int64_t make, std::string
             why = "the XL100 card's tables are not where its page count puts them";
             return {};
         }
-        return {{kXl100DataFile, Bytes(image.begin() + static_cast<std::ptrdiff_t>(b + 26349),
-                                       image.begin() + static_cast<std::ptrdiff_t>(b + 26349 + kXl100DataFileBytes))},
-                {kXl100PageFile, Bytes(image.begin() + static_cast<std::ptrdiff_t>(records),
-                                       image.begin() + static_cast<std::ptrdiff_t>(records + kXl100PageRecord))}};
+        std::vector<DataFile> files = {
+            {kXl100DataFile, Bytes(image.begin() + static_cast<std::ptrdiff_t>(b + 26349),
+                                   image.begin() + static_cast<std::ptrdiff_t>(b + 26349 + kXl100DataFileBytes))}};
+        // The page template from the first page, unless that page is also the last and has
+        // slots marked unused over the template's own words.
+        std::size_t designs = 0;
+        while (designs < kXl100MostDesigns && u24(image, kXl100Entries + kXl100Entry * designs) != 0)
+            ++designs;
+        if (pages > 1 || designs >= 3)
+            files.push_back({kXl100PageFile, Bytes(image.begin() + static_cast<std::ptrdiff_t>(records),
+                                                   image.begin() + static_cast<std::ptrdiff_t>(records + kXl100PageRecord))});
+        return files;
     }
     if (make == 6 && !xl100) {
         Bytes data;

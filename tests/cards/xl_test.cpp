@@ -391,6 +391,13 @@ TEST_F(XlCards, Xl100DesignsComeBackAsEmdFilesPageByPage)
     EXPECT_EQ(taken[0].bytes, dataFile(kXl100DataFile));
     EXPECT_EQ(taken[1].bytes, dataFile(kXl100PageFile));
     EXPECT_TRUE(xlDataFiles(image, 6, why).empty());
+    // A card of one page with an unused slot gives no page template.
+    Xl100Image two(2, dataFile(kXl100DataFile), dataFile(kXl100PageFile));
+    for (int k = 0; k < 2; ++k)
+        ASSERT_EQ(two.addDesign(emdOf(runOf(4))), XlPlaced::Done);
+    const std::vector<DataFile> fromTwo = xlDataFiles(two.bytes(), 5, why);
+    ASSERT_EQ(fromTwo.size(), 1u) << why;
+    EXPECT_EQ(fromTwo[0].name, kXl100DataFile);
 }
 
 TEST_F(XlCards, Xl100PagesOfOneTwoAndThreeDesigns)

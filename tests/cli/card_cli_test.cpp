@@ -266,7 +266,8 @@ TEST_F(CardCommandLine, XlImagesSplitBackAndGiveTheirDataFiles)
         std::vector<std::string> dataFiles;
     };
     const Case cases[] = {
-        {"xl100", 0, {"10001a.col", "10001a.emd", "10002a.col", "10002a.emd"}, {"xl100.bin", "xl100page.bin"}},
+        // One page of two designs: its page record is not a whole template, so it is not taken.
+        {"xl100", 0, {"10001a.col", "10001a.emd", "10002a.col", "10002a.emd"}, {"xl100.bin"}},
         {"xl1000", 0x50000, {"001.col", "001.emd", "002.col", "002.emd"}, {"xl1000.bin"}},
     };
     for (const Case& c : cases) {
@@ -300,6 +301,7 @@ TEST_F(CardCommandLine, XlImagesSplitBackAndGiveTheirDataFiles)
         }
     }
     EXPECT_EQ(contents(root_ / "xl100-data" / "xl100.bin"), contents(fs::path(VELMORA_SOURCE_DATA_DIR) / "xl100.bin"));
+    EXPECT_FALSE(fs::exists(root_ / "xl100-data" / "xl100page.bin"));
     Result wrong = runVelmora({"card", "templates", (root_ / "xl100.img").string(), "--make", "xl1000"});
     EXPECT_NE(wrong.exitCode, 0);
     EXPECT_NE(wrong.err.find("is an XL100 card"), std::string::npos) << wrong.err;
