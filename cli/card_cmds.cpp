@@ -6,6 +6,7 @@
 #include "cards/compile29f040.h"
 #include "cards/identify.h"
 #include "cards/janome_templates.h"
+#include "cards/xl.h"
 #include "cli/demo.h"
 #include "cli/session.h"
 #include "dia/view.h"
@@ -510,8 +511,13 @@ int saveTemplates(const std::string& image, const std::string& makeName, const s
     }
     std::string why;
     // The glyphs of colours the card does not name stay as installed.
-    std::optional<cards::MenuData> installed = cards::loadMenuData();
-    std::vector<cards::DataFile> files = cards::janomeDataFiles(bytes, make->make, why, installed ? &*installed : nullptr);
+    std::vector<cards::DataFile> files;
+    if (make->make == 5 || make->make == 6) {
+        files = cards::xlDataFiles(bytes, make->make, why);
+    } else {
+        std::optional<cards::MenuData> installed = cards::loadMenuData();
+        files = cards::janomeDataFiles(bytes, make->make, why, installed ? &*installed : nullptr);
+    }
     if (files.empty()) {
         fail("no data files taken from " + image + ": " + why);
         return 1;
@@ -576,7 +582,7 @@ void addCardCommands(CLI::App& app, int& exitCode)
     auto templates = std::make_shared<std::array<std::string, 3>>();  // image, family, folder
     CLI::App* data = card->add_subcommand("templates", "save the machine data files a family's builder uses from a genuine card's image");
     data->add_option("image", (*templates)[0], "the image of a genuine card")->required();
-    data->add_option("--make", (*templates)[1], "card family: janome9000, janome8000")->required();
+    data->add_option("--make", (*templates)[1], "card family: janome9000, janome8000, xl100, xl1000")->required();
     data->add_option("--dir", (*templates)[2], "folder for the data files (default: the user data folder)");
     data->callback([templates, &exitCode] {
         exitCode = resourcesLoaded() ? saveTemplates((*templates)[0], (*templates)[1], (*templates)[2]) : 1;

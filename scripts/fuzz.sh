@@ -24,7 +24,7 @@ seeds=(fuzz/seeds fuzz/seeds/stitchfiles)
                                   ../shared/corpus/synthetic/dst ../shared/corpus/synthetic/exp
                                   ../shared/corpus/synthetic/jef ../shared/corpus/synthetic/vp3
                                   ../shared/corpus/synthetic/u01)
-for target in formats_fuzz compress_fuzz process_brother_fuzz process_pfaff_fuzz process_viking_fuzz process_janome_fuzz process_artista_happy_fuzz; do
+for target in formats_fuzz compress_fuzz process_brother_fuzz process_pfaff_fuzz process_viking_fuzz process_janome_fuzz process_artista_happy_fuzz process_xl_fuzz; do
   mkdir -p "$work/$target"
   target_seeds=("${seeds[@]}")
   # Card images for the card extraction; design files mean nothing to it.
@@ -33,6 +33,7 @@ for target in formats_fuzz compress_fuzz process_brother_fuzz process_pfaff_fuzz
   [ "$target" = process_viking_fuzz ] && target_seeds=(fuzz/seeds/viking)
   [ "$target" = process_janome_fuzz ] && target_seeds=(fuzz/seeds/janome)
   [ "$target" = process_artista_happy_fuzz ] && target_seeds=(fuzz/seeds/artista_happy)
+  [ "$target" = process_xl_fuzz ] && target_seeds=(fuzz/seeds/xl)
   echo "fuzzing $target for $seconds s"
   "build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$work/" "$work/$target" "${target_seeds[@]}" 2>&1 | tail -n 25

@@ -360,10 +360,15 @@ TEST_F(Split, PrefixGetsItsHyphenOnce)
 TEST_F(Split, FallsBackToCardTmpAndSaysWhenThereIsNoFile)
 {
     collSetString(coll_, "Prefix", "none");
-    std::ofstream(root_ / "read" / "card.tmp", std::ios::binary)
-        << std::string(0x60, '\xFF') + std::string("BUG\0", 4) + std::string(0x20000 - 0x64, '\xFF');
-    EXPECT_EQ(_diaDoProcedureEx(0, "=CardSplit", 0, "", caller_, coll_), -1);
-    EXPECT_NE(item("_Status", caller_).find("XL-1000"), std::string::npos);  // no extraction in this build yet
+    // An XL1000 card of one design: its directory entry at 0x20004 names the stream at 0x30000.
+    std::string card = std::string(0x60, '\xFF') + std::string("BUG\0", 4) + std::string(0x40000 - 0x64, '\xFF');
+    card.replace(0x20004, 8, std::string("\x03\x00\x00\x01\x01\x00\x00\x00", 8));
+    card.replace(0x20024, 3, "\xFF\xFF\xFF");
+    card.replace(0x30000, 6, std::string("\x80\x7D\x05\x05\x80\xFD", 6));
+    std::ofstream(root_ / "read" / "card.tmp", std::ios::binary) << card;
+    EXPECT_EQ(_diaDoProcedureEx(0, "=CardSplit", 0, "", caller_, coll_), 1);
+    EXPECT_EQ(item("_Status", caller_), "1 designs, 1 stitches");
+    EXPECT_TRUE(fs::exists(root_ / "read" / "001.emd"));
     fs::remove(root_ / "read" / "card.tmp");
     EXPECT_EQ(_diaDoProcedureEx(0, "=CardSplit", 0, "", caller_, coll_), -1);
     EXPECT_EQ(view_->messages().back().text, *vm::dia::loadString(301));
