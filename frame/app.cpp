@@ -272,6 +272,10 @@ std::int64_t MainProcedure(platform::WindowHandle base, int argc, const char* co
         collDeleteItem(pres, "NoNewThread");
     }
 
+    // A port this user may not use: say how to get access before the comm thread fails on it.
+    if (std::string advice = portAccessAdvice(stringItem(shared, "Port")); !advice.empty())
+        _diaDoMessage(base, MB_ICONEXCLAMATION, "Velmora II", advice.c_str());
+
     if (commControl.start) {
         std::uint64_t comm = commControl.start(commStartBlock(base, shared, 0));
         if (comm == 0) {
@@ -424,6 +428,8 @@ std::int64_t CB_Settings(DiaControl control, int event, std::int64_t p1, std::in
             writeOption("BaudRate", baud);
     }
     writeOption("Port", stringItem(coll, "Port"));
+    if (std::string advice = portAccessAdvice(stringItem(coll, "Port")); !advice.empty())
+        _diaDoMessage(0, MB_ICONEXCLAMATION, "Settings", advice.c_str());
     if (std::string floppy = stringItem(coll, "Floppy"); !floppy.empty())
         writeOption("Floppy", floppy);
     writeOption("Hoop", stringItem(coll, "Size"));
