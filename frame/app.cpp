@@ -208,6 +208,21 @@ void setScreenSize(int width, int height)
     screenHeight = height;
 }
 
+namespace {
+
+std::function<void(CollHandle)>& startHook()
+{
+    static std::function<void(CollHandle)> hook;
+    return hook;
+}
+
+}  // namespace
+
+void setStartHook(std::function<void(CollHandle shared)> hook)
+{
+    startHook() = std::move(hook);
+}
+
 FrameCommandLine parseFrameCommandLine(const std::vector<std::string>& arguments)
 {
     FrameCommandLine line;
@@ -288,6 +303,8 @@ std::int64_t MainProcedure(platform::WindowHandle base, int argc, const char* co
 
     std::string mainDialog = "BRMRes|Brimlet \"" + option("User") + "\"";
     storeDefColors(shared);
+    if (startHook())
+        startHook()(shared);
 
     std::int64_t result = _diaDoDialog(base, mainDialog.c_str(), shared, pres);
 
