@@ -257,11 +257,19 @@ TEST(Batch, JobsWriteWhatOneThreadWrites)
 {
     vm::testing::TempDir dir{"velmora-batch"};
     const auto files = corpusFiles();
+    std::vector<vm::testing::Result> runs;
     for (const char* jobs : {"1", "4"}) {
         std::vector<std::string> args{"convert", "--to", "pes", "--out", (dir / jobs).string(), "--jobs", jobs};
         args.insert(args.end(), files.begin(), files.end());
-        runVelmora(args, kLimit);
+        runs.push_back(runVelmora(args, kLimit));
     }
+    // The same summary and the same refusals, in input order; the exit code of a run with
+    // refusals (under ThreadSanitizer a race ends the run with another one).
+    EXPECT_EQ(runs[1].out, runs[0].out);
+    EXPECT_EQ(runs[1].err.find("ThreadSanitizer"), std::string::npos) << runs[1].err;
+    for (const auto& run : runs)
+        EXPECT_EQ(run.exitCode, summaryOf(run.out, "PES").refused == 0 ? 0 : 1) << run.err;
+    EXPECT_GT(summaryOf(runs[1].out, "PES").converted, 60u);
     std::size_t compared = 0;
     for (const auto& entry : fs::directory_iterator(dir / "1")) {
         std::ifstream a(entry.path(), std::ios::binary), b(dir / "4" / entry.path().filename(), std::ios::binary);
