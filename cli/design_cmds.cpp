@@ -34,7 +34,6 @@ constexpr const char* kInfoKeys[] = {"minx",   "miny", "maxx",     "maxy",   "wi
 using vm::cli::fail;
 using vm::cli::resourcesLoaded;
 
-
 std::string hex(std::uint32_t v)
 {
     char text[16];

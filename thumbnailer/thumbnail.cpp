@@ -28,9 +28,12 @@ std::string writeThumbnail(const std::string& designPath, const std::string& png
     QImage preview;
     if (!preview.loadFromData(bitmap.data(), static_cast<int>(bitmap.size()), "BMP"))
         return "the preview of " + designPath + " cannot be read back";
+    // The preview is square: scaled by its width it comes out size x size. Smoothed when made
+    // smaller; made larger, its pixels are repeated, so only the design's colours show.
     QImage scaled = preview.convertToFormat(QImage::Format_RGB32)
-                        .scaled(size, size, Qt::IgnoreAspectRatio,
-                                size < preview.width() ? Qt::SmoothTransformation : Qt::FastTransformation);
+                        .scaledToWidth(size, size < preview.width() ? Qt::SmoothTransformation : Qt::FastTransformation);
+    if (scaled.height() != size)
+        return "the preview of " + designPath + " is not square";
     QSaveFile file(QString::fromStdString(pngPath));
     if (!file.open(QIODevice::WriteOnly) || !scaled.save(&file, "PNG") || !file.commit())
         return pngPath + " cannot be written";
