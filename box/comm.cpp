@@ -48,6 +48,8 @@ public:
 
 private:
     bool openPort();
+    // Message 201, or for a port the user may not use, what to do about it.
+    void reportOpenFailure();
     void closePort();
     void watch();
     void serveCommand(MailMessage* message);
@@ -87,6 +89,15 @@ bool Comm::openPort()
     serial_.resetCancel();
     watcher_ = std::thread([this] { watch(); });
     return true;
+}
+
+void Comm::reportOpenFailure()
+{
+    std::string advice = platform::serialAccessAdvice(port_, serial_.lastError());
+    if (advice.empty())
+        msgMessageBox(kCaption, kPortCannotOpen, kExclamation);
+    else
+        msgMessageBoxText(kCaption, advice, kExclamation);
 }
 
 void Comm::closePort()
@@ -239,7 +250,7 @@ void Comm::serveCommand(MailMessage* message)
 void Comm::run()
 {
     if (!openPort()) {
-        msgMessageBox(kCaption, kPortCannotOpen, kExclamation);
+        reportOpenFailure();
         return;
     }
     if (opened_ != 0)
@@ -262,7 +273,7 @@ void Comm::run()
             if (next != current)
                 platform::writeProfileString(kSettingsFile, "Options", "BaudRate", std::to_string(next).c_str());
             if (!openPort()) {
-                msgMessageBox(kCaption, kPortCannotOpen, kExclamation);
+                reportOpenFailure();
                 return;
             }
             continue;

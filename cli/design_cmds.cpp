@@ -1,6 +1,7 @@
 // The design subcommands over the format table of formats/.
 #include "cli/design_cmds.h"
 
+#include "cli/convert_batch.h"
 #include "cli/session.h"
 
 #include "dia/headless.h"
@@ -32,9 +33,6 @@ constexpr const char* kInfoKeys[] = {"minx",   "miny", "maxx",     "maxy",   "wi
 
 using vm::cli::fail;
 using vm::cli::resourcesLoaded;
-
-// The "any2" writers that take the dialog collection with the hoop and the design type.
-using AnyWriter = int (*)(const char*, Bytes*, std::size_t*, const char*, const std::uint8_t*, std::size_t, CollHandle);
 
 std::string hex(std::uint32_t v)
 {
@@ -159,48 +157,9 @@ int stitches(const std::string& path, int design)
 
 int convert(const std::string& in, const std::string& out, const std::string& hoop)
 {
-    Bytes bytes;
-    const DesignFormat* format = nullptr;
-    if (!load(in, bytes, format))
-        return 1;
     MessageView messages;
-    std::string target = vm::platform::foldCase(extensionOf(out));
-    int code = kWrongContent;
-    if (target == "pec") {
-        code = format->toPec ? format->toPec(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size())
-                             : kWrongContent;
-    } else if (target == "pes") {
-        CollHandle coll = collOpen("convert");
-        collSetString(coll, "Size", hoop.c_str());
-        collSetNumeric(coll, "DesignType", format->type);
-        code = any2pes(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size(), coll);
-        collClose(coll);
-    } else if (target == "huc") {
-        code = any2huc(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size(), format->type);
-    } else if (target == "dst" || target == "exp" || target == "sew" || target == "jef" || target == "tap") {
-        CollHandle coll = collOpen("convert");
-        collSetString(coll, "Size", hoop.c_str());
-        collSetNumeric(coll, "DesignType", format->type);
-        AnyWriter writer = target == "dst" ? any2dst : target == "exp" ? any2exp : target == "tap" ? any2tap : any2sew;
-        code = writer(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size(), coll);
-        collClose(coll);
-    } else if (target == "vip" || target == "shv") {
-        Bytes huc;
-        code = any2huc(nullptr, &huc, nullptr, in.c_str(), bytes.data(), bytes.size(), format->type);
-        if (code >= 0)
-            code = (target == "vip" ? huc2vip : huc2shv)(out.c_str(), nullptr, nullptr, in.c_str(), huc.data(),
-                                                         huc.size());
-    } else {
-        fail("no converter writes ." + target + " files yet");
-        return 1;
-    }
-    if (code < 0) {
-        const char* why = code == kNotCreated      ? "the output cannot be written"
-                          : code == kNoMemory      ? "out of memory"
-                          : code == kDoesNotFit    ? "the design does not fit the hoop"
-                          : code == kLoadFailed    ? "the input cannot be loaded"
-                                                   : "this design cannot be converted to that format";
-        fail(in + " -> " + out + ": " + why + " (" + std::to_string(code) + ")");
+    if (auto refused = vm::cli::convertDesign(in, out, hoop)) {
+        fail(refused->text);
         return 1;
     }
     return 0;
@@ -240,7 +199,9 @@ int catalog(const std::string& folder, std::string title)
 void addDesignCommands(CLI::App& app, int& exitCode)
 {
     struct Options {
-        std::string file, out, hoop, title;
+        std::string file, out, hoop, title, to, outDir;
+        std::vector<std::string> files;
+        unsigned jobs = 1;
         bool json = false;
         bool colours = false;
         int design = 0;
@@ -286,13 +247,25 @@ void addDesignCommands(CLI::App& app, int& exitCode)
         exitCode = resourcesLoaded() ? catalog(options->file, options->title) : 1;
     });
 
-    CLI::App* convertCmd = app.add_subcommand("convert", "convert a design by the output's extension");
-    convertCmd->add_option("in", options->file, "the design file")->required();
-    convertCmd
-        ->add_option("out", options->out, "the file to write (.pec, .pes, .huc, .vip, .shv, .dst, .exp, .sew, .jef)")
-        ->required();
+    CLI::App* convertCmd = app.add_subcommand(
+        "convert", "convert a design by the output's extension (IN OUT), or many with --to FORMAT FILES...");
+    convertCmd->add_option("files", options->files, "IN OUT, or with --to the designs to convert")->required();
+    convertCmd->add_option("--to", options->to, "convert every file to this format (pec, pes, huc, vip, shv, dst, exp, sew, jef, tap)");
+    convertCmd->add_option("--out", options->outDir, "with --to: the folder for the outputs (beside each input when absent)");
+    convertCmd->add_option("--jobs", options->jobs, "with --to: designs converted at once (0: one per processor)")
+        ->check(CLI::NonNegativeNumber);
     convertCmd->add_option("--hoop", options->hoop, "the hoop, W*H in millimetres");
     convertCmd->callback([options, &exitCode] {
-        exitCode = resourcesLoaded() ? convert(options->file, options->out, options->hoop) : 1;
+        if (!resourcesLoaded()) {
+            exitCode = 1;
+        } else if (!options->to.empty()) {
+            exitCode = vm::cli::convertBatch(options->files,
+                                             {options->to, options->outDir, options->hoop, options->jobs});
+        } else if (options->files.size() != 2 || !options->outDir.empty()) {
+            fail("convert takes IN OUT, or --to FORMAT [--out DIR] FILES...");
+            exitCode = 1;
+        } else {
+            exitCode = convert(options->files[0], options->files[1], options->hoop);
+        }
     });
 }

@@ -113,6 +113,9 @@ int boxFind(bool json)
         }
     }
     fail(vm::box::kNotFound);
+    for (const auto& port : ports)
+        if (std::string advice = vm::frame::portAccessAdvice(port); !advice.empty())
+            fail(advice);
     return 1;
 }
 

@@ -6,6 +6,7 @@
 #include "platform/profile.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -73,6 +74,13 @@ std::shared_ptr<dia::HeadlessView> installView(bool echo)
     // The comm thread's own messages (port cannot be opened) are said by the command's one
     // line of failure instead.
     msgSetMessageBoxHandler([](std::uint32_t, std::uint32_t, std::uint32_t) { return 1; });
+    // Except what to do about a port this user may not use: that is said in full.
+    msgSetTextMessageHandler([](std::uint32_t, const std::string& text, std::uint32_t) {
+        std::string line = text;
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        std::cerr << "velmora: " << line << "\n";
+        return 1;
+    });
     return view;
 }
 

@@ -411,7 +411,11 @@ int stitchesToBmp(const char* outPath, Bytes* result, std::size_t* resultSize, c
     return deliver(std::move(bitmap), outPath, result, resultSize, inPath);
 }
 
-int writePreview(const std::string& bitmapPath, const std::string& designPath, int design)
+namespace {
+
+// The maker the design's extension calls for, writing the bitmap file or, with a result
+// place, filling that instead.
+int runPreviewMaker(const char* bitmapPath, Bytes* result, const std::string& designPath, int design)
 {
     std::string extension = platform::foldCase(extensionOf(designPath));
     static const char* const kKnown[] = {"pes", "pec", "phc", "phb", "phd", "huc", "hus", "shv", "pcs", "pcd", "pcq",
@@ -422,14 +426,27 @@ int writePreview(const std::string& bitmapPath, const std::string& designPath, i
     if (!uxx && std::find(std::begin(kKnown), std::end(kKnown), extension) == std::end(kKnown))
         return kNoMaker;
     if (extension == "pes" || extension == "pec")
-        return pec2bmp(bitmapPath.c_str(), nullptr, nullptr, designPath.c_str(), nullptr, 0, design);
+        return pec2bmp(bitmapPath, result, nullptr, designPath.c_str(), nullptr, 0, design);
     if (extension == "huc")
-        return huc2bmp(bitmapPath.c_str(), nullptr, nullptr, designPath.c_str(), nullptr, 0, design);
+        return huc2bmp(bitmapPath, result, nullptr, designPath.c_str(), nullptr, 0, design);
     if (extension == "pcs")
-        return pcs2bmp(bitmapPath.c_str(), nullptr, nullptr, designPath.c_str(), nullptr, 0, design);
+        return pcs2bmp(bitmapPath, result, nullptr, designPath.c_str(), nullptr, 0, design);
     if (extension == "xxx")
-        return xxx2bmp(bitmapPath.c_str(), nullptr, nullptr, designPath.c_str(), nullptr, 0, design);
-    return any2bmp(bitmapPath.c_str(), nullptr, nullptr, designPath.c_str(), nullptr, 0, design);
+        return xxx2bmp(bitmapPath, result, nullptr, designPath.c_str(), nullptr, 0, design);
+    return any2bmp(bitmapPath, result, nullptr, designPath.c_str(), nullptr, 0, design);
+}
+
+}  // namespace
+
+int writePreview(const std::string& bitmapPath, const std::string& designPath, int design)
+{
+    return runPreviewMaker(bitmapPath.c_str(), nullptr, designPath, design);
+}
+
+int previewBitmap(Bytes& bitmap, const std::string& designPath, int design)
+{
+    bitmap.clear();
+    return runPreviewMaker(nullptr, &bitmap, designPath, design);
 }
 
 int makePreview(const std::string& bitmapPath, const std::string& designPath, int design)

@@ -40,6 +40,9 @@ int stitchesToBmp(const char* outPath, Bytes* result, std::size_t* resultSize, c
 inline constexpr int kNoMaker = -100;
 int writePreview(const std::string& bitmapPath, const std::string& designPath, int design = 0);
 
+// The same bitmap file image in memory, no file written: the maker's result, or kNoMaker.
+int previewBitmap(Bytes& bitmap, const std::string& designPath, int design = 0);
+
 // Makes the preview of the design unless the bitmap exists: 1 when it exists or a maker
 // ran, 0 for an extension no maker knows.
 int makePreview(const std::string& bitmapPath, const std::string& designPath, int design = 0);

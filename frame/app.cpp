@@ -208,6 +208,21 @@ void setScreenSize(int width, int height)
     screenHeight = height;
 }
 
+namespace {
+
+std::function<void(CollHandle)>& startHook()
+{
+    static std::function<void(CollHandle)> hook;
+    return hook;
+}
+
+}  // namespace
+
+void setStartHook(std::function<void(CollHandle shared)> hook)
+{
+    startHook() = std::move(hook);
+}
+
 FrameCommandLine parseFrameCommandLine(const std::vector<std::string>& arguments)
 {
     FrameCommandLine line;
@@ -272,6 +287,10 @@ std::int64_t MainProcedure(platform::WindowHandle base, int argc, const char* co
         collDeleteItem(pres, "NoNewThread");
     }
 
+    // A port this user may not use: say how to get access before the comm thread fails on it.
+    if (std::string advice = portAccessAdvice(stringItem(shared, "Port")); !advice.empty())
+        _diaDoMessage(base, MB_ICONEXCLAMATION, "Velmora II", advice.c_str());
+
     if (commControl.start) {
         std::uint64_t comm = commControl.start(commStartBlock(base, shared, 0));
         if (comm == 0) {
@@ -284,6 +303,8 @@ std::int64_t MainProcedure(platform::WindowHandle base, int argc, const char* co
 
     std::string mainDialog = "BRMRes|Brimlet \"" + option("User") + "\"";
     storeDefColors(shared);
+    if (startHook())
+        startHook()(shared);
 
     std::int64_t result = _diaDoDialog(base, mainDialog.c_str(), shared, pres);
 
@@ -424,6 +445,8 @@ std::int64_t CB_Settings(DiaControl control, int event, std::int64_t p1, std::in
             writeOption("BaudRate", baud);
     }
     writeOption("Port", stringItem(coll, "Port"));
+    if (std::string advice = portAccessAdvice(stringItem(coll, "Port")); !advice.empty())
+        _diaDoMessage(0, MB_ICONEXCLAMATION, "Settings", advice.c_str());
     if (std::string floppy = stringItem(coll, "Floppy"); !floppy.empty())
         writeOption("Floppy", floppy);
     writeOption("Hoop", stringItem(coll, "Size"));

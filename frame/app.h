@@ -8,6 +8,7 @@
 #include "platform/window.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,10 @@ CommStartBlock commStartBlock(platform::WindowHandle window, CollHandle shared, 
 // Loads the resource package the way the main procedure does ("dia.ini", else the one
 // shipped); nullptr when there is none.
 const dia::Package* loadProgramResources();
+
+// What the program adds once "_Brimlet_" is open, just before the main dialog (the desktop
+// program: the design files of its command line, into the write list). Empty: nothing.
+void setStartHook(std::function<void(CollHandle shared)> hook);
 
 // The screen size the view reports for "_hres" and "_vres" (0 without a screen).
 void setScreenSize(int width, int height);

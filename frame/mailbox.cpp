@@ -257,6 +257,7 @@ std::int64_t messageWindowProc(const vm::platform::Message& message)
 
 std::mutex messageBoxMutex;
 WorkerMessageBoxHandler messageBoxHandler;
+WorkerTextMessageHandler textMessageHandler;
 
 }  // namespace
 
@@ -444,5 +445,24 @@ int msgMessageBox(std::uint32_t captionId, std::uint32_t textId, std::uint32_t s
     if (handler)
         return handler(captionId, textId, style);
     std::fprintf(stderr, "VelmoraII: message %u (caption %u)\n", textId, captionId);
+    return 1;
+}
+
+void msgSetTextMessageHandler(WorkerTextMessageHandler handler)
+{
+    std::lock_guard lock(messageBoxMutex);
+    textMessageHandler = std::move(handler);
+}
+
+int msgMessageBoxText(std::uint32_t captionId, const std::string& text, std::uint32_t style)
+{
+    WorkerTextMessageHandler handler;
+    {
+        std::lock_guard lock(messageBoxMutex);
+        handler = textMessageHandler;
+    }
+    if (handler)
+        return handler(captionId, text, style);
+    std::fprintf(stderr, "VelmoraII: %s\n", text.c_str());
     return 1;
 }

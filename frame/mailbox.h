@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 enum MsgResult : int {
     MSG_OK = 0,
@@ -105,3 +106,9 @@ using WorkerMessageBoxHandler =
     std::function<int(std::uint32_t captionId, std::uint32_t textId, std::uint32_t style)>;
 void msgSetMessageBoxHandler(WorkerMessageBoxHandler handler);
 int msgMessageBox(std::uint32_t captionId, std::uint32_t textId, std::uint32_t style);
+// The same for a text made at run time (one that names a device). Until a view installs a
+// handler, the text is written to standard error. Returns the button pressed (1 = OK).
+using WorkerTextMessageHandler =
+    std::function<int(std::uint32_t captionId, const std::string& text, std::uint32_t style)>;
+void msgSetTextMessageHandler(WorkerTextMessageHandler handler);
+int msgMessageBoxText(std::uint32_t captionId, const std::string& text, std::uint32_t style);

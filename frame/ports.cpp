@@ -1,5 +1,7 @@
 #include "frame/ports.h"
 
+#include "platform/serial.h"
+
 #include "coll/table.h"
 #include "platform/profile.h"
 
@@ -218,6 +220,13 @@ PortSetting readPortSetting(std::string_view settingsFile, const PortSources& so
             setting.port = fallbackPort(sources);
     }
     return setting;
+}
+
+std::string portAccessAdvice(const std::string& port)
+{
+    if (port.empty())
+        return {};
+    return platform::serialAccessAdvice(port, platform::checkSerialAccess(port));
 }
 
 }  // namespace vm::frame

@@ -68,6 +68,11 @@ std::string findUsbSerialPort(const PortSources& sources = PortSources::fromEnvi
 // The first listed port, else <devDir>/ttyUSB0 (where an adapter plugged in later shows).
 std::string fallbackPort(const PortSources& sources = PortSources::fromEnvironment());
 
+// What to tell the user when this user may not open the port (the device named, the group
+// to join, the udev rule the package installs); empty when the port may be used or the
+// trouble is another one. Opens nothing.
+std::string portAccessAdvice(const std::string& port);
+
 struct PortSetting {
     std::string portType;
     std::string port;

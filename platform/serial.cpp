@@ -2,12 +2,15 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <mutex>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -45,7 +48,90 @@ LineErrorCounter standInCounter(const std::string& device)
     return it == counters.byDevice.end() ? LineErrorCounter() : it->second;
 }
 
+struct OpenFault {
+    std::mutex mutex;
+    SerialOpenFault fault;
+};
+
+OpenFault& openFault()
+{
+    static OpenFault* fault = new OpenFault;
+    return *fault;
+}
+
+// The injected error for the device, 0 when none.
+int injectedError(const std::string& device)
+{
+    {
+        OpenFault& f = openFault();
+        std::lock_guard lock(f.mutex);
+        if (f.fault)
+            return f.fault(device);
+    }
+    const char* denied = std::getenv("VELMORA_SERIAL_DENY");
+    if (denied == nullptr)
+        return 0;
+    std::string list = denied;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find(':', start);
+        if (end == std::string::npos)
+            end = list.size();
+        if (end > start && list.compare(start, end - start, device) == 0)
+            return EACCES;
+        start = end + 1;
+    }
+    return 0;
+}
+
+// The name of the group that owns the device, "dialout" when it cannot be told.
+std::string owningGroup(const std::string& device)
+{
+    struct stat info {};
+    if (::stat(device.c_str(), &info) != 0 || info.st_gid == 0)
+        return "dialout";
+    long size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
+    group entry{};
+    group* found = nullptr;
+    if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+        found->gr_name == nullptr || found->gr_name[0] == '\0')
+        return "dialout";
+    return found->gr_name;
+}
+
 }  // namespace
+
+void setSerialOpenFault(SerialOpenFault fault)
+{
+    OpenFault& f = openFault();
+    std::lock_guard lock(f.mutex);
+    f.fault = std::move(fault);
+}
+
+bool isAccessDenied(int error)
+{
+    return error == EACCES || error == EPERM;
+}
+
+int checkSerialAccess(const std::string& device)
+{
+    if (int injected = injectedError(device))
+        return injected;
+    return ::access(device.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
+}
+
+std::string serialAccessAdvice(const std::string& device, int error)
+{
+    if (!isAccessDenied(error))
+        return {};
+    std::string group = owningGroup(device);
+    return "Permission denied: this user may not use the serial port " + device + ".\n"
+           "To get access, join the group \"" + group + "\" that owns it (sudo usermod -aG " + group +
+           " $USER), then log out and in again. The card box's USB serial adapter is also opened to the "
+           "user at the computer by the udev rule the package installs (60-velmora.rules in "
+           "/usr/lib/udev/rules.d): plug the adapter in again after installing.";
+}
 
 void setLineErrorCounter(const std::string& device, LineErrorCounter counter)
 {
@@ -89,6 +175,10 @@ bool SerialPort::open(const std::string& device, std::uint32_t baud, ModemLines 
     speed_t speed = speedFor(baud);
     if (speed == 0) {
         lastError_ = EINVAL;
+        return false;
+    }
+    if (int injected = injectedError(device)) {
+        lastError_ = injected;
         return false;
     }
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -22,6 +22,28 @@ using LineErrorCounter = std::function<std::uint64_t()>;
 // removes it.
 void setLineErrorCounter(const std::string& device, LineErrorCounter counter);
 
+// Access to a device. A port the user may not open (EACCES, EPERM) is the usual trouble on
+// a new machine: serial devices belong to a group the user must be in.
+//
+// Opening can be made to fail on purpose: the fault's non-zero result for a device is the
+// errno its open fails with. Without a fault set in the process, $VELMORA_SERIAL_DENY (device
+// paths separated by ':') makes those devices fail with EACCES, so a test can deny a device
+// to a program it starts. An empty fault removes it.
+using SerialOpenFault = std::function<int(const std::string& device)>;
+void setSerialOpenFault(SerialOpenFault fault);
+
+// True for the errors that mean "not allowed" rather than "not there" or "busy".
+bool isAccessDenied(int error);
+
+// Whether this user may read and write the device, without opening it: 0, or the errno
+// (an injected fault first, then access(2)).
+int checkSerialAccess(const std::string& device);
+
+// What to tell the user when the device cannot be opened for lack of permission: the device,
+// the group that owns it ("dialout" on Debian) and how to join it, and the udev rule the
+// package installs for the card box's USB serial adapter. Empty for other errors.
+std::string serialAccessAdvice(const std::string& device, int error);
+
 // Whether opening raises DTR and RTS (the box link does; a port probe leaves them down).
 enum class ModemLines { Raise, Leave };
 

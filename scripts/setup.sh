@@ -19,6 +19,8 @@ packages=(
   libgl-dev
   fonts-dejavu-core
   mtools
+  desktop-file-utils
+  shared-mime-info
 )
 
 missing=()

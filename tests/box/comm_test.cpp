@@ -7,6 +7,7 @@
 #include "frame/commstart.h"
 #include "frame/mailbox.h"
 #include "platform/profile.h"
+#include "platform/serial.h"
 #include "tests/support/box_fixture.h"
 #include "tests/support/sim_on_pty.h"
 
@@ -18,6 +19,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -293,6 +295,36 @@ TEST_F(CommThreadTest, APortThatCannotBeOpenedEndsTheThreadWithMessage201)
     ASSERT_NE(handle, 0u);
     EXPECT_TRUE(vm::box::waitCommThread(handle, 5000));
     EXPECT_EQ(messages_, std::vector<std::uint32_t>{201});
+}
+
+// A port the user may not use (the error injected at the open): the thread ends with the
+// message that names the port and says how to get access, not with 201.
+TEST_F(CommThreadTest, APortWithoutPermissionEndsTheThreadWithTheWayToAccess)
+{
+    const std::string port = ::ptsname(master_);
+    std::vector<std::string> texts;
+    msgSetTextMessageHandler([&texts](std::uint32_t, const std::string& text, std::uint32_t) {
+        texts.push_back(text);
+        return 1;
+    });
+    for (int error : {EACCES, EPERM}) {
+        texts.clear();
+        messages_.clear();
+        vm::platform::setSerialOpenFault([&](const std::string& device) { return device == port ? error : 0; });
+        vm::box::CommStartBlock block;
+        std::snprintf(block.port, sizeof block.port, "%s", port.c_str());
+        std::snprintf(block.portType, sizeof block.portType, "USB");
+        std::uint64_t handle = vm::box::startCommThread(block);
+        ASSERT_NE(handle, 0u);
+        EXPECT_TRUE(vm::box::waitCommThread(handle, 5000));
+        EXPECT_TRUE(messages_.empty());
+        ASSERT_EQ(texts.size(), 1u);
+        EXPECT_NE(texts[0].find("serial port " + port), std::string::npos) << texts[0];
+        EXPECT_NE(texts[0].find("usermod -aG"), std::string::npos) << texts[0];
+        EXPECT_NE(texts[0].find("60-velmora.rules"), std::string::npos) << texts[0];
+    }
+    vm::platform::setSerialOpenFault(nullptr);
+    msgSetTextMessageHandler(nullptr);
 }
 
 TEST_F(CommThreadTest, ThePortGoingAwayEndsTheThread)

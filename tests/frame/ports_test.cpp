@@ -2,10 +2,12 @@
 
 #include "coll/coll.h"
 #include "coll/table.h"
+#include "platform/serial.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -294,3 +296,24 @@ TEST(PortSourcesFromEnvironment, VariablesMoveBothFoldersAndEmptyMeansDefault)
 }
 
 }  // namespace
+
+// The settings and the start-up ask here: a port denied to this user gets the advice, one
+// that may be used or only is not there gets none. Nothing is opened.
+TEST(PortAccess, AdviceOnlyForAPortThisUserMayNotUse)
+{
+    auto folder = std::filesystem::temp_directory_path() / ("port-access-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string usable = (folder / "ttyUSB0").string(), denied = (folder / "ttyUSB1").string();
+    std::ofstream(usable).put('\0');
+    std::ofstream(denied).put('\0');
+    vm::platform::setSerialOpenFault([&](const std::string& device) { return device == denied ? EACCES : 0; });
+    EXPECT_EQ(vm::frame::portAccessAdvice(usable), "");
+    EXPECT_EQ(vm::frame::portAccessAdvice((folder / "ttyUSB7").string()), "");  // not there: no permission matter
+    EXPECT_EQ(vm::frame::portAccessAdvice(""), "");
+    std::string advice = vm::frame::portAccessAdvice(denied);
+    EXPECT_NE(advice.find("Permission denied: this user may not use the serial port " + denied + "."), std::string::npos)
+        << advice;
+    vm::platform::setSerialOpenFault(nullptr);
+    EXPECT_EQ(vm::frame::portAccessAdvice(denied), "");
+    std::filesystem::remove_all(folder);
+}

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -170,3 +173,76 @@ TEST(SerialPort, TheOtherSideGoingAwayIsAHangUp)
     EXPECT_EQ(port.waitEvent(2000), SerialEvent::HungUp);
     EXPECT_EQ(port.read(chunk, sizeof chunk), 0u);
 }
+
+// Lack of permission, injected at the open or in the environment, and for real when the test
+// does not run as root: the open fails with the errno, and the advice names the device, the
+// group to join and the udev rule; other failures get no advice.
+TEST(SerialAccess, PermissionDeniedIsExplained)
+{
+    Pty pty;
+    struct Case {
+        int error;
+        bool denied;
+    } cases[] = {{EACCES, true}, {EPERM, true}, {EBUSY, false}, {ENOENT, false}};
+    for (const Case& c : cases) {
+        vm::platform::setSerialOpenFault([&](const std::string& device) { return device == pty.slave() ? c.error : 0; });
+        SerialPort port;
+        EXPECT_FALSE(port.open(pty.slave(), 57600));
+        EXPECT_EQ(port.lastError(), c.error);
+        EXPECT_EQ(vm::platform::checkSerialAccess(pty.slave()), c.error);
+        EXPECT_EQ(vm::platform::isAccessDenied(c.error), c.denied);
+        std::string advice = vm::platform::serialAccessAdvice(pty.slave(), port.lastError());
+        if (!c.denied) {
+            EXPECT_EQ(advice, "") << c.error;
+            continue;
+        }
+        EXPECT_NE(advice.find("serial port " + pty.slave() + "."), std::string::npos) << advice;
+        // The group that owns the device ("tty" for a pty, "dialout" for a serial port on
+        // Debian); the root group is no advice, "dialout" is.
+        struct stat info {};
+        ASSERT_EQ(::stat(pty.slave().c_str(), &info), 0);
+        const group* owner = info.st_gid == 0 ? nullptr : ::getgrgid(info.st_gid);
+        const std::string name = owner ? owner->gr_name : "dialout";
+        EXPECT_NE(advice.find("join the group \"" + name + "\""), std::string::npos) << advice;
+        EXPECT_NE(advice.find("sudo usermod -aG " + name + " $USER"), std::string::npos) << advice;
+        EXPECT_NE(advice.find("60-velmora.rules"), std::string::npos) << advice;
+    }
+    vm::platform::setSerialOpenFault(nullptr);
+    SerialPort port;
+    EXPECT_TRUE(port.open(pty.slave(), 57600)) << "the fault must be gone";
+    port.close();
+    EXPECT_EQ(vm::platform::checkSerialAccess(pty.slave()), 0);
+    EXPECT_NE(vm::platform::serialAccessAdvice("/dev/no-such-tty", EACCES).find("join the group \"dialout\""),
+              std::string::npos);
+
+    // A device of another group is named by that group.
+    if (::geteuid() == 0) {
+        if (const group* audio = ::getgrnam("audio")) {
+            auto file = std::filesystem::temp_directory_path() / ("serial-group-" + std::to_string(::getpid()));
+            std::ofstream(file).put('\0');
+            ASSERT_EQ(::chown(file.c_str(), 0, audio->gr_gid), 0);
+            EXPECT_NE(vm::platform::serialAccessAdvice(file.string(), EACCES).find("join the group \"audio\""),
+                      std::string::npos);
+            std::filesystem::remove(file);
+        }
+    }
+
+    // The environment names the devices denied to a program started by a test.
+    ::setenv("VELMORA_SERIAL_DENY", ("/dev/null:" + pty.slave()).c_str(), 1);
+    EXPECT_FALSE(port.open(pty.slave(), 57600));
+    EXPECT_EQ(port.lastError(), EACCES);
+    ::setenv("VELMORA_SERIAL_DENY", (pty.slave() + "x").c_str(), 1);
+    EXPECT_TRUE(port.open(pty.slave(), 57600));
+    port.close();
+    ::unsetenv("VELMORA_SERIAL_DENY");
+
+    // For real: a device whose mode lets nobody in, for a user who is not root.
+    if (::geteuid() != 0) {
+        ASSERT_EQ(::chmod(pty.slave().c_str(), 0), 0);
+        EXPECT_FALSE(port.open(pty.slave(), 57600));
+        EXPECT_TRUE(vm::platform::isAccessDenied(port.lastError())) << port.lastError();
+        EXPECT_TRUE(vm::platform::isAccessDenied(vm::platform::checkSerialAccess(pty.slave())));
+        ::chmod(pty.slave().c_str(), 0620);
+    }
+}
+

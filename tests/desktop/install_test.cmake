@@ -1,0 +1,93 @@
+# Installs the build into a temporary prefix, moves the prefix elsewhere (the programs must
+# find their data from their own place), and runs what was installed:
+#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DCORPUS_DESIGN=... -P install_test.cmake
+foreach(var BUILD_DIR WORK_DIR CORPUS_DESIGN)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "${var} is not set")
+  endif()
+endforeach()
+
+function(run_checked what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT code EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${code}):\n${out}\n${err}")
+  endif()
+  set(run_out "${out}" PARENT_SCOPE)
+  set(run_err "${err}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${WORK_DIR})
+set(first ${WORK_DIR}/first-prefix)
+set(prefix ${WORK_DIR}/moved/elsewhere)
+run_checked("cmake --install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${first})
+file(MAKE_DIRECTORY ${WORK_DIR}/moved)
+file(RENAME ${first} ${prefix})
+
+foreach(path bin/velmora bin/VelmoraII bin/Linkvmii bin/brimlet-sim bin/velmora-thumbnailer
+             share/velmora/VMRes/strings.tsv share/velmora/demo/flower.pes share/velmora/janome.bin
+             share/applications/velmoraii.desktop share/mime/packages/velmora.xml
+             share/thumbnailers/velmora.thumbnailer share/icons/hicolor/scalable/apps/velmoraii.svg
+             share/icons/hicolor/48x48/apps/velmoraii.png lib/udev/rules.d/60-velmora.rules)
+  if(NOT EXISTS ${prefix}/${path})
+    message(FATAL_ERROR "${path} was not installed")
+  endif()
+endforeach()
+
+# A fifth design only in the installed data folder: the demo counts it only when it reads
+# the data beside the program, not the source tree's.
+file(COPY_FILE ${prefix}/share/velmora/demo/flower.pes ${prefix}/share/velmora/demo/zz_installed.pes)
+set(ENV{VELMORA_CONFIG_DIR} ${WORK_DIR}/config)
+set(ENV{XDG_DATA_HOME} ${WORK_DIR}/userdata)
+set(ENV{TMPDIR} ${WORK_DIR}/tmp)
+set(ENV{VELMORA_COLL_NAMESPACE} install-test)
+unset(ENV{VELMORA_DATA_DIR})
+unset(ENV{VELMORA_SIM})
+file(MAKE_DIRECTORY ${WORK_DIR}/tmp)
+run_checked("the installed velmora demo" ${prefix}/bin/velmora demo --dir ${WORK_DIR}/demo)
+if(NOT run_out MATCHES "5 designs, with their previews")
+  message(FATAL_ERROR "the installed demo did not read the installed data:\n${run_out}\n${run_err}")
+endif()
+
+# The installed thumbnailer: a PNG of the asked size.
+foreach(size 64 256)
+  set(png ${WORK_DIR}/thumb-${size}.png)
+  run_checked("velmora-thumbnailer -s ${size}" ${prefix}/bin/velmora-thumbnailer -s ${size} ${CORPUS_DESIGN} ${png})
+  file(READ ${png} head LIMIT 24 HEX)
+  string(SUBSTRING "${head}" 0 16 signature)
+  string(SUBSTRING "${head}" 32 16 dimensions)
+  math(EXPR width_hex "${size}" OUTPUT_FORMAT HEXADECIMAL)
+  string(REPLACE "0x" "" width_hex ${width_hex})
+  string(LENGTH ${width_hex} digits)
+  while(digits LESS 8)
+    string(PREPEND width_hex 0)
+    math(EXPR digits "${digits} + 1")
+  endwhile()
+  string(TOLOWER "${width_hex}${width_hex}" expected)
+  if(NOT signature STREQUAL "89504e470d0a1a0a" OR NOT dimensions STREQUAL expected)
+    message(FATAL_ERROR "thumbnail ${size}: not a ${size} x ${size} PNG (${head})")
+  endif()
+endforeach()
+
+find_program(DESKTOP_FILE_VALIDATE desktop-file-validate)
+find_program(UPDATE_MIME_DATABASE update-mime-database)
+if(NOT DESKTOP_FILE_VALIDATE OR NOT UPDATE_MIME_DATABASE)
+  message(FATAL_ERROR "desktop-file-validate and update-mime-database are needed (scripts/setup.sh installs them)")
+endif()
+run_checked("desktop-file-validate" ${DESKTOP_FILE_VALIDATE} ${prefix}/share/applications/velmoraii.desktop)
+if(NOT "${run_out}${run_err}" STREQUAL "")
+  message(FATAL_ERROR "desktop-file-validate complains:\n${run_out}${run_err}")
+endif()
+
+set(mime ${WORK_DIR}/mime)
+file(MAKE_DIRECTORY ${mime}/packages)
+file(COPY ${prefix}/share/mime/packages/velmora.xml DESTINATION ${mime}/packages)
+run_checked("update-mime-database" ${UPDATE_MIME_DATABASE} -V ${mime})
+if(run_err MATCHES "[Ww]arning|[Ee]rror|[Ii]gnor|[Uu]nknown")
+  message(FATAL_ERROR "update-mime-database complains:\n${run_err}")
+endif()
+file(READ ${mime}/globs2 globs)
+file(STRINGS ${mime}/magic magic REGEX "#PES")
+if(NOT globs MATCHES "application/x-embroidery-pes:\\*\\.pes" OR NOT magic)
+  message(FATAL_ERROR "the MIME database holds no PES type:\n${globs}")
+endif()
+message(STATUS "installed into ${prefix}: demo, thumbnailer, desktop entry and MIME package pass")
