@@ -40,6 +40,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <climits>
+
 namespace vm::gui {
 
 using dia::Dialog;
@@ -210,9 +213,16 @@ public:
         case ItemKind::List:
             fillList(static_cast<QTableWidget*>(widget), item);
             break;
-        case ItemKind::Progress:
-            static_cast<QProgressBar*>(widget)->setValue(std::atoi(value.c_str()));
+        case ItemKind::Progress: {
+            auto* bar = static_cast<QProgressBar*>(widget);
+            // A bar whose argument names an item counts up to that item's value, else to 100.
+            if (!item.arg.empty()) {
+                long long range = collGetNumeric(dialog_.dialogCollection(), item.arg.c_str());
+                bar->setMaximum(range > 0 ? static_cast<int>(std::min<long long>(range, INT_MAX)) : 100);
+            }
+            bar->setValue(std::atoi(value.c_str()));
             break;
+        }
         case ItemKind::Colour:
             paintSwatch(static_cast<QPushButton*>(widget), colourOf(value));
             break;

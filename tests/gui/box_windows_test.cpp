@@ -20,6 +20,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -349,6 +350,35 @@ private slots:
         QCOMPARE(chosenValue, std::int64_t{0xFF8000});  // blue high, green, red low
         QCOMPARE(afterCancel, QColor(0x00, 0x80, 0xFF));
         QCOMPARE(finalValue, std::int64_t{0xFF8000});
+    }
+
+    // A progress bar whose argument names an item counts up to that item's value; without
+    // one it counts to 100.
+    void progressBarCountsToItsRangeItem()
+    {
+        std::ofstream(root_->path() / "data" / "TestGui" / "strings.tsv") << "1\tTest\n";
+        std::ofstream(root_->path() / "data" / "TestGui" / "dialogs" / "Bars.json") << R"({"title": "Bars",
+            "items": [{"tag": "Done", "kind": "progress", "text": "Files", "arg": "Range"},
+                      {"tag": "Percent", "kind": "progress", "text": "Percent"},
+                      {"tag": "OK", "kind": "button", "text": "OK", "close": 1}]})";
+        CollHandle coll = collOpen("bars");
+        collSetNumeric(coll, "Range", 4);
+        collSetNumeric(coll, "Done", 3);
+        collSetNumeric(coll, "Percent", 30);
+        QStringList missed;
+        QList<QPair<int, int>> bars;  // maximum, value
+        safetyNet();
+        whenShown("Bars", [&](QWidget* window) {
+            for (QProgressBar* bar : window->findChildren<QProgressBar*>())
+                bars.append({bar->maximum(), bar->value()});
+            click(window, "OK");
+        }, missed);
+        QCOMPARE(_diaDoDialog(0, "TestGui|Bars", coll, coll), std::int64_t{DIA_OK});
+        collClose(coll);
+        QVERIFY2(missed.isEmpty(), qPrintable(missed.join(", ")));
+        QCOMPARE(bars.size(), 2);
+        QCOMPARE(bars[0], (QPair<int, int>{4, 3}));
+        QCOMPARE(bars[1], (QPair<int, int>{100, 30}));
     }
 
 private:
