@@ -146,6 +146,14 @@ Dialog::~Dialog()
     open.byId.erase(id_);
 }
 
+int Dialog::preselected() const
+{
+    for (std::size_t i = 0; i + 1 < arguments_.size(); ++i)
+        if (platform::equalsNoCase(arguments_[i], "/F"))
+            return indexOfTag(arguments_[i + 1]);
+    return -1;
+}
+
 std::string Dialog::substitute(const std::string& text) const
 {
     std::string out;

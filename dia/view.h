@@ -30,6 +30,9 @@ public:
     std::string title() const { return substitute(definition_.title); }
     // A text of the definition with the dialog's arguments put in for $1..$9.
     std::string substitute(const std::string& text) const;
+    // The item a "/F tag" argument preselects (the button Enter presses and the focus
+    // starts on); -1 when there is none or no item has that tag.
+    int preselected() const;
 
     CollHandle dialogCollection() const { return dialogColl_; }
     CollHandle callerCollection() const { return callerColl_; }

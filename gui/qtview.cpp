@@ -417,6 +417,15 @@ private:
         if (status)
             outer->addWidget(status);
         outer->addWidget(buttons);
+        // A preselected button becomes the default one (a dialog has one default button) and
+        // takes the focus.
+        if (int chosen = dialog_.preselected(); chosen >= 0) {
+            if (auto* button = qobject_cast<QPushButton*>(widgets_[static_cast<std::size_t>(chosen)])) {
+                button->setAutoDefault(true);
+                button->setDefault(true);
+                button->setFocus();
+            }
+        }
     }
 
     void chooseColour(int index)

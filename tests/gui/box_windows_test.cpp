@@ -381,6 +381,32 @@ private slots:
         QCOMPARE(bars[1], (QPair<int, int>{100, 30}));
     }
 
+    // "/F tag" preselects a button: it becomes the default one instead of the definition's.
+    void preselectedButtonIsTheDefault()
+    {
+        std::ofstream(root_->path() / "data" / "TestGui" / "strings.tsv") << "1\tTest\n";
+        std::ofstream(root_->path() / "data" / "TestGui" / "dialogs" / "Pick.json") << R"({"title": "Pick",
+            "items": [{"tag": "tagFirst", "kind": "button", "text": "First", "close": 1, "default": true},
+                      {"tag": "tagSecond", "kind": "button", "text": "Second", "close": 2}]})";
+        CollHandle coll = collOpen("pick");
+        QStringList missed;
+        QList<QPair<bool, bool>> defaults;  // first, second
+        for (const char* address : {"TestGui|Pick /F tagSecond", "TestGui|Pick /F tagNone", "TestGui|Pick"}) {
+            safetyNet();
+            whenShown("Pick", [&](QWidget* window) {
+                defaults.append({button(window, "First")->isDefault(), button(window, "Second")->isDefault()});
+                click(window, "First");
+            }, missed);
+            QCOMPARE(_diaDoDialog(0, address, coll, coll), std::int64_t{1});
+        }
+        collClose(coll);
+        QVERIFY2(missed.isEmpty(), qPrintable(missed.join(", ")));
+        QCOMPARE(defaults.size(), 3);
+        QCOMPARE(defaults[0], (QPair<bool, bool>{false, true}));
+        QCOMPARE(defaults[1], (QPair<bool, bool>{true, false}));  // no such item: as defined
+        QCOMPARE(defaults[2], (QPair<bool, bool>{true, false}));
+    }
+
 private:
     void useBox(const std::string& port)
     {
