@@ -6,6 +6,7 @@
 // design came from, whose copy is kept under its own tag; "Filename" the design; "Design"
 // its picture ("design.bmp" in the work folder, or "badfile.bmp" of the data folder for a
 // design that cannot be read); the design information; "Color0" ... its thread colours.
+// A Viking menu disk ("phv") shows the pictures of its menus in a window of its own.
 #include "box/handler.h"
 #include "box/jobs.h"
 #include "coll/table.h"
@@ -160,15 +161,18 @@ std::int64_t showMenuDisk(vm::platform::WindowHandle window, CollHandle coll, co
     if (!disk)
         return DIA_REFUSE;
 
+    // A menu's name from its place in the disk file; menus past the four places, and places
+    // left blank, go by their folder names.
+    auto menuName = [&](int menu) {
+        const std::string* stored = menu <= vm::formats::kMenuCount ? &disk->names[static_cast<std::size_t>(menu - 1)] : nullptr;
+        return stored && !stored->empty() ? *stored : vm::formats::vikingMenuFolder(menu);
+    };
     int first = std::max(disk->firstMenu, 1);
     if (disk->menuCount >= 5) {
-        // Menus past the four name places go by their folder names.
         std::vector<std::string> names;
         std::vector<const char*> choices;
-        for (int menu = 1; menu <= disk->menuCount; ++menu) {
-            const std::string* stored = menu <= vm::formats::kMenuCount ? &disk->names[static_cast<std::size_t>(menu - 1)] : nullptr;
-            names.push_back(stored && !stored->empty() ? *stored : vm::formats::vikingMenuFolder(menu));
-        }
+        for (int menu = 1; menu <= disk->menuCount; ++menu)
+            names.push_back(menuName(menu));
         for (const std::string& name : names)
             choices.push_back(name.c_str());
         int chosen = _diaDoChoice(window, "Pick Menu", "Pick Menu", choices.data(), static_cast<int>(choices.size()));
@@ -181,17 +185,16 @@ std::int64_t showMenuDisk(vm::platform::WindowHandle window, CollHandle coll, co
     collSetString(props, "Filename", path.c_str());
     std::vector<std::string> drawn;
     fs::path folder = fs::path(path).parent_path();
+    // The first menu is tried even when the count says less: drawing it decides.
     for (int place = 1, menu = first; place <= 4 && menu <= std::max(disk->menuCount, first); ++place, ++menu) {
-        std::string name = vm::formats::vikingMenuFolder(menu);
-        std::optional<fs::path> menuFolder = entryNoCase(folder, name);
+        std::optional<fs::path> menuFolder = entryNoCase(folder, vm::formats::vikingMenuFolder(menu));
         std::optional<fs::path> menuFile = menuFolder ? entryNoCase(*menuFolder, vm::formats::vikingMenuFile(menu)) : std::nullopt;
         std::string picture = menuPicturePath(place);
         if (!menuFile || vm::formats::mhv2bmp(picture, menuFile->string()) != 0)
             break;  // the menus after a missing one are not shown either
         drawn.push_back(picture);
         collSetString(props, ("design" + std::to_string(place)).c_str(), picture.c_str());
-        std::string shownName = menu <= vm::formats::kMenuCount ? disk->names[static_cast<std::size_t>(menu - 1)] : name;
-        collSetString(props, ("menu" + std::to_string(place)).c_str(), shownName.empty() ? name.c_str() : shownName.c_str());
+        collSetString(props, ("menu" + std::to_string(place)).c_str(), menuName(menu).c_str());
     }
 
     std::string title = disk->title;
