@@ -1,9 +1,7 @@
 // VelmoraII started with design files, as the desktop's "Open with" starts it: the files go
 // to the write list ("PESTable" of "_Brimlet_"); a second start with more files hands them to
 // the program already running and ends.
-#include "tests/link/process.h"
-
-#include "platform/profile.h"
+#include "tests/gui/running_program.h"
 
 #include <gtest/gtest.h>
 
@@ -17,33 +15,14 @@ TEST(OpenWith, DesignsOnTheCommandLineGoToTheWriteList)
 {
     ASSERT_TRUE(kIsolated);
     TempFolder folder;
-    std::string config = (folder.path() / "config").string();
-    std::filesystem::create_directories(config);
-    ::setenv("VELMORA_CONFIG_DIR", config.c_str(), 1);
-    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ::grantpt(master);
-    ::unlockpt(master);
-    vm::platform::writeProfileString("VelmoraII.ini", "Options", "PortType", "RS232");
-    vm::platform::writeProfileString("VelmoraII.ini", "Options", "Port", ::ptsname(master));
+    RunningProgramSetup setup(folder);
+    ASSERT_TRUE(setup.ready());
     const auto rose = folder.path() / "my rose.pes", tulip = folder.path() / "tulip.dst", third = folder.path() / "x.jef";
     for (const auto& file : {rose, tulip, third})
         std::ofstream(file) << "design";
 
-    const std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen", "VELMORA_CONFIG_DIR=" + config};
-    pid_t program = spawnProcess(VELMORAII_PATH, {rose.string(), tulip.string()}, env);
-    ASSERT_GT(program, 0);
-    struct Ending {
-        pid_t pid;
-        int master;
-        ~Ending()
-        {
-            ::kill(pid, SIGTERM);
-            waitForExit(pid, 5s);
-            ::close(master);
-        }
-    } ending{program, master};
-    ASSERT_TRUE(vm::link::waitForSharedName("_Brimlet_", 200, 50ms)) << "VelmoraII did not open its collection";
+    ASSERT_GT(setup.start({rose.string(), tulip.string()}), 0);
+    ASSERT_TRUE(RunningProgramSetup::waitForProgram()) << "VelmoraII did not open its collection";
 
     CollHandle brimlet = collOpenShared("_Brimlet_");
     ASSERT_NE(brimlet, 0u);
@@ -54,7 +33,7 @@ TEST(OpenWith, DesignsOnTheCommandLineGoToTheWriteList)
 
     // The second start ends by itself once the running program has the file; nothing starts
     // a card job.
-    pid_t second = spawnProcess(VELMORAII_PATH, {third.string()}, env);
+    pid_t second = spawnProcess(VELMORAII_PATH, {third.string()}, setup.environment());
     ASSERT_EQ(waitForExit(second, 20s), 0);
     EXPECT_EQ(designRows(brimlet), (std::vector<std::string>{rose.string(), tulip.string(), third.string()}));
     EXPECT_EQ(collGetShareCount(brimlet), 2);
