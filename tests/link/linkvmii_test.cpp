@@ -66,7 +66,7 @@ TEST_P(LinkNotRunning, StartsItWithTheCommandWordAndSetsNoHandOver)
     FakeMainProgram fake(started->pid, false);
     EXPECT_EQ(started->argv, (Strings{"VelmoraII", " ", c.word}));
     // The wait ended when the main program had opened "_Brimlet_", not when it ran out.
-    EXPECT_LT(took, 2500ms);
+    EXPECT_LT(took, 2800ms);  // running out takes at least 2900 ms
 
     CollHandle brimlet = collOpenShared(kBrimletName);
     EXPECT_EQ(collGetShareCount(brimlet), 2);  // the started program serves it, we joined
@@ -107,7 +107,7 @@ TEST_F(LinkProcess, RunningMainProgramGetsRowsParametersAndTheHandOver)
 
     // A quoted name with a blank and a plain name.
     ASSERT_EQ(runLinkvmii({"/my designs/rose.pes", "tulip.pes"}), 0);
-    EXPECT_LT(took, 2500ms);
+    EXPECT_LT(took, 2800ms);  // running out takes at least 2900 ms
     CollHandle brimlet = collOpenShared(kBrimletName);
     EXPECT_EQ(collGetShareCount(brimlet), 2);
     EXPECT_EQ(designRows(brimlet), (Strings{"/my designs/rose.pes", "tulip.pes"}));
