@@ -64,6 +64,13 @@ int openStream(ByteSpan image, Bytes& work, ByteWriter& out, int width, int heig
     return 0;
 }
 
+// The header keeps its colour count, and readers find the end of the file from it: as many
+// colour thumbnails as it says, even where the stream changes colour more or less often.
+int headerColours(ByteSpan block)
+{
+    return block[kPecColourCount] + 1;
+}
+
 }  // namespace
 
 bool makeLongHeader(Bytes& pecFile)
@@ -108,7 +115,6 @@ int rotateImage(ByteSpan image, Bytes& turned)
     out.patch16le(8 + kPecHeight, static_cast<unsigned>(g.width));
     PecStreamReader reader(block, pecFirstRecord(block));
     bool first = true;
-    int changes = 0;
     for (;;) {
         PecRecord r = reader.next();
         if (r.kind == PecRecord::Kind::End)
@@ -117,7 +123,6 @@ int rotateImage(ByteSpan image, Bytes& turned)
             out.u8(0xFE);
             out.u8(0xB0);
             out.u8(0x02);
-            ++changes;
             continue;
         }
         int dx = -r.dy, dy = r.dx;
@@ -133,7 +138,7 @@ int rotateImage(ByteSpan image, Bytes& turned)
     out.u8(0xFF);
     turned = out.take();
     renumberColourChanges(turned, 8, kPecStream);
-    appendThumbnails(turned, frameForLetter(positionLetter(block)), changes + 1);
+    appendThumbnails(turned, frameForLetter(positionLetter(block)), headerColours(block));
     return 0;
 }
 
@@ -164,7 +169,6 @@ int remapImage(ByteSpan image, Bytes& moved, int width, int height, const PecPla
     // The start is not a needle position: it stays where it is.
     long long x = 0, y = 0, placedX = 0, placedY = 0;
     bool first = true;
-    int changes = 0;
     for (;;) {
         PecRecord r = reader.next();
         if (r.kind == PecRecord::Kind::End)
@@ -173,7 +177,6 @@ int remapImage(ByteSpan image, Bytes& moved, int width, int height, const PecPla
             out.u8(0xFE);
             out.u8(0xB0);
             out.u8(0x02);
-            ++changes;
             continue;
         }
         if (first) {
@@ -201,7 +204,7 @@ int remapImage(ByteSpan image, Bytes& moved, int width, int height, const PecPla
     out.u8(0xFF);
     moved = out.take();
     renumberColourChanges(moved, 8, kPecStream);
-    appendThumbnails(moved, frameForLetter(positionLetter(block)), changes + 1);
+    appendThumbnails(moved, frameForLetter(positionLetter(block)), headerColours(block));
     return 0;
 }
 

@@ -173,6 +173,56 @@ std::string loadText(int id)
     return dia::loadString(id).value_or("");
 }
 
+// While the main dialog is up, what the comm thread has to say (a port it cannot open) is
+// shown by this thread, the one the windows belong to. The comm thread does not wait for the
+// answer: its messages only inform. Outside this span they go to standard error.
+class WorkerMessages {
+public:
+    explicit WorkerMessages(platform::WindowHandle owner)
+        : message_(platform::registerWindowMessage("VelmoraII_WorkerMessage")),
+          window_(platform::createWindow([this, owner](const platform::Message& m) { return show(owner, m); }))
+    {
+        platform::WindowHandle window = window_;
+        std::uint32_t message = message_;
+        msgSetMessageBoxHandler([window, message](std::uint32_t caption, std::uint32_t text, std::uint32_t style) {
+            platform::postMessage(window, message, style, (std::uint64_t{caption} << 32) | text);
+            return 1;
+        });
+        msgSetTextMessageHandler([window, message](std::uint32_t caption, const std::string& text, std::uint32_t style) {
+            // A text of its own travels with the message; the id part stays 0.
+            platform::postMessage(window, message, style, std::uint64_t{caption} << 32, text.empty() ? " " : text);
+            return 1;
+        });
+    }
+
+    ~WorkerMessages()
+    {
+        msgSetMessageBoxHandler(nullptr);
+        msgSetTextMessageHandler(nullptr);
+        platform::destroyWindow(window_);
+    }
+
+    WorkerMessages(const WorkerMessages&) = delete;
+    WorkerMessages& operator=(const WorkerMessages&) = delete;
+
+private:
+    std::int64_t show(platform::WindowHandle owner, const platform::Message& m)
+    {
+        if (m.message != message_)
+            return 0;
+        auto style = static_cast<unsigned>(m.wParam);
+        auto caption = static_cast<std::intptr_t>(m.lParam >> 32);
+        if (m.text.empty())
+            diaDoMessageEx(owner, style, caption, static_cast<std::intptr_t>(m.lParam & 0xFFFFFFFFu));
+        else
+            _diaDoMessage(owner, style, loadText(static_cast<int>(caption)).c_str(), m.text.c_str());
+        return 0;
+    }
+
+    std::uint32_t message_;
+    platform::WindowHandle window_;
+};
+
 }  // namespace
 
 bool setCommThreadControl(const CommThreadControl& control)
@@ -291,6 +341,7 @@ std::int64_t MainProcedure(platform::WindowHandle base, int argc, const char* co
     if (std::string advice = portAccessAdvice(stringItem(shared, "Port")); !advice.empty())
         _diaDoMessage(base, MB_ICONEXCLAMATION, "Velmora II", advice.c_str());
 
+    WorkerMessages workerMessages(base);
     if (commControl.start) {
         std::uint64_t comm = commControl.start(commStartBlock(base, shared, 0));
         if (comm == 0) {

@@ -356,6 +356,29 @@ TEST(Rotate, AQuarterTurnMovesEveryPointAndSwapsTheSizes)
     EXPECT_EQ(list[2].kind, StitchKind::Colour);
 }
 
+// The header's colour count says how many thumbnails follow the stream: a turned or moved
+// design keeps that count even when its stream changes colour more or less often, so the
+// file ends where its header says (a PES block behind it is found in the right place).
+TEST(Rotate, TheThumbnailsFollowTheHeadersColourCount)
+{
+    const std::vector<std::uint8_t> oneChange = {0x0A, 0x00, 0xFE, 0xB0, 0x02, 0x00, 0x14, 0xFF};
+    struct Case {
+        std::vector<std::uint8_t> colours;
+    };
+    for (const Case& c : {Case{{5, 7}}, Case{{5, 7, 9}}, Case{{5}}}) {
+        SCOPED_TRACE(c.colours.size());
+        Bytes pec = makePec(c.colours, 300, 200, oneChange);
+        Bytes turned, moved;
+        ASSERT_EQ(rotateImage(pec, turned), 0);
+        ASSERT_EQ(remapImage(pec, moved, 300, 200, [](int x, int y) { return std::make_pair(x + 5, y); }), 0);
+        for (const Bytes* out : {&turned, &moved}) {
+            ByteSpan block = ByteSpan(*out).subspan(8);
+            EXPECT_EQ(block[kPecColourCount] + 1u, c.colours.size());
+            EXPECT_EQ(out->size(), 8 + 512 + u24leAt(block, kPecThumbOffset) + (c.colours.size() + 1) * kThumbnailBytes);
+        }
+    }
+}
+
 // ---- pes2pec ---------------------------------------------------------------------------------
 
 TEST(PesToPec, SeveralDesignsGoToNumberedFilesOrOneJoinedBlock)

@@ -5,6 +5,8 @@
 #include "dia/package.h"
 #include "dia/view.h"
 #include "frame/app.h"
+#include "frame/commstart.h"
+#include "frame/mailbox.h"
 #include "platform/profile.h"
 
 #include <gtest/gtest.h>
@@ -184,6 +186,45 @@ TEST_F(MainProcedureTest, AHandOverFromTheLinkUtilityStartsItsJob)
         EXPECT_EQ(pressed, std::vector<std::string>{c.pressedItem}) << c.request;
         EXPECT_EQ(view_->raised(), raisedBefore + 1);
     }
+}
+
+// The comm thread's own messages (a port it cannot open, with or without the advice on
+// access) reach the person at the main window: shown by the window's thread, the comm
+// thread not held up by them. Once the main dialog is gone they no longer come to the view.
+std::thread commWorker;
+void raiseCommMessages()
+{
+    msgMessageBox(1, 201, MB_ICONEXCLAMATION);
+    msgMessageBoxText(1, "Port /dev/ttyUSB9: join the dialout group", MB_ICONEXCLAMATION);
+}
+
+TEST_F(MainProcedureTest, WhatTheCommThreadSaysIsShownAtTheMainWindow)
+{
+    option("Port", presentPort().c_str());
+    option("PortType", "RS232");
+    vm::frame::CommThreadControl saved = vm::frame::commThreadControl();
+    vm::frame::CommThreadControl control;
+    control.start = [](const vm::frame::CommStartBlock&) -> std::uint64_t {
+        commWorker = std::thread(raiseCommMessages);
+        return 1;
+    };
+    vm::frame::setCommThreadControl(control);
+    run({}, [&](Dialog&) { commWorker.join(); });
+    vm::frame::setCommThreadControl(saved);
+
+    auto shown = view_->messages();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, *loadString(201));
+    EXPECT_EQ(shown[0].title, "Velmora II");
+    EXPECT_EQ(shown[0].style, unsigned{MB_ICONEXCLAMATION});
+    EXPECT_EQ(shown[1].text, "Port /dev/ttyUSB9: join the dialout group");
+    EXPECT_EQ(shown[1].title, "Velmora II");
+
+    raiseCommMessages();  // after the main dialog: standard error, not the view
+    vm::platform::Message m;
+    while (vm::platform::peekMessage(m, 50))
+        vm::platform::dispatchMessage(m);
+    EXPECT_EQ(view_->messages().size(), 2u);
 }
 
 TEST_F(MainProcedureTest, SettingsFileFillsTheSharedCollection)
