@@ -33,4 +33,15 @@ private:
 // The image `_carddata_` of the collection points at; empty when there is none.
 std::span<const std::uint8_t> cardImage(CollHandle coll);
 
+// What a card read leaves for the read job: the design and stitch counts of a finished read
+// (result 1), zeros for any other result, and after a finished read the type the read list
+// shows (`ReadIndex`). Returns the result.
+std::int64_t finishCardRead(CollHandle coll, int result, long designs, long stitches, int readIndex);
+
+template <class Result>
+std::int64_t finishCardRead(CollHandle coll, const Result& read, int readIndex)
+{
+    return finishCardRead(coll, read.result, static_cast<long>(read.designs), static_cast<long>(read.stitches), readIndex);
+}
+
 }  // namespace vm::cards

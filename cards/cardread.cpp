@@ -112,6 +112,16 @@ std::span<const std::uint8_t> cardImage(CollHandle coll)
     return {data->image, data->image ? data->length : 0};
 }
 
+std::int64_t finishCardRead(CollHandle coll, int result, long designs, long stitches, int readIndex)
+{
+    const bool done = result == 1;
+    collSetNumeric(coll, "nStitches", done ? stitches : 0);
+    collSetNumeric(coll, "nPats", done ? designs : 0);
+    if (done)
+        collSetNumeric(coll, "ReadIndex", readIndex);
+    return result;
+}
+
 }  // namespace vm::cards
 
 using namespace vm::cards;

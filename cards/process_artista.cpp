@@ -187,11 +187,6 @@ std::int64_t ProcessArtista(vm::platform::WindowHandle, int, const char*, CollHa
 {
     using namespace vm::cards;
     const ArtistaResult result = extractArtista(cardImage(coll), vm::box::stringItem(coll, "ReadDirectory"));
-    const bool done = result.result == 1;
-    collSetNumeric(coll, "nStitches", done ? result.stitches : 0);
-    collSetNumeric(coll, "nPats", done ? result.designs : 0);
-    if (done)
-        collSetNumeric(coll, "ReadIndex", 2);
-    return result.result;
+    return finishCardRead(coll, result, 2);
 }
 DIA_EXPORT_PROCEDURE(ProcessArtista);

@@ -817,14 +817,6 @@ std::int64_t ProcessBrother(vm::platform::WindowHandle window, int, const char*,
     run.debug = collGetNumeric(coll, "debug") != 0;
     run.window = window;
     BrotherResult result = extractBrotherCard(cardImage(coll), run);
-    if (result.result == 1) {
-        collSetNumeric(coll, "nStitches", result.stitches);
-        collSetNumeric(coll, "nPats", result.designs);
-        collSetNumeric(coll, "ReadIndex", 2);
-    } else {
-        collSetNumeric(coll, "nStitches", 0);
-        collSetNumeric(coll, "nPats", 0);
-    }
-    return result.result;
+    return finishCardRead(coll, result, 2);
 }
 DIA_EXPORT_PROCEDURE(ProcessBrother);

@@ -124,11 +124,6 @@ std::int64_t ProcessHappyCard(vm::platform::WindowHandle window, int, const char
     const std::string prefix = safeFileName(vm::box::stringItem(coll, "Prefix"), "");
     const HappyResult result =
         extractHappy(cardImage(coll), vm::box::stringItem(coll, "ReadDirectory"), prefix, window);
-    const bool done = result.result == 1;
-    collSetNumeric(coll, "nStitches", done ? result.stitches : 0);
-    collSetNumeric(coll, "nPats", done ? result.designs : 0);
-    if (done)
-        collSetNumeric(coll, "ReadIndex", 36);
-    return result.result;
+    return finishCardRead(coll, result, 36);
 }
 DIA_EXPORT_PROCEDURE(ProcessHappyCard);

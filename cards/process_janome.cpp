@@ -50,19 +50,6 @@ JanomeRun janomeRun(CollHandle coll)
     return {box::stringItem(coll, "ReadDirectory"), box::stringItem(coll, "Prefix")};
 }
 
-std::int64_t finishJanomeRead(CollHandle coll, const JanomeResult& result, int readIndex)
-{
-    if (result.result == 1) {
-        collSetNumeric(coll, "nStitches", result.stitches);
-        collSetNumeric(coll, "nPats", result.designs);
-        collSetNumeric(coll, "ReadIndex", readIndex);
-    } else {
-        collSetNumeric(coll, "nStitches", 0);
-        collSetNumeric(coll, "nPats", 0);
-    }
-    return result.result;
-}
-
 namespace {
 
 Bytes concat(std::initializer_list<ByteSpan> parts)
@@ -249,12 +236,12 @@ using namespace vm::cards;
 
 std::int64_t ProcessJanome9000LCard(vm::platform::WindowHandle, int, const char*, CollHandle, CollHandle coll)
 {
-    return finishJanomeRead(coll, extractJanome9000L(cardImage(coll), janomeRun(coll)), 15);
+    return finishCardRead(coll, extractJanome9000L(cardImage(coll), janomeRun(coll)), 15);
 }
 DIA_EXPORT_PROCEDURE(ProcessJanome9000LCard);
 
 std::int64_t ProcessJanome9000DCard(vm::platform::WindowHandle, int, const char*, CollHandle, CollHandle coll)
 {
-    return finishJanomeRead(coll, extractJanome9000D(cardImage(coll), janomeRun(coll)), 15);
+    return finishCardRead(coll, extractJanome9000D(cardImage(coll), janomeRun(coll)), 15);
 }
 DIA_EXPORT_PROCEDURE(ProcessJanome9000DCard);

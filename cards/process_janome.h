@@ -36,9 +36,6 @@ private:
     int choice_ = 0;
 };
 
-// The counts into the collection (zero on failure); the result.
-std::int64_t finishJanomeRead(CollHandle coll, const JanomeResult& result, int readIndex);
-
 JanomeResult extractJanome9000L(formats::ByteSpan image, const JanomeRun& run);
 JanomeResult extractJanome9000D(formats::ByteSpan image, const JanomeRun& run);
 // The "clr" text of a 9000 D card.

@@ -321,6 +321,6 @@ using namespace vm::cards;
 
 std::int64_t ProcessJanome8000Card(vm::platform::WindowHandle, int, const char*, CollHandle, CollHandle coll)
 {
-    return finishJanomeRead(coll, extractJanome8000(cardImage(coll), janomeRun(coll)), 15);
+    return finishCardRead(coll, extractJanome8000(cardImage(coll), janomeRun(coll)), 15);
 }
 DIA_EXPORT_PROCEDURE(ProcessJanome8000Card);

@@ -143,6 +143,6 @@ using namespace vm::cards;
 
 std::int64_t ProcessJanome10000Card(vm::platform::WindowHandle, int, const char*, CollHandle, CollHandle coll)
 {
-    return finishJanomeRead(coll, extractJanome10000(cardImage(coll), janomeRun(coll)), 16);
+    return finishCardRead(coll, extractJanome10000(cardImage(coll), janomeRun(coll)), 16);
 }
 DIA_EXPORT_PROCEDURE(ProcessJanome10000Card);

@@ -578,15 +578,6 @@ PfaffRun runOf(vm::platform::WindowHandle window, CollHandle coll)
     return run;
 }
 
-void storeCounts(CollHandle coll, const PfaffResult& result, int readIndex)
-{
-    const bool done = result.result == 1;
-    collSetNumeric(coll, "nStitches", done ? result.stitches : 0);
-    collSetNumeric(coll, "nPats", done ? result.designs : 0);
-    if (done)
-        collSetNumeric(coll, "ReadIndex", readIndex);
-}
-
 }  // namespace
 
 // The folder walk runs inside one procedure call; "=Process2140Dir" takes the folder at
@@ -603,8 +594,7 @@ std::int64_t Process2140Dir(vm::platform::WindowHandle window, int, const char*,
     const int result = walk.directory(offset / sector, run.folder, 0);
     PfaffResult counts = walk.result();
     counts.result = result;
-    storeCounts(coll, counts, 22);
-    return result;
+    return finishCardRead(coll, counts, 22);
 }
 DIA_EXPORT_PROCEDURE(Process2140Dir);
 
@@ -614,8 +604,7 @@ std::int64_t ProcessPfaff2140(vm::platform::WindowHandle window, int, const char
     auto sector = sectorSize(image);
     if (!sector || *sector * 2 > image.size()) {
         diaDoMessageFmtEx(window, MB_ICONEXCLAMATION, 186, 191, byteAt(image, 0));
-        storeCounts(coll, {2, 0, 0}, 22);
-        return 2;
+        return finishCardRead(coll, 2, 0, 0, 22);
     }
     CollHandle own = collOpen("2140coll");
     collMerge(own, coll);
@@ -625,15 +614,13 @@ std::int64_t ProcessPfaff2140(vm::platform::WindowHandle window, int, const char
     std::int64_t result = _diaDoProcedureEx(window, "=Process2140Dir", 0, "", coll, own);
     PfaffResult counts{static_cast<int>(result), collGetNumeric(own, "nStitches"), collGetNumeric(own, "nPats")};
     collClose(own);
-    storeCounts(coll, counts, 22);
-    return result;
+    return finishCardRead(coll, counts, 22);
 }
 DIA_EXPORT_PROCEDURE(ProcessPfaff2140);
 
 std::int64_t ProcessPfaff7570(vm::platform::WindowHandle window, int, const char*, CollHandle, CollHandle coll)
 {
     PfaffResult result = extractPfaff7570(cardImage(coll), runOf(window, coll));
-    storeCounts(coll, result, 20);
-    return result.result;
+    return finishCardRead(coll, result, 20);
 }
 DIA_EXPORT_PROCEDURE(ProcessPfaff7570);

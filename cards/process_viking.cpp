@@ -276,14 +276,6 @@ std::int64_t ProcessViking(vm::platform::WindowHandle window, int, const char*, 
     run.prefix = vm::box::stringItem(coll, "Prefix");
     run.window = window;
     VikingResult result = extractVikingCard(cardImage(coll), run);
-    if (result.result == 1) {
-        collSetNumeric(coll, "nStitches", result.stitches);
-        collSetNumeric(coll, "nPats", result.designs);
-        collSetNumeric(coll, "ReadIndex", 2);
-    } else {
-        collSetNumeric(coll, "nStitches", 0);
-        collSetNumeric(coll, "nPats", 0);
-    }
-    return result.result;
+    return finishCardRead(coll, result, 2);
 }
 DIA_EXPORT_PROCEDURE(ProcessViking);

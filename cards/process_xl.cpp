@@ -258,31 +258,18 @@ XlResult extractXl1000(ByteSpan image, const std::string& folder, const XlColour
 
 }  // namespace vm::cards
 
-namespace {
-
-std::int64_t finish(CollHandle coll, const vm::cards::XlResult& result)
-{
-    const bool done = result.result == 1;
-    collSetNumeric(coll, "nStitches", done ? result.stitches : 0);
-    collSetNumeric(coll, "nPats", done ? result.designs : 0);
-    if (done)
-        collSetNumeric(coll, "ReadIndex", 38);
-    return result.result;
-}
-
-}  // namespace
-
 std::int64_t ProcessXL100Card(vm::platform::WindowHandle, int, const char*, CollHandle, CollHandle coll)
 {
     using namespace vm::cards;
-    return finish(coll, extractXl100(cardImage(coll), vm::box::stringItem(coll, "ReadDirectory"), xlDefaultColours(coll)));
+    return finishCardRead(
+        coll, extractXl100(cardImage(coll), vm::box::stringItem(coll, "ReadDirectory"), xlDefaultColours(coll)), 38);
 }
 DIA_EXPORT_PROCEDURE(ProcessXL100Card);
 
 std::int64_t ProcessXL1000Card(vm::platform::WindowHandle, int, const char*, CollHandle, CollHandle coll)
 {
     using namespace vm::cards;
-    return finish(coll,
-                  extractXl1000(cardImage(coll), vm::box::stringItem(coll, "ReadDirectory"), xlDefaultColours(coll)));
+    return finishCardRead(
+        coll, extractXl1000(cardImage(coll), vm::box::stringItem(coll, "ReadDirectory"), xlDefaultColours(coll)), 38);
 }
 DIA_EXPORT_PROCEDURE(ProcessXL1000Card);
