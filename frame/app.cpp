@@ -175,11 +175,12 @@ std::string loadText(int id)
 
 // While the main dialog is up, what the comm thread has to say (a port it cannot open) is
 // shown by this thread, the one the windows belong to. The comm thread does not wait for the
-// answer: its messages only inform. Outside this span they go to standard error.
+// answer: its messages only inform. Outside this span they go to standard error. Advice
+// already shown at start-up is not shown a second time when the comm thread repeats it.
 class WorkerMessages {
 public:
-    explicit WorkerMessages(platform::WindowHandle owner)
-        : message_(platform::registerWindowMessage("VelmoraII_WorkerMessage")),
+    WorkerMessages(platform::WindowHandle owner, std::string alreadySaid)
+        : alreadySaid_(std::move(alreadySaid)), message_(platform::registerWindowMessage("VelmoraII_WorkerMessage")),
           window_(platform::createWindow([this, owner](const platform::Message& m) { return show(owner, m); }))
     {
         platform::WindowHandle window = window_;
@@ -212,6 +213,10 @@ private:
             return 0;
         auto style = static_cast<unsigned>(m.wParam);
         auto caption = static_cast<std::intptr_t>(m.lParam >> 32);
+        if (!alreadySaid_.empty() && m.text == alreadySaid_) {
+            alreadySaid_.clear();
+            return 0;
+        }
         if (m.text.empty())
             diaDoMessageEx(owner, style, caption, static_cast<std::intptr_t>(m.lParam & 0xFFFFFFFFu));
         else
@@ -219,6 +224,7 @@ private:
         return 0;
     }
 
+    std::string alreadySaid_;
     std::uint32_t message_;
     platform::WindowHandle window_;
 };
@@ -338,10 +344,11 @@ std::int64_t MainProcedure(platform::WindowHandle base, int argc, const char* co
     }
 
     // A port this user may not use: say how to get access before the comm thread fails on it.
-    if (std::string advice = portAccessAdvice(stringItem(shared, "Port")); !advice.empty())
+    std::string advice = portAccessAdvice(stringItem(shared, "Port"));
+    if (!advice.empty())
         _diaDoMessage(base, MB_ICONEXCLAMATION, "Velmora II", advice.c_str());
 
-    WorkerMessages workerMessages(base);
+    WorkerMessages workerMessages(base, advice);
     if (commControl.start) {
         std::uint64_t comm = commControl.start(commStartBlock(base, shared, 0));
         if (comm == 0) {

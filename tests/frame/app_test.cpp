@@ -8,6 +8,7 @@
 #include "frame/commstart.h"
 #include "frame/mailbox.h"
 #include "platform/profile.h"
+#include "platform/serial.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -190,18 +192,23 @@ TEST_F(MainProcedureTest, AHandOverFromTheLinkUtilityStartsItsJob)
 
 // The comm thread's own messages (a port it cannot open, with or without the advice on
 // access) reach the person at the main window: shown by the window's thread, the comm
-// thread not held up by them. Once the main dialog is gone they no longer come to the view.
+// thread not held up by them. Advice shown at start-up is not shown again when the comm
+// thread repeats it, and once the main dialog is gone nothing more comes to the view.
 std::thread commWorker;
+std::string commPort;
 void raiseCommMessages()
 {
     msgMessageBox(1, 201, MB_ICONEXCLAMATION);
-    msgMessageBoxText(1, "Port /dev/ttyUSB9: join the dialout group", MB_ICONEXCLAMATION);
+    msgMessageBoxText(1, vm::platform::serialAccessAdvice(commPort, EACCES), MB_ICONEXCLAMATION);
 }
 
 TEST_F(MainProcedureTest, WhatTheCommThreadSaysIsShownAtTheMainWindow)
 {
-    option("Port", presentPort().c_str());
+    commPort = presentPort();
+    option("Port", commPort.c_str());
     option("PortType", "RS232");
+    const std::string advice = vm::platform::serialAccessAdvice(commPort, EACCES);
+    ASSERT_NE(advice.find(commPort), std::string::npos);
     vm::frame::CommThreadControl saved = vm::frame::commThreadControl();
     vm::frame::CommThreadControl control;
     control.start = [](const vm::frame::CommStartBlock&) -> std::uint64_t {
@@ -209,22 +216,35 @@ TEST_F(MainProcedureTest, WhatTheCommThreadSaysIsShownAtTheMainWindow)
         return 1;
     };
     vm::frame::setCommThreadControl(control);
-    run({}, [&](Dialog&) { commWorker.join(); });
+    struct Case {
+        bool denied;
+        std::vector<std::string> shown;  // texts at the window, in order
+    };
+    const std::string cannotOpen = *loadString(201);
+    for (const Case& c : {Case{false, {cannotOpen, advice}}, Case{true, {advice, cannotOpen}}}) {
+        SCOPED_TRACE(c.denied);
+        const std::size_t earlier = view_->messages().size();
+        if (c.denied)
+            ::setenv("VELMORA_SERIAL_DENY", commPort.c_str(), 1);
+        run({}, [&](Dialog&) { commWorker.join(); });
+        ::unsetenv("VELMORA_SERIAL_DENY");
+        std::vector<std::string> texts;
+        auto shown = view_->messages();
+        for (auto m = shown.begin() + static_cast<std::ptrdiff_t>(earlier); m != shown.end(); ++m) {
+            texts.push_back(m->text);
+            EXPECT_EQ(m->title, "Velmora II");
+            EXPECT_EQ(m->style, unsigned{MB_ICONEXCLAMATION});
+        }
+        EXPECT_EQ(texts, c.shown);
+    }
     vm::frame::setCommThreadControl(saved);
 
-    auto shown = view_->messages();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].text, *loadString(201));
-    EXPECT_EQ(shown[0].title, "Velmora II");
-    EXPECT_EQ(shown[0].style, unsigned{MB_ICONEXCLAMATION});
-    EXPECT_EQ(shown[1].text, "Port /dev/ttyUSB9: join the dialout group");
-    EXPECT_EQ(shown[1].title, "Velmora II");
-
+    const std::size_t before = view_->messages().size();
     raiseCommMessages();  // after the main dialog: standard error, not the view
     vm::platform::Message m;
     while (vm::platform::peekMessage(m, 50))
         vm::platform::dispatchMessage(m);
-    EXPECT_EQ(view_->messages().size(), 2u);
+    EXPECT_EQ(view_->messages().size(), before);
 }
 
 TEST_F(MainProcedureTest, SettingsFileFillsTheSharedCollection)
