@@ -2,6 +2,7 @@
 
 #include "cards/compile29f040.h"
 #include "dia/dia.h"
+#include "dia/package.h"
 #include "formats/design_types.h"
 
 #include <algorithm>
@@ -26,7 +27,16 @@ std::vector<std::string> designTablePaths(CollHandle dialog)
 
 bool refuseDesign(platform::WindowHandle window, int message, const std::string& path)
 {
-    diaDoMessageFmtEx(window, message == 129 ? MB_ICONSTOP : MB_ICONINFORMATION, 0, message, path.c_str());
+    const unsigned style = message == 129 ? MB_ICONSTOP : MB_ICONINFORMATION;
+    std::string text = dia::loadString(message).value_or("");
+    if (!text.empty() && text.find("%s") == std::string::npos) {
+        // A text that cannot name the design (183 also serves callers without one): the
+        // design goes on a line of its own, so that the user knows which one was refused.
+        text += "\n" + path;
+        _diaDoMessage(window, style, "", text.c_str());
+    } else {
+        diaDoMessageFmtEx(window, style, 0, message, path.c_str());
+    }
     return false;
 }
 

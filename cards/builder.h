@@ -16,7 +16,8 @@ namespace vm::cards {
 // The first field of every `PESTable` row.
 std::vector<std::string> designTablePaths(CollHandle dialog);
 
-// Message `message` (101, 103 or 129) with the path; false, so that the build stops.
+// Message `message` (101, 103, 129, ...) naming the design: through the text's "%s", or on a
+// line of its own when the text has none. False, so that the build stops.
 bool refuseDesign(platform::WindowHandle window, int message, const std::string& path);
 
 // Every file must open (else 101) and be a design of a type the card takes (else 103); EMB

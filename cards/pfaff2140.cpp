@@ -125,7 +125,7 @@ Pfaff2140Image::Pfaff2140Image(const std::string& type, std::uint16_t cardId, st
         for (std::size_t k = 0; k < folders_ && 3 + k < blockCount(); ++k) {
             const std::size_t at = blockOffset(3 + k);
             image_[at] = kFolderBlock;
-            char folder[16];
+            char folder[32];  // room for any number the format could print
             std::snprintf(folder, sizeof folder, "fldr%03zu    ", k + 1);
             std::copy_n(folder, 11, image_.begin() + static_cast<std::ptrdiff_t>(at + 4));
             putU32be(image_, at + 16, nextFileNumber_++);

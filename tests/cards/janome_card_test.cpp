@@ -659,10 +659,12 @@ fs::path rectangleDesign(const fs::path& folder, int width, int height)
 
 TEST_F(JanomeCards, Janome8000Refusals)
 {
-    // 86 x 60 mm is wider than the machine sews: message 183, -9; 85 x 60 mm is taken.
-    EXPECT_EQ(build(99, "29F040", {rectangleDesign(root_ / "tmp", 860, 600)}), -9);
+    // 86 x 60 mm is wider than the machine sews: message 183 naming the design, -9; 85 x 60 mm
+    // is taken.
+    const fs::path wide = rectangleDesign(root_ / "tmp", 860, 600);
+    EXPECT_EQ(build(99, "29F040", {wide}), -9);
     ASSERT_EQ(view_->messages().size(), 1u);
-    EXPECT_EQ(view_->messages()[0].text, vm::dia::loadString(183).value_or("?"));
+    EXPECT_EQ(view_->messages()[0].text, vm::dia::loadString(183).value_or("?") + "\n" + wide.string());
     EXPECT_EQ(build(99, "29F040", {rectangleDesign(root_ / "tmp", 850, 600)}), 1);
     takeCardBuffer(dialog_);
 
