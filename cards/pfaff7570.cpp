@@ -5,6 +5,7 @@
 #include "cards/pfaff.h"
 
 #include "dia/dia.h"
+#include "dia/package.h"
 #include "formats/design_types.h"
 
 #include <algorithm>
@@ -223,7 +224,10 @@ std::int64_t Pfaff7570_29F040(vm::platform::WindowHandle window, int, const char
             return converted == formats::kDoesNotFit ? -4 : -1;
         }
         if (design.data.size() > kPfaff7570LongestDesign) {
-            if (diaDoMessageEx(window, MB_OKCANCEL | MB_ICONQUESTION, 192, 183) == IDCANCEL)
+            // Which design, and what the two answers do, go with the too-large text.
+            const std::string tooLarge = vm::dia::loadString(183).value_or("");
+            if (diaDoMessageFmtEx(window, MB_OKCANCEL | MB_ICONQUESTION, 192, 313, tooLarge.c_str(), path.c_str()) ==
+                IDCANCEL)
                 return -1;
             continue;
         }

@@ -497,6 +497,9 @@ TEST_F(PfaffCards, The7570RefusesTooManyDesignsAndAsksAboutTooLongOnes)
     ASSERT_EQ(shown.size(), 3u);
     EXPECT_EQ(shown[1].title, "Pfaff 7570 Card");
     EXPECT_EQ(shown[1].text, shown[2].text);
+    // The question names the design and says what the answers do.
+    EXPECT_EQ(shown[1].text.rfind(vm::dia::loadString(183).value_or("?") + "\n" + longOne.string() + "\n\nOK leaves", 0), 0u)
+        << shown[1].text;
 }
 
 TEST_F(PfaffCards, AnEmptyOrSkipped7570CardGivesNoFiles)
