@@ -12,6 +12,7 @@
 #include "ui/filelists.h"
 
 #include <chrono>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -224,6 +225,34 @@ TEST_F(MediaDialogs, HappySerialTransferMakesTheTapAndItsCompanionAndStartsTheTr
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_NE(texts[0].find("HappyXfr failed erc = 2"), std::string::npos) << texts[0];
     EXPECT_TRUE(fs::is_empty(medium_));
+
+    // With a "HappyXfr" beside the program it starts, without a shell, with the port, the
+    // speed and the TAP; this one writes down its arguments beside the TAP.
+    const fs::path program = vm::platform::executablePath().parent_path() / "HappyXfr";
+    const fs::path heard = vm::platform::workDir() / "happyxfr-arguments.txt";
+    fs::remove(heard);
+    std::ofstream(program) << "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > \"$(dirname \"$3\")/happyxfr-arguments.tmp\"\n"
+                              "mv \"$(dirname \"$3\")/happyxfr-arguments.tmp\" \"$(dirname \"$3\")/happyxfr-arguments.txt\"\n";
+    fs::permissions(program, fs::perms::owner_all);
+    struct Remove {
+        fs::path path;
+        ~Remove() { fs::remove(path); }
+    } removeProgram{program};
+    view_->onDialog("ComPort", [&](vm::dia::Dialog& d) {
+        d.changeValue(d.indexOfTag("h_comport"), "/dev/ttyUSB7");
+        d.changeValue(d.indexOfTag("h_baudrate"), "19200");
+        press(d, "OK");
+    });
+    inMainDialog([&](vm::dia::Dialog& d) { press(d, "CopyA"); });
+    EXPECT_EQ(messageTexts().size(), 1u) << "no new message";
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(heard) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::ifstream in(heard);
+    std::vector<std::string> arguments;
+    for (std::string line; std::getline(in, line);)
+        arguments.push_back(line);
+    EXPECT_EQ(arguments, (std::vector<std::string>{program.string(), "/dev/ttyUSB7", "19200", tap.string()}));
 }
 
 // ---- Associations ---------------------------------------------------------------------------
