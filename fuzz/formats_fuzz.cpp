@@ -18,6 +18,7 @@
 #include "formats/xxx.h"
 
 #include "dia/headless.h"
+#include "fuzz/refusing_view.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,16 +26,6 @@
 using namespace vm::formats;
 
 namespace {
-
-// Every question is answered no (a design is never offered to support, so no mail program is
-// started), and nothing is kept, so a long run does not pile messages up.
-class RefusingView : public vm::dia::HeadlessView {
-public:
-    int message(vm::platform::WindowHandle, unsigned style, const std::string&, const std::string&) override
-    {
-        return (style & 0x0F) == MB_OKCANCEL ? IDCANCEL : IDNO;
-    }
-};
 
 void pecPaths(ByteSpan image, CollHandle coll)
 {
@@ -263,7 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     // An empty span still needs an address the converters may take as "a buffer".
     static const std::uint8_t kNothing = 0;
-    static const bool viewSet = (vm::dia::setView(std::make_shared<RefusingView>()), true);
+    static const bool viewSet = (vm::dia::setView(std::make_shared<vm::fuzzing::RefusingView>()), true);
     (void)viewSet;
     ByteSpan image(size ? data : &kNothing, size);
     for (const auto& format : designFormats())

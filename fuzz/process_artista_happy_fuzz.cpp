@@ -9,6 +9,7 @@
 #include "dia/dia.h"
 #include "dia/headless.h"
 #include "fuzz/card_sandbox.h"
+#include "fuzz/refusing_view.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,15 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Every question is answered no or cancel: a file that exists is not replaced.
-class RefusingView : public vm::dia::HeadlessView {
-public:
-    int message(vm::platform::WindowHandle, unsigned style, const std::string&, const std::string&) override
-    {
-        return (style & 0x0F) == MB_OKCANCEL ? IDCANCEL : IDNO;
-    }
-};
 
 // BAC files with their PEC designs and folders of PEC designs, and EPL files.
 bool onlyDesignsInsideRead(const vm::fuzzing::CardSandbox& sandbox)
@@ -43,7 +35,7 @@ bool onlyDesignsInsideRead(const vm::fuzzing::CardSandbox& sandbox)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static vm::fuzzing::CardSandbox sandbox("artista-happy");
-    auto view = std::make_shared<RefusingView>();
+    auto view = std::make_shared<vm::fuzzing::RefusingView>();
     vm::dia::setView(view);
     {
         vm::cards::CardDataHandOver handOver(sandbox.coll(), {data, size});

@@ -8,6 +8,7 @@
 #include "dia/dia.h"
 #include "dia/headless.h"
 #include "fuzz/card_sandbox.h"
+#include "fuzz/refusing_view.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,16 +19,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Every question is answered no or cancel: no design goes to a mail program, and a file that
-// exists is not replaced.
-class RefusingView : public vm::dia::HeadlessView {
-public:
-    int message(vm::platform::WindowHandle, unsigned style, const std::string&, const std::string&) override
-    {
-        return (style & 0x0F) == MB_OKCANCEL ? IDCANCEL : IDNO;
-    }
-};
 
 // Files and the folders the card names, all inside the read folder.
 bool onlyInsideRead(const vm::fuzzing::CardSandbox& sandbox)
@@ -40,7 +31,7 @@ bool onlyInsideRead(const vm::fuzzing::CardSandbox& sandbox)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static vm::fuzzing::CardSandbox sandbox("pfaff");
-    auto view = std::make_shared<RefusingView>();
+    auto view = std::make_shared<vm::fuzzing::RefusingView>();
     vm::dia::setView(view);
     {
         vm::cards::CardDataHandOver handOver(sandbox.coll(), {data, size});

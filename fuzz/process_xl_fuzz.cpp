@@ -11,6 +11,7 @@
 #include "dia/headless.h"
 #include "formats/xlcard.h"
 #include "fuzz/card_sandbox.h"
+#include "fuzz/refusing_view.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -23,15 +24,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Every question is answered no or cancel: a file that exists is not replaced.
-class RefusingView : public vm::dia::HeadlessView {
-public:
-    int message(vm::platform::WindowHandle, unsigned style, const std::string&, const std::string&) override
-    {
-        return (style & 0x0F) == MB_OKCANCEL ? IDCANCEL : IDNO;
-    }
-};
 
 bool onlyDesignsInsideRead(const vm::fuzzing::CardSandbox& sandbox)
 {
@@ -48,7 +40,7 @@ bool done(std::int64_t result) { return result == 1 || result == 2; }
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static vm::fuzzing::CardSandbox sandbox("xl");
-    auto view = std::make_shared<RefusingView>();
+    auto view = std::make_shared<vm::fuzzing::RefusingView>();
     vm::dia::setView(view);
     {
         vm::cards::CardDataHandOver handOver(sandbox.coll(), {data, size});
