@@ -11,6 +11,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace vm::box {
 
@@ -20,6 +21,9 @@ platform::WindowHandle dialogWindow(DiaControl control);
 
 // A string item of a collection, empty when missing.
 std::string stringItem(CollHandle coll, const char* tag, std::size_t limit = 1024);
+
+// The first field of every row of a table item (the file lists), empty when missing.
+std::vector<std::string> tableRows(CollHandle coll, const char* tag);
 
 // Shows the text in the dialog's "_Status" item (or stores it when the dialog has none).
 void setStatus(DiaControl control, const std::string& text);

@@ -1,6 +1,7 @@
 #include "box/jobs.h"
 
 #include "box/handler.h"
+#include "coll/table.h"
 
 #include "box/comm.h"
 #include "dia/package.h"
@@ -78,6 +79,21 @@ std::string stringItem(CollHandle coll, const char* tag, std::size_t limit)
     std::string text(limit + 1, '\0');
     collGetString(coll, tag, text.data(), text.size());
     return text.c_str();
+}
+
+std::vector<std::string> tableRows(CollHandle coll, const char* tag)
+{
+    std::vector<std::string> rows;
+    TableHandle table = collGetTable(coll, tag);
+    if (!table)
+        return rows;
+    for (int row = 0; row < tableRowCount(table); ++row) {
+        char field[4096] = {};
+        tableGetField(table, row, 0, field, sizeof field);
+        rows.emplace_back(field);
+    }
+    tableDestroy(table);
+    return rows;
 }
 
 void setStatus(DiaControl control, const std::string& text)

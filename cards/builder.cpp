@@ -1,5 +1,6 @@
 #include "cards/builder.h"
 
+#include "box/handler.h"
 #include "cards/compile29f040.h"
 #include "dia/dia.h"
 #include "dia/package.h"
@@ -12,17 +13,7 @@ namespace vm::cards {
 
 std::vector<std::string> designTablePaths(CollHandle dialog)
 {
-    std::vector<std::string> paths;
-    TableHandle table = collGetTable(dialog, "PESTable");
-    if (!table)
-        return paths;
-    for (int row = 0; row < tableRowCount(table); ++row) {
-        char field[4096] = {};
-        tableGetField(table, row, 0, field, sizeof field);
-        paths.emplace_back(field);
-    }
-    tableDestroy(table);
-    return paths;
+    return box::tableRows(dialog, "PESTable");
 }
 
 bool refuseDesign(platform::WindowHandle window, int message, const std::string& path)

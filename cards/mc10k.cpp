@@ -233,21 +233,6 @@ std::optional<CardInfo> askCardInfo(vm::platform::WindowHandle window, CollHandl
     return result;
 }
 
-// The rows of a one-column table of the collection.
-std::vector<std::string> tableRows(CollHandle coll, const char* tag)
-{
-    std::vector<std::string> rows;
-    TableHandle table = collGetTable(coll, tag);
-    for (int row = 0; table && row < tableRowCount(table); ++row) {
-        char field[4096] = {};
-        tableGetField(table, row, 0, field, sizeof field);
-        rows.emplace_back(field);
-    }
-    if (table)
-        tableDestroy(table);
-    return rows;
-}
-
 bool writeWorkFile(const std::string& path, vm::formats::ByteSpan bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -295,7 +280,7 @@ std::int64_t MC10K_29F800(vm::platform::WindowHandle window, int, const char*, C
     collSetTable(dialog, "MC10K_Table", table);
     tableDestroy(table);
     std::vector<VolumeFile> files;
-    for (const std::string& path : tableRows(dialog, "MC10K_Table")) {
+    for (const std::string& path : vm::box::tableRows(dialog, "MC10K_Table")) {
         std::ifstream in(path, std::ios::binary);
         made = made && in;
         files.push_back({std::filesystem::path(path).filename().string(),

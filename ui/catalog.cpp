@@ -381,19 +381,6 @@ using vm::box::stringItem;
 
 namespace {
 
-std::vector<std::string> listRows(CollHandle coll, const char* tag)
-{
-    std::vector<std::string> rows;
-    TableHandle table = collGetTable(coll, tag);
-    for (int row = 0; row < tableRowCount(table); ++row) {
-        char field[4096] = {};
-        tableGetField(table, row, 0, field, sizeof field);
-        rows.emplace_back(field);
-    }
-    tableDestroy(table);
-    return rows;
-}
-
 // After a catalog is made: "CatalogCreated" asks (unless told not to again) whether to open it.
 void offerToOpen(vm::platform::WindowHandle window, CollHandle coll, const std::string& page)
 {
@@ -433,7 +420,7 @@ void makeCatalog(DiaControl control)
         return;
     std::string title = stringItem(coll, "FieldValue");
     collDeleteItem(coll, "FieldValue");
-    if (writeCatalog(coll, folder, title, listRows(coll, kReadList)) != 0) {
+    if (writeCatalog(coll, folder, title, vm::box::tableRows(coll, kReadList)) != 0) {
         std::string thumbs = (std::filesystem::path(folder) / kThumbsFolder).string();
         diaDoMessageFmtEx(window, MB_ICONEXCLAMATION, 12, 16, thumbs.c_str());
         return;
@@ -464,7 +451,7 @@ std::int64_t CB_WriteCatalog(DiaControl control, int event, std::int64_t p1, std
         return _diaCtlDefProc(control, event, p1, p2);
     namespace fs = std::filesystem;
     vm::platform::WindowHandle window = dialogWindow(control);
-    std::vector<std::string> designs = listRows(coll, kWriteList);
+    std::vector<std::string> designs = vm::box::tableRows(coll, kWriteList);
     if (designs.empty())
         return 0;
     auto chosen = vm::dia::view().chooseFolder(window, vm::dia::loadString(17).value_or(""),

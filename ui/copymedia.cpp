@@ -197,7 +197,7 @@ CopyResult planViking(CollHandle coll, const std::string& root, const std::vecto
             const std::string name = formats::vikingMenuFile(at.menu);
             menuPath = temporaries.make(name);
             std::error_code error;
-            char templateName[16];
+            char templateName[32];  // room for any menu number
             std::snprintf(templateName, sizeof templateName, "menu_%02d.mhv", at.menu);
             if (!fs::copy_file(templatePath(templateName), menuPath, fs::copy_options::overwrite_existing, error) ||
                 !readWhole(menuPath, menu) || menu.size() < formats::kMenuFileSize)
@@ -549,19 +549,6 @@ namespace platform = vm::platform;
 
 namespace {
 
-std::vector<std::string> writeList(CollHandle coll)
-{
-    std::vector<std::string> rows;
-    TableHandle table = collGetTable(coll, kWriteList);
-    for (int row = 0; row < tableRowCount(table); ++row) {
-        char field[4096] = {};
-        tableGetField(table, row, 0, field, sizeof field);
-        rows.emplace_back(field);
-    }
-    tableDestroy(table);
-    return rows;
-}
-
 // Asks for the medium until its folder is there and the user confirms (146, then 149); false
 // when the user cancels.
 bool askForMedium(vm::platform::WindowHandle window, const std::string& root)
@@ -644,7 +631,7 @@ std::int64_t CB_CopyA(DiaControl control, int event, std::int64_t p1, std::int64
     if (!mediaFamily(media))
         return 0;
     collSetNumeric(coll, kMediaItem, media);
-    const std::vector<std::string> designs = writeList(coll);
+    const std::vector<std::string> designs = vm::box::tableRows(coll, kWriteList);
     if (media == kMediaViking && designs.size() > static_cast<std::size_t>(formats::kVikingDiskDesigns)) {
         diaDoMessageEx(window, MB_ICONEXCLAMATION, 1, 125);
         return DIA_REFUSE;
@@ -695,7 +682,7 @@ std::int64_t CB_CopyFiles(DiaControl control, int event, std::int64_t p1, std::i
             tell(control, tag);
     };
     const CopyResult result = copyToMedium(coll, static_cast<int>(collGetNumeric(coll, kMediaItem)), root,
-                                           writeList(coll), hooks);
+                                           vm::box::tableRows(coll, kWriteList), hooks);
     collSetNumeric(coll, "Animate", 0);
     tell(control, "Animate");
     if (const int message = messageOf(result); message != 0)
