@@ -8,7 +8,7 @@
 set -euo pipefail
 build=${1:-build/dev}
 baud=${2:-460800}
-corpus=${3:-../shared/corpus}
+corpus=${3:-tests/data/corpus}
 work=$(mktemp -d)
 trap 'kill "${sim_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 

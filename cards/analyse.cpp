@@ -3,6 +3,7 @@
 #include "box/handler.h"
 #include "cards/carddata.h"
 #include "cards/identify.h"
+#include "cards/sns.h"
 #include "dia/package.h"
 #include "platform/text.h"
 
@@ -97,6 +98,10 @@ Dispatch dispatchFor(std::span<const std::uint8_t> image)
         return {"=ProcessJanome8000Card", 0, "Janome 8000"};
     if ((b.at(10) == 0xFA && b.bytesAre(6, std::string_view("OG\0", 3))) || b.bytesAre(0, "HAPPY"))
         return {"=ProcessHappyCard", 0, "Happy"};
+    // Last, so that no card another rule takes changes hands: the Scan 'n Sew card keeps
+    // its designs in the grouped layout the Janome 8000 reader knows.
+    if (isScanNSewCard(image))
+        return {"=ProcessJanome8000Card", 0, "Janome Scan 'n Sew"};
     return {"", -1, ""};
 }
 

@@ -286,7 +286,7 @@ std::vector<BrotherDesign> readBrotherDesigns(ByteSpan pesFile, const std::strin
 std::int64_t countStitches(ByteSpan block)
 {
     // The stream opens with E0 01 B0 01 at bytes 12 to 15; an opening without E0 01 has
-    // only the colour change.
+    // only the colour change. A record with a jump or trim flag sews nothing.
     std::size_t pos = 12;
     for (int i = 0; i < 2; ++i) {
         std::uint8_t b = formats::byteAt(block, pos);
@@ -303,11 +303,14 @@ std::int64_t countStitches(ByteSpan block)
             pos += 3;
             continue;
         }
-        ++stitches;
+        bool moves = false;
         for (int coordinate = 0; coordinate < 2 && pos < block.size(); ++coordinate) {
             std::uint8_t first = block[pos];
-            pos += first >= 0x80 && first <= 0xFD ? 2 : 1;
+            const bool longForm = first >= 0x80 && first <= 0xFD;
+            moves = moves || (longForm && (first & 0x30) != 0);
+            pos += longForm ? 2 : 1;
         }
+        stitches += moves ? 0 : 1;
     }
     return stitches;
 }

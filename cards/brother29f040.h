@@ -62,7 +62,8 @@ int prepareDesign(platform::WindowHandle window, CollHandle dialog, const std::s
 std::vector<BrotherDesign> readBrotherDesigns(formats::ByteSpan pesFile, const std::string& tablePath,
                                               const std::string& preparedPath);
 
-// The stitches of a stitch block (the block from its offset 512).
+// The needle-downs of a stitch block (the block from its offset 512): stitch records without
+// a jump or trim flag.
 std::int64_t countStitches(formats::ByteSpan stitchBlock);
 
 // Steps shared by both builders: count the designs of `PESTable`, prepare every file and

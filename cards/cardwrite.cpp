@@ -669,13 +669,6 @@ DIA_EXPORT_CALLBACK(CB_hCardWrite);
 
 namespace {
 
-std::size_t capacityOf(std::string_view type)
-{
-    if (typeIs(type, {"SnS1"}))
-        return 0x18000;
-    return cardSizeForType(type);
-}
-
 // The picture page of the designs, when the user gives it a title.
 void pictureRun(DiaControl control, CollHandle coll, bool viking)
 {
@@ -741,7 +734,7 @@ std::int64_t CB_Size(DiaControl control, int event, std::int64_t p1, std::int64_
         return 2;
 
     std::int64_t used = collGetNumeric(coll, "CardSize") - (old ? static_cast<std::int64_t>(kOldCardData) : 0);
-    auto total = static_cast<std::int64_t>(capacityOf(type));
+    auto total = static_cast<std::int64_t>(cardSizeForType(type));
     CollHandle sizes = collOpen("SizeColl");
     collSetNumeric(sizes, "UsedBytes", used);
     collSetNumeric(sizes, "FreeBytes", total - used);

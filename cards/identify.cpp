@@ -112,9 +112,8 @@ std::size_t cardSizeForType(std::string_view type)
         {{"29F400", "29F040", "29C040", "28F004", "sram"}, 0x80000},
         {{"29F160", "sram2048", "29F016"}, 0x200000},
         {{"29F320", "29F032"}, 0x400000},
-        {{"28F010", "sram128", "29C010"}, 0x20000},
+        {{"28F010", "sram128", "29C010", "SnS1"}, 0x20000},
         {{"28F020", "29C020"}, 0x40000},
-        {{"SnS1"}, 0x18000},
     };
     for (const Row& row : rows)
         if (typeIs(type, row.types))

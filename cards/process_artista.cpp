@@ -88,6 +88,19 @@ int ArtistaWalk::writeFile(const std::string& path, ByteSpan bytes)
     return std::fclose(out) == 0 && written ? 1 : 0;
 }
 
+// A BAC's design as the PEC beside it, with the card's own colours as the nearest PEC threads;
+// its needle-downs, or -1 when it cannot be read or written.
+long pecOfBac(ByteSpan bac, Bytes& pec)
+{
+    formats::Design design;
+    if (formats::readBac(bac, 0, "", design) < 0 || formats::writePecImage(design, design.label, pec) < 0)
+        return -1;
+    long needleDowns = 0;
+    for (const formats::StitchPoint& p : design.stitches)
+        needleDowns += p.kind == formats::StitchKind::Stitch;
+    return needleDowns;
+}
+
 int ArtistaWalk::severalDesigns(const fs::path& bacPath, ByteSpan bac)
 {
     const fs::path folder = fs::path(bacPath).replace_extension();
@@ -95,9 +108,9 @@ int ArtistaWalk::severalDesigns(const fs::path& bacPath, ByteSpan bac)
     fs::create_directories(folder, error);
     const std::vector<Bytes> designs = formats::splitBacDesigns(bac);
     for (std::size_t i = 0; i < designs.size(); ++i) {
-        Bytes huc, pec;
-        const int units = formats::bac2huc(nullptr, &huc, nullptr, nullptr, designs[i].data(), designs[i].size());
-        if (units < 0 || formats::huc2pec(nullptr, &pec, nullptr, nullptr, huc.data(), huc.size()) < 0)
+        Bytes pec;
+        const long stitches = pecOfBac(designs[i], pec);
+        if (stitches < 0)
             continue;
         char name[32];
         std::snprintf(name, sizeof name, "%03zu.pec", i + 1);
@@ -105,7 +118,7 @@ int ArtistaWalk::severalDesigns(const fs::path& bacPath, ByteSpan bac)
         if (written == 2)
             return 2;
         if (written == 1) {
-            stitches_ += units;
+            stitches_ += stitches;
             ++designs_;
         }
     }
@@ -114,33 +127,13 @@ int ArtistaWalk::severalDesigns(const fs::path& bacPath, ByteSpan bac)
 
 int ArtistaWalk::oneDesign(const fs::path& bacPath, ByteSpan bac)
 {
-    Bytes huc, pec;
-    const int units = formats::bac2huc(nullptr, &huc, nullptr, nullptr, bac.data(), bac.size());
-    if (units < 0 || formats::huc2pec(nullptr, &pec, nullptr, nullptr, huc.data(), huc.size()) < 0)
+    Bytes pec;
+    const long stitches = pecOfBac(bac, pec);
+    if (stitches < 0)
         return 0;
-    // The card's own colours, as the nearest PEC threads, over the colour list.
-    const std::uint32_t table = u32beAt(bac, formats::kBacColourTable);
-    if (table != 0 && formats::fits(bac.size(), table, 16) && pec.size() > 8 + formats::kPecColours) {
-        const std::size_t listed = std::size_t{pec[8 + formats::kPecColourCount]} + 1;
-        const std::uint32_t count = u32beAt(bac, table + 12);
-        std::size_t pos = table + 16;
-        for (std::size_t i = 0; i < count && i < listed && formats::fits(bac.size(), pos, 5); ++i) {
-            const std::size_t at = 8 + formats::kPecColours + i;
-            if (at >= pec.size())
-                break;
-            pec[at] = static_cast<std::uint8_t>(
-                formats::nearestPecIndex(formats::Rgb{bac[pos + 1], bac[pos + 2], bac[pos + 3]}));
-            pos += 5;
-            for (int text = 0; text < 2; ++text) {
-                while (pos < bac.size() && bac[pos] != 0)
-                    ++pos;
-                ++pos;
-            }
-        }
-    }
     const int written = writeFile(fs::path(bacPath).replace_extension(".pec").string(), pec);
     if (written == 1) {
-        stitches_ += units;
+        stitches_ += stitches;
         ++designs_;
     }
     return written == 2 ? 2 : 1;

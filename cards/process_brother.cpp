@@ -606,6 +606,12 @@ std::optional<BrotherWalk::Measured> BrotherWalk::measure(std::size_t start, lon
             at += 3;
             continue;
         }
+        // A record with a jump or trim flag (long form, 0x10 or 0x20) sews nothing.
+        auto flagged = [&](std::size_t where) {
+            auto first = card_.byte(where);
+            return first && *first >= 0x80 && *first <= 0xFD && (*first & 0x30) != 0;
+        };
+        bool moves = flagged(at);
         std::size_t x = coordinate(at);
         // A quirk of the makers' cards: on the 24th design, A0 0A 00 is read with a
         // one-byte X coordinate.
@@ -614,8 +620,9 @@ std::optional<BrotherWalk::Measured> BrotherWalk::measure(std::size_t start, lon
         at += x;
         if (!card_.byte(at))
             return std::nullopt;
+        moves = moves || flagged(at);
         at += coordinate(at);
-        ++m.stitches;
+        m.stitches += moves ? 0 : 1;
     }
 }
 

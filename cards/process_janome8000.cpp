@@ -7,6 +7,7 @@
 #include "cards/process_janome.h"
 
 #include "cards/carddata.h"
+#include "cards/sns.h"
 #include "dia/dia.h"
 
 #include <algorithm>
@@ -307,7 +308,7 @@ JanomeResult extractJanome8000(ByteSpan image, const JanomeRun& run)
     DesignFiles files(run);
     if (image.size() < 2 * kHalf)
         return {1, 0, 0};  // no tables to follow
-    if (isGrouped(image))
+    if (isGrouped(image) || isScanNSewCard(image))
         return readGrouped(image, files);
     std::vector<Pattern> patterns = patternList(image);
     if (image[0x2100] == 1)

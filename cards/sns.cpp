@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string_view>
 
 namespace vm::cards {
 
@@ -26,6 +27,8 @@ constexpr std::size_t kStarts[2] = {0xFA00, 0x1FA00}, kEnds[2] = {0xFC00, 0x1FC0
 constexpr std::size_t kColourPictures = 0x14000;
 constexpr std::size_t kAttributes = 0x1F800;
 constexpr std::size_t kMaker = 0x1FB00;
+constexpr std::string_view kMakerText = "JANOME SEWING MACHINE CO.,LTD.";
+constexpr std::uint8_t kNoGroup = 0x63;  // 'c': a place of the group list that holds no design
 constexpr int kDivisor = 3136;
 constexpr int kGlyphWidth = 8, kGlyphRows = 33;
 
@@ -94,7 +97,7 @@ SnsResult layoutSns(const std::vector<SewDesign>& designs, ByteSpan glyphs)
         image[at] = static_cast<std::uint8_t>(v);
         image[at + 1] = static_cast<std::uint8_t>(v >> 8);
     };
-    std::fill_n(image.begin() + kAttributes, 30, 0x63);
+    std::fill_n(image.begin() + kAttributes, 30, kNoGroup);
     std::fill_n(image.begin() + kAttributes + 30, 270, 0xFF);
     auto fail = [&](SnsResult::Failure failure, int code, std::size_t d) {
         result.failure = failure;
@@ -157,9 +160,8 @@ SnsResult layoutSns(const std::vector<SewDesign>& designs, ByteSpan glyphs)
             image[kAttributes + 30 * r + d] = static_cast<std::uint8_t>(rows[r]);
     }
     image[kAttributes + 300] = 1;
-    const std::string maker = "JANOME SEWING MACHINE CO.,LTD.";
-    std::copy(maker.begin(), maker.end(), image.begin() + kMaker);
-    image[kMaker + maker.size()] = 0x00;
+    std::copy(kMakerText.begin(), kMakerText.end(), image.begin() + kMaker);
+    image[kMaker + kMakerText.size()] = 0x00;
     image[0x1FB1E] = 4;
     image[0x1FB1F] = 0;
 
@@ -186,6 +188,17 @@ SnsResult layoutSns(const std::vector<SewDesign>& designs, ByteSpan glyphs)
         std::copy(screen.bytes().begin(), screen.bytes().end(), image.begin() + static_cast<std::ptrdiff_t>(kScreens + kScreenBytes * d));
     }
     return result;
+}
+
+bool isScanNSewCard(ByteSpan image)
+{
+    if (!formats::fits(image.size(), kMaker, kMakerText.size()) || !formats::fits(image.size(), kAttributes, 30))
+        return false;
+    if (!std::equal(kMakerText.begin(), kMakerText.end(), image.begin() + kMaker))
+        return false;
+    // The group list ends at its first unused place, and there are at most four designs.
+    const auto list = image.begin() + kAttributes;
+    return std::find(list, list + kSnsMostDesigns + 1, kNoGroup) != list + kSnsMostDesigns + 1;
 }
 
 }  // namespace vm::cards

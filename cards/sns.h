@@ -27,6 +27,11 @@ struct SnsResult {
 // rows of one byte each).
 SnsResult layoutSns(const std::vector<SewDesign>& designs, formats::ByteSpan glyphs);
 
+// Whether the image is a card of this layout: the maker text at 0x1FB00 and a group list at
+// 0x1F800 that ends (with 'c') within its first five places. Its designs are read as the
+// grouped layout of the Janome 8000 reader.
+bool isScanNSewCard(formats::ByteSpan image);
+
 }  // namespace vm::cards
 
 std::int64_t JanomeSnS1(vm::platform::WindowHandle window, int code, const char* request, CollHandle second,

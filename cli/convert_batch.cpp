@@ -1,6 +1,7 @@
 #include "cli/convert_batch.h"
 
 #include "dia/headless.h"
+#include "frame/design_dialogs.h"
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
@@ -28,43 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace vm::formats;
 
-// The "any2" writers that take the dialog collection with the hoop and the design type.
-using AnyWriter = int (*)(const char*, Bytes*, std::size_t*, const char*, const std::uint8_t*, std::size_t, CollHandle);
-
-std::string hex(std::uint32_t v)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", v);
-    return text;
-}
-
-std::optional<Refusal> loadInput(const std::string& path, Bytes& bytes, const DesignFormat*& format)
-{
-    std::size_t size = 0;
-    std::uint32_t type = 0;
-    if (loadDesign(path.c_str(), &bytes, &size, kTypeDetect, &type) < 0)
-        return Refusal{"cannot be loaded", path + " cannot be loaded (error " + hex(platform::getLastError()) + ")"};
-    if (std::string reason = unsupportedFormat(type, bytes); !reason.empty())
-        return Refusal{std::string(formatOfType(type) ? formatOfType(type)->name : "this") + " is not supported",
-                       path + ": " + reason};
-    format = formatOfType(type);
-    if (!format)
-        return Refusal{"cannot be loaded", path + " is no design file this program reads"};
-    return std::nullopt;
-}
-
-// A collection of this call's own for the writers that read the hoop and the design type.
-int withHoop(AnyWriter writer, const std::string& in, const std::string& out, const Bytes& bytes,
-             const DesignFormat& format, const std::string& hoop)
-{
-    CollHandle coll = collOpen("convert");
-    collSetString(coll, "Size", hoop.c_str());
-    collSetNumeric(coll, "DesignType", format.type);
-    int code = writer(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size(), coll);
-    collClose(coll);
-    return code;
-}
-
 std::string normalTarget(std::string to)
 {
     if (!to.empty() && to.front() == '.')
@@ -76,53 +40,52 @@ std::string normalTarget(std::string to)
 
 const std::vector<std::string>& convertTargets()
 {
-    static const std::vector<std::string> targets{"pec", "pes", "huc", "vip", "shv", "dst", "exp", "sew", "jef", "tap"};
+    static const std::vector<std::string> targets = [] {
+        std::vector<std::string> list;
+        for (const DesignFormat& format : designFormats())
+            if (format.writer.write)
+                list.emplace_back(format.writer.extension);
+        return list;
+    }();
     return targets;
 }
 
 std::optional<Refusal> convertDesign(const std::string& in, const std::string& out, const std::string& hoop)
 {
-    std::string target = platform::foldCase(extensionOf(out));
-    if (std::find(convertTargets().begin(), convertTargets().end(), target) == convertTargets().end())
-        return Refusal{"no converter for ." + target, "no converter writes ." + target + " files yet"};
-    Bytes bytes;
+    const std::string target = platform::foldCase(extensionOf(out));
     const DesignFormat* format = nullptr;
-    if (auto refused = loadInput(in, bytes, format))
-        return refused;
-    int code = kWrongContent;
-    if (target == "pec") {
-        code = format->toPec ? format->toPec(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size())
-                             : kWrongContent;
-    } else if (target == "pes") {
-        code = withHoop(any2pes, in, out, bytes, *format, hoop);
-    } else if (target == "huc") {
-        code = any2huc(out.c_str(), nullptr, nullptr, in.c_str(), bytes.data(), bytes.size(), format->type);
-    } else if (target == "vip" || target == "shv") {
-        Bytes huc;
-        code = any2huc(nullptr, &huc, nullptr, in.c_str(), bytes.data(), bytes.size(), format->type);
-        if (code >= 0)
-            code = (target == "vip" ? huc2vip : huc2shv)(out.c_str(), nullptr, nullptr, in.c_str(), huc.data(),
-                                                         huc.size());
-    } else {
-        AnyWriter writer = target == "dst" ? any2dst : target == "exp" ? any2exp : target == "tap" ? any2tap : any2sew;
-        code = withHoop(writer, in, out, bytes, *format, hoop);
-    }
+    const FormatWriter* writer = writerForExtension(target, &format);
+    if (!writer || !writer->convert)
+        return Refusal{"no converter for ." + target, "no converter writes ." + target + " files"};
+    clearFailureReason();
+    Bytes bytes;
+    std::size_t size = 0;
+    std::uint32_t type = 0;
+    if (loadDesign(in.c_str(), &bytes, &size, kTypeDetect, &type) < 0)
+        return Refusal{"cannot be loaded", in + " cannot be loaded: " + failureReason()};
+    if (std::string reason = unsupportedFormat(type, bytes); !reason.empty())
+        return Refusal{std::string(formatOfType(type)->name) + " is not supported", in + ": " + reason};
+
+    CollHandle coll = collOpen("convert");
+    collSetString(coll, "Size", hoop.c_str());
+    const int code = writer->convert(out.c_str(), nullptr, nullptr, in.c_str(), nullptr, 0, coll);
+    collClose(coll);
     if (code >= 0)
         return std::nullopt;
-    const char* why = code == kNotCreated     ? "the output cannot be written"
-                      : code == kNoMemory     ? "out of memory"
-                      : code == kDoesNotFit   ? "the design does not fit the hoop"
-                      : code == kLoadFailed   ? "the input cannot be loaded"
-                                              : "this design cannot be converted to that format";
-    std::string upper = target;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string upper = format->name;
+    const std::string detail = failureReason();
+    std::string why = !detail.empty()            ? detail
+                      : code == kNotCreated      ? "the output cannot be written"
+                      : code == kNoMemory        ? "out of memory"
+                      : code == kDoesNotFit      ? "the design does not fit the hoop"
+                      : code == kLoadFailed      ? loadFailureText(platform::getLastError())
+                                                 : "this design cannot be written as " + upper;
     std::string reason = code == kNotCreated  ? "output cannot be written"
                          : code == kNoMemory  ? "out of memory"
                          : code == kDoesNotFit ? "does not fit the hoop"
                          : code == kLoadFailed ? "cannot be loaded"
                                                : "cannot be converted to " + upper;
-    return Refusal{reason, in + " -> " + out + ": " + why + " (" + std::to_string(code) + ")"};
+    return Refusal{reason, in + " -> " + out + ": " + why};
 }
 
 std::vector<std::string> batchOutputs(const std::vector<std::string>& inputs, const std::string& outDir,
@@ -146,7 +109,7 @@ int convertBatch(const std::vector<std::string>& inputs, const BatchOptions& opt
 {
     const std::string to = normalTarget(options.to);
     if (std::find(convertTargets().begin(), convertTargets().end(), to) == convertTargets().end()) {
-        std::cerr << "velmora: no converter writes ." << to << " files yet\n";
+        std::cerr << "velmora: no converter writes ." << to << " files\n";
         return 1;
     }
     std::error_code error;
@@ -161,6 +124,7 @@ int convertBatch(const std::vector<std::string>& inputs, const BatchOptions& opt
     // The converters' messages: one view for every thread, written out once they are done.
     auto view = std::make_shared<dia::HeadlessView>();
     dia::setView(view);
+    frame::DesignDialogs designDialogs;
 
     const bool bar = ::isatty(STDERR_FILENO) == 1;
     std::mutex progressMutex;

@@ -16,6 +16,8 @@
 #include "platform/text.h"
 #include "ui/catalog.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -34,20 +36,13 @@ constexpr const char* kInfoKeys[] = {"minx",   "miny", "maxx",     "maxy",   "wi
 using vm::cli::fail;
 using vm::cli::resourcesLoaded;
 
-std::string hex(std::uint32_t v)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", v);
-    return text;
-}
-
 // Loads a design by its extension; prints the reason when it cannot.
 bool load(const std::string& path, Bytes& bytes, const DesignFormat*& format)
 {
     std::size_t size = 0;
     std::uint32_t type = 0;
     if (loadDesign(path.c_str(), &bytes, &size, kTypeDetect, &type) < 0) {
-        fail(path + " cannot be loaded (error " + hex(vm::platform::getLastError()) + ")");
+        fail(path + " cannot be loaded: " + failureReason());
         return false;
     }
     if (std::string reason = unsupportedFormat(type, bytes); !reason.empty()) {
@@ -85,46 +80,66 @@ int info(const std::string& path, bool json, bool colours)
     if (!load(path, bytes, format))
         return 1;
     if (!format->info) {
-        fail(std::string(format->name) + " designs cannot be read yet");
+        fail(path + ": " + unsupportedFormat(format->type, bytes));
         return 1;
     }
     CollHandle coll = collOpen("info");
+    clearFailureReason();
     int code = format->info(coll, path.c_str(), bytes);
     if (code < 0) {
-        fail(path + ": the " + format->name + " design cannot be read (" + std::to_string(code) + ")");
+        const std::string reason = failureReason();
+        fail(path + ": the " + format->name + " design cannot be read" + (reason.empty() ? "" : ": " + reason));
         collClose(coll);
         return 1;
     }
-    // The thread colours as "Color%d" items: decimal references, red in the low byte.
-    std::vector<std::uint32_t> refs;
+    // The thread of each colour block, and the chart entry it is, when the file names one.
+    std::vector<Thread> threads;
     if (colours) {
-        int count = readColours(coll, path.c_str(), bytes);
-        for (int i = 0; i < count; ++i) {
-            char text[32] = {};
-            collGetString(coll, ("Color" + std::to_string(i)).c_str(), text, sizeof text);
-            refs.push_back(static_cast<std::uint32_t>(std::strtoul(text, nullptr, 10)));
+        const std::size_t designs = format->type == kTypePes ? std::max<std::size_t>(1, pesBlocks(bytes).size()) : 1;
+        for (std::size_t d = 0; d < designs; ++d) {
+            Design design;
+            if (readDesign(bytes, format->type, static_cast<int>(d), path, design) < 0)
+                break;
+            for (std::size_t b = 0; b < colourBlocks(design.stitches); ++b)
+                threads.push_back(threadOf(design, b));
         }
     }
+    auto hexColour = [](Rgb c) {
+        char text[16];
+        std::snprintf(text, sizeof text, "#%02X%02X%02X", c.r, c.g, c.b);
+        return std::string(text);
+    };
     std::ostringstream out;
     if (json) {
-        out << "{\"file\": \"" << path << "\", \"format\": \"" << format->name << "\"";
+        nlohmann::ordered_json doc;
+        doc["file"] = path;
+        doc["format"] = format->name;
         for (const char* key : kInfoKeys)
-            out << ", \"" << key << "\": " << collGetNumeric(coll, key);
+            doc[key] = collGetNumeric(coll, key);
         if (colours) {
-            out << ", \"Colors\": [";
-            for (std::size_t i = 0; i < refs.size(); ++i)
-                out << (i ? ", " : "") << refs[i];
-            out << "]";
+            doc["Colors"] = nlohmann::json::array();
+            doc["Threads"] = nlohmann::json::array();
+            for (const Thread& t : threads) {
+                doc["Colors"].push_back(colourRef(t.colour));
+                doc["Threads"].push_back({{"rgb", hexColour(t.colour)},
+                                          {"chart", std::string(chartName(t.chart))},
+                                          {"code", t.code},
+                                          {"name", t.name}});
+            }
         }
-        out << "}\n";
+        out << doc.dump() << "\n";
     } else {
         for (const char* key : kInfoKeys)
             out << key << " " << collGetNumeric(coll, key) << "\n";
-        for (std::size_t i = 0; i < refs.size(); ++i) {
-            Rgb c = colourOfRef(refs[i]);
-            char hexText[16];
-            std::snprintf(hexText, sizeof hexText, "#%02X%02X%02X", c.r, c.g, c.b);
-            out << "Color" << i << " " << refs[i] << " " << hexText << "\n";
+        for (std::size_t i = 0; i < threads.size(); ++i) {
+            const Thread& t = threads[i];
+            out << "Color" << i << " " << colourRef(t.colour) << " " << hexColour(t.colour) << " "
+                << chartName(t.chart);
+            if (!t.code.empty())
+                out << " " << t.code;
+            if (!t.name.empty())
+                out << " " << t.name;
+            out << "\n";
         }
     }
     std::cout << out.str();
@@ -138,18 +153,20 @@ int stitches(const std::string& path, int design)
     const DesignFormat* format = nullptr;
     if (!load(path, bytes, format))
         return 1;
-    if (!format->stitches) {
-        fail(std::string(format->name) + " designs cannot be read yet");
+    if (!format->read) {
+        fail(path + ": " + unsupportedFormat(format->type, bytes));
         return 1;
     }
-    StitchList list;
-    if (format->stitches(bytes, design, list) < 0) {
-        fail(path + " has no design " + std::to_string(design));
+    Design read;
+    clearFailureReason();
+    if (readDesign(bytes, format->type, design, path, read) < 0) {
+        std::string reason = failureReason();
+        fail(path + ": " + (reason.empty() ? "has no design " + std::to_string(design) : reason));
         return 1;
     }
     std::ostringstream out;
     out << "x,y,kind,colour\n";
-    for (const auto& point : list)
+    for (const auto& point : read.stitches)
         out << point.x << ',' << point.y << ',' << kindName(point.kind) << ',' << point.colour << '\n';
     std::cout << out.str();
     return 0;

@@ -14,6 +14,7 @@
 #include "dia/dia.h"
 #include "dia/headless.h"
 #include "frame/app.h"
+#include "frame/design_dialogs.h"
 #include "frame/mailbox.h"
 #include "frame/ports.h"
 
@@ -151,6 +152,8 @@ int main(int argc, char** argv)
     addDesignCommands(app, designCode);
     addMediaCommands(app, designCode);
 
+    // The design code asks and tells through the view each command sets.
+    vm::frame::DesignDialogs designDialogs;
     CLI11_PARSE(app, argc, argv);
     if (designCode >= 0)
         return designCode;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "coll/coll.h"
+#include "platform/msgbox.h"
 #include "platform/window.h"
 
 #include <cstdarg>
@@ -50,18 +51,7 @@ inline constexpr int DIA_OK = 1;
 inline constexpr int DIA_CANCEL = 2;
 inline constexpr int DIA_OTHER_CLOSE = 1031;
 
-// Message box styles and answers, as the Windows message boxes number them.
-enum DiaStyle : unsigned {
-    MB_OK = 0,
-    MB_OKCANCEL = 1,
-    MB_YESNO = 4,
-    MB_ICONSTOP = 16,
-    MB_ICONQUESTION = 32,
-    MB_ICONEXCLAMATION = 48,
-    MB_ICONINFORMATION = 64,
-    MB_DEFBUTTON2 = 256,
-};
-enum DiaAnswer : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+// Message box styles and answers: platform/msgbox.h.
 
 // --- Registry of exported names ---------------------------------------------------------
 

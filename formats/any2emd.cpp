@@ -1,5 +1,5 @@
-// any2emd: any design as EMD for Singer XL cards, through HUC after the hoop fit check; the
-// colour file goes beside it when it is written to a file.
+// any2emd: any design as EMD for Singer XL cards after the hoop fit check; the colour file goes
+// beside it when it is written to a file.
 #include "formats/cardformats.h"
 #include "formats/stitchfiles.h"
 
@@ -8,11 +8,10 @@ namespace vm::formats {
 int any2emd(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize, CollHandle coll)
 {
-    Bytes huc;
-    if (int code = anyToCheckedHuc(inPath, input, inputSize, coll, huc); code < 0)
+    Design design;
+    if (int code = anyToCheckedDesign(inPath, input, inputSize, coll, design); code < 0)
         return code;
-    std::string path = outPath && *outPath ? outPath : inPath && *inPath ? replaceExtension(inPath, "emd") : "";
-    return huc2emd(result ? nullptr : path.c_str(), result, resultSize, nullptr, huc.data(), huc.size());
+    return deliverEmd(design, outPath, result, resultSize, inPath);
 }
 
 }  // namespace vm::formats

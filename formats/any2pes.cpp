@@ -1,9 +1,9 @@
-// any2pes: any design to PES, through its PEC form, after the hoop fit check.
+// any2pes: any design to PES after the hoop fit check; a PES that fits goes as it is.
 #include "formats/design_types.h"
 #include "formats/hoop.h"
 #include "formats/pec.h"
+#include "formats/stitchfiles.h"
 
-#include "dia/dia.h"
 
 namespace vm::formats {
 
@@ -21,41 +21,28 @@ int any2pes(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             return kLoadFailed;
         in.bytes = in.owned;
     }
-    const DesignFormat* format = formatOfType(type);
-    if (!format || !format->toPec)
-        return kWrongContent;
-
-    Bytes pec;
-    std::size_t pecSize = 0;
-    if (type == kTypePes) {
-        std::vector<std::size_t> blocks = pesBlocks(in.bytes);
-        if (blocks.empty())
-            return kWrongContent;
-        pec.assign(kPecMagic.begin(), kPecMagic.end());
-        ByteSpan first = in.bytes.subspan(blocks[0]);
-        pec.insert(pec.end(), first.begin(), first.begin() + static_cast<std::ptrdiff_t>(std::min(first.size(), kPecStream)));
-    } else if (int code = format->toPec(nullptr, &pec, &pecSize, inPath, in.bytes.data(), in.bytes.size()); code < 0) {
+    if (type != kTypePes)
+        return convertAny(writePesFile, "PES", outPath, result, resultSize, inPath, input, inputSize, coll);
+    // A PES keeps everything its own software put in it, unless it has to be turned.
+    Design design;
+    if (int code = readDesign(in.bytes, type, 0, in.name, design); code < 0)
         return code;
-    }
-    PecGeometry g = pecGeometry(ByteSpan(pec).subspan(8));
-    int answer = checkHoopFit(0, coll, inPath, g.width, g.height);
-    if (answer == IDYES)
-        diaDoMessageEx(0, MB_ICONEXCLAMATION, 1, 182);
-    if (answer != IDOK)
+    const Extents size = extentsOf(design.stitches, Reach::Moved);
+    const int answer = checkHoopFit(0, coll, inPath, size.width(), size.height());
+    if (answer != IDOK && answer != IDYES)
         return kDoesNotFit;
-
-    if (type == kTypePes) {
-        int code = deliverOutput(Bytes(in.bytes.begin(), in.bytes.end()), outPath, result, resultSize, inPath, "PES");
-        return code < 0 ? code : 1;
+    if (answer == IDYES) {
+        turnQuarter(design);
+        std::string name = outPath && *outPath ? outPath : inPath && *inPath ? replaceExtension(inPath, "PES") : "";
+        Bytes pes;
+        const int written = writePesFile(design, name, pes);
+        if (written < 0)
+            return written;
+        const int code = deliverOutput(std::move(pes), outPath, result, resultSize, inPath, "PES");
+        return code < 0 ? code : written;
     }
-    std::string pecName = inPath && *inPath ? replaceExtension(inPath, "pec") : "genbrm.pec";
-    Bytes pes;
-    std::size_t pesSize = 0;
-    int code = pec2pes(nullptr, &pes, &pesSize, pecName.c_str(), pec.data(), pec.size());
-    if (code < 0)
-        return code;
-    int delivered = deliverOutput(std::move(pes), outPath, result, resultSize, inPath, "PES");
-    return delivered < 0 ? delivered : code;
+    const int code = deliverOutput(Bytes(in.bytes.begin(), in.bytes.end()), outPath, result, resultSize, inPath, "PES");
+    return code < 0 ? code : 1;
 }
 
 }  // namespace vm::formats

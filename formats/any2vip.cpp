@@ -1,4 +1,4 @@
-// any2vip: any design as VIP, through HUC after the hoop fit check; for the 7570 card its
+// any2vip: any design as VIP after the hoop fit check; for the 7570 card its
 // colours are the machine's own sixteen.
 #include "formats/pfaffcard.h"
 #include "formats/stitchfiles.h"
@@ -30,11 +30,12 @@ bool snapToPfaffColours(Bytes& vip)
 int any2vip(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize, CollHandle coll)
 {
-    Bytes huc;
-    if (int code = anyToCheckedHuc(inPath, input, inputSize, coll, huc); code < 0)
+    Design design;
+    if (int code = anyToCheckedDesign(inPath, input, inputSize, coll, design); code < 0)
         return code;
+    std::string name = outPath && *outPath ? outPath : inPath && *inPath ? replaceExtension(inPath, "vip") : "";
     Bytes vip;
-    int code = huc2vip(nullptr, &vip, nullptr, inPath, huc.data(), huc.size());
+    const int code = writeVipFile(design, name, vip);
     if (code < 0)
         return code;
     if (collGetNumeric(coll, "F7570") == 1 && !snapToPfaffColours(vip))

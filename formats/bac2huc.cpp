@@ -13,18 +13,18 @@ namespace vm::formats {
 namespace {
 
 // Each block's colour from the table, as far as the table can be read inside the file.
-void takeColours(ByteSpan bac, Bytes& huc)
+std::vector<Rgb> tableColours(ByteSpan bac)
 {
+    std::vector<Rgb> colours;
     const std::uint32_t table = u32beAt(bac, kBacColourTable);
     if (table == 0 || !fits(bac.size(), table, 16))
-        return;
+        return colours;
     const std::uint32_t count = u32beAt(bac, table + 12);
     std::size_t pos = table + 16;
-    for (std::size_t i = 0; i < count && i < huc[0]; ++i) {
+    for (std::size_t i = 0; i < count && i < 256; ++i) {
         if (!fits(bac.size(), pos, 5))
-            return;
-        huc[kHucHeader + kHucEntry * i + 2] =
-            static_cast<std::uint8_t>(vikingNearest(Rgb{bac[pos + 1], bac[pos + 2], bac[pos + 3]}));
+            break;
+        colours.push_back({bac[pos + 1], bac[pos + 2], bac[pos + 3]});
         pos += 5;
         for (int text = 0; text < 2; ++text) {
             while (pos < bac.size() && bac[pos] != 0)
@@ -32,9 +32,32 @@ void takeColours(ByteSpan bac, Bytes& huc)
             ++pos;
         }
     }
+    return colours;
 }
 
 }  // namespace
+
+int readBac(ByteSpan bac, int design, const std::string& path, Design& out)
+{
+    if (design != 0)
+        return kWrongContent;
+    const std::uint32_t data = u32beAt(bac, kBacStitchData);
+    if (bac.size() < kBacHeader || bac[0] != 0 || data < kBacHeader || data >= bac.size())
+        return failBecause(kWrongContent, "BAC: the stitch data offset " + std::to_string(data) +
+                                              " lies outside the file of " + std::to_string(bac.size()) + " bytes");
+    StitchBuilder stitches;
+    const int blocks = readExpStream(bac.subspan(data), stitches);
+    out.stitches = stitches.take();
+    std::string label(bac.begin() + 32, bac.begin() + 48);
+    label.erase(std::find(label.begin(), label.end(), '\0'), label.end());
+    out.label = label.empty() ? stemOf(path) : label;
+    const std::vector<Rgb> colours = tableColours(bac);
+    for (int i = 0; i < blocks; ++i)
+        out.threads.push_back(static_cast<std::size_t>(i) < colours.size()
+                                  ? rgbThread(colours[static_cast<std::size_t>(i)])
+                                  : vikingThread(i % 29));
+    return 0;
+}
 
 int bac2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
@@ -42,20 +65,15 @@ int bac2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     ConverterInput in;
     if (int code = takeInput(in, inPath, input, inputSize, kTypeBac); code < 0)
         return code;
-    const ByteSpan bac = in.bytes;
-    const std::uint32_t data = u32beAt(bac, kBacStitchData);
-    if (bac.size() < kBacHeader || bac[0] != 0 || data < kBacHeader || data >= bac.size())
-        return kWrongContent;
-    const ByteSpan stream = bac.subspan(data);
+    Design design;
+    if (int code = readBac(in.bytes, 0, in.name, design); code < 0)
+        return code;
+    HucOptions options;
+    options.label = hucLabel(in.name.empty() ? "design" : in.name, -1, 0);
     Bytes huc;
-    int units = exp2huc(nullptr, &huc, nullptr, nullptr, stream.data(), stream.size());
+    const int units = writeHuc(design, options, huc);
     if (units < 0)
         return units;
-    if (!in.name.empty()) {
-        std::string label = hucLabel(in.name, -1, 0);
-        std::copy(label.begin(), label.end(), huc.begin() + 3);
-    }
-    takeColours(bac, huc);
     int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
     return code < 0 ? code : units;
 }

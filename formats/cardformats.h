@@ -6,6 +6,8 @@
 #include "coll/coll.h"
 #include "formats/bytes.h"
 #include "formats/convert.h"
+#include "formats/design.h"
+#include "formats/records.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,6 +39,9 @@ int huc2bac(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize);
 int any2bac(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
+int readBac(ByteSpan image, int design, const std::string& path, Design& out);
+int writeBacFile(const Design& design, const std::string& name, Bytes& out);
+extern const WriterLimits kBacLimits;
 // The designs of a file of several designs, each as a BAC file of its own.
 std::vector<Bytes> splitBacDesigns(ByteSpan bac);
 
@@ -51,7 +56,7 @@ std::vector<Bytes> splitBacDesigns(ByteSpan bac);
 // pairs of signed bytes (dx, dy); a pair whose first byte is 0x80 to 0x84 is a code: 80 00 ends
 // a colour that others follow, 81 00 the last, 82 00 makes the next pair a move without
 // stitching, 83 and 84 are never written (the card builder refuses them) and read as nothing.
-// Moves stay within -120..120, so that no move begins like a code.
+// Stitch pairs and moves stay within -120..120, so that none begins like a code.
 inline constexpr std::size_t kEplHeader = 32;
 inline constexpr std::size_t kEplColour = 12;
 inline constexpr std::size_t kEplPicture = 504;
@@ -70,6 +75,12 @@ int huc2epl(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize);
 int any2epl(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
+// The design the stream holds, from the design centre (its origin); each block's thread is the
+// RGB of its colour record (of its stream header past the records). No label: the file's name.
+int readEpl(ByteSpan image, int design, const std::string& path, Design& out);
+// The stitch records written, or kWrongContent for more colour blocks than the count holds.
+int writeEplFile(const Design& design, const std::string& name, Bytes& out);
+extern const WriterLimits kEplLimits;
 
 // ---- EMD -------------------------------------------------------------------------------------
 // Singer XL designs. Little-endian header of kEmdHeader bytes: "JEMD"; u16 48 (the header
@@ -84,7 +95,7 @@ int any2epl(const char* outPath, Bytes* result, std::size_t* resultSize, const c
 // "number,R,G,B" and CR LF, with the Viking colour number and its RGB.
 inline constexpr std::size_t kEmdHeader = 48;
 
-// EMD to VIP (the stitches through HUC); emdToHuc goes on with vip2huc.
+// EMD to VIP and to HUC, each through the design readEmd gives.
 int emd2vip(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize);
 int emdToHuc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
@@ -94,7 +105,19 @@ int huc2emd(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize);
 int any2emd(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
-// The colour file of a HUC design's blocks.
-std::string emdColourText(ByteSpan huc);
+// The design the stream holds from its start (the origin). With a path, each block's thread
+// comes from the colour file beside it: its RGB exactly (the Viking thread when the number
+// names one of that RGB); without one, Viking colours in turn. No label: the file's name.
+int readEmd(ByteSpan image, int design, const std::string& path, Design& out);
+// The EMD alone; the colour file goes beside it only through huc2emd and any2emd.
+int writeEmdFile(const Design& design, const std::string& name, Bytes& out);
+extern const WriterLimits kEmdLimits;
+// The colour file of the blocks writeEmdFile writes of a design: the Viking number of each
+// block's thread and its RGB.
+std::string emdColourText(const Design& design);
+// The EMD of a design handed over as a converter does (converter shape in convert.h); written to
+// a file, its colour file goes beside it. The stitch records written, or a negative result.
+int deliverEmd(const Design& design, const char* outPath, Bytes* result, std::size_t* resultSize,
+               const char* inPath);
 
 }  // namespace vm::formats

@@ -48,54 +48,6 @@ std::vector<int> pecBlockIndices(ByteSpan file, std::size_t block)
     return indices;
 }
 
-// The PEC indices of every design of a PES or PEC image, in order.
-std::vector<int> pecIndices(ByteSpan image)
-{
-    std::vector<int> indices;
-    if (startsWithNoCase(image, "#pec"))
-        return pecBlockIndices(image, 8);
-    for (std::size_t block : pesBlocks(image)) {
-        std::vector<int> own = pecBlockIndices(image, block);
-        indices.insert(indices.end(), own.begin(), own.end());
-    }
-    return indices;
-}
-
-std::vector<Rgb> pecIndexColours(const std::vector<int>& indices)
-{
-    std::vector<Rgb> colours;
-    for (int i : indices)
-        colours.push_back(pecColour(i));
-    return colours;
-}
-
-std::vector<Rgb> hucColours(ByteSpan huc)
-{
-    std::vector<Rgb> colours;
-    std::optional<std::size_t> blocks = hucBlockCount(huc);
-    for (std::size_t i = 0; blocks && i < *blocks; ++i)
-        colours.push_back(vikingColour(huc[kHucHeader + kHucEntry * i + 2]));
-    return colours;
-}
-
-std::vector<Rgb> janomeThreadColours(ByteSpan b)
-{
-    std::vector<Rgb> colours;
-    CheckResult found = checkContent(b, kTypeSewOrJef);
-    if (found.type == kTypeSew) {
-        std::size_t n = std::min<std::size_t>(u16leAt(b, 0), kSewMaxColours);
-        for (std::size_t i = 0; i < n; ++i)
-            colours.push_back(janomeColour(u16leAt(b, 2 + 2 * i)));
-    } else if (found.type == kTypeJef) {
-        std::size_t n = std::min<std::size_t>(u32leAt(b, 24), kMaxColourItems);
-        for (std::size_t i = 0; i < n && fits(b.size(), kJefColours + 4 * i, 4); ++i) {
-            long long number = static_cast<std::int32_t>(u32leAt(b, kJefColours + 4 * i));
-            colours.push_back(janomeColour(static_cast<int>(std::min(std::llabs(number), 0x7FFFFFFFLL))));
-        }
-    }
-    return colours;
-}
-
 std::vector<Rgb> pcsBlockColours(ByteSpan image)
 {
     PcsDesign pcs;
@@ -146,18 +98,10 @@ Rgb colourOfRef(std::uint32_t ref)
             static_cast<std::uint8_t>((ref >> 16) & 0xFF)};
 }
 
-int designColours(const char* path, ByteSpan image, std::uint32_t type, std::vector<Rgb>& colours)
+int tableColours(const char* path, ByteSpan image, std::uint32_t type, std::vector<Rgb>& colours)
 {
     colours.clear();
-    Bytes loaded;
-    if (int code = takeDesign(path, image, type, loaded); code < 0)
-        return code;
-
     switch (type) {
-    case kTypePes:
-    case kTypePec: colours = pecIndexColours(pecIndices(image)); return 0;
-    case kTypeSew:
-    case kTypeJef: colours = janomeThreadColours(image); return 0;
     case kTypePcs: colours = pcsBlockColours(image); return 0;
     case kTypePcm:
         colours.assign(std::begin(kPcmColours), std::end(kPcmColours));
@@ -192,28 +136,30 @@ int designColours(const char* path, ByteSpan image, std::uint32_t type, std::vec
         colours = pcsBlockColours(pcs);
         return 0;
     }
-    default: break;
+    default: return kWrongContent;
     }
+}
 
-    const DesignFormat* format = formatOfType(type);
-    if (!format)
-        return kWrongContent;
-    // The formats kept as HUC have Viking colours; the rest take the PEC conversion's colours,
-    // which come from a companion file, the header, or the palette from index 1.
-    Bytes converted;
-    if (format->toHuc && type != kTypePec) {
-        if (int code = throughConverter(format->toHuc, path, image, converted); code < 0)
+int designColours(const char* path, ByteSpan image, std::uint32_t type, std::vector<Rgb>& colours)
+{
+    colours.clear();
+    Bytes loaded;
+    if (int code = takeDesign(path, image, type, loaded); code < 0)
+        return code;
+    // A PCM names its sixteen colours whatever its blocks use.
+    if (type == kTypePcm)
+        return tableColours(path, image, type, colours);
+    // Every design of a PES, one after the other; one design for the others.
+    const std::size_t designs = type == kTypePes ? std::max<std::size_t>(1, pesBlocks(image).size()) : 1;
+    for (std::size_t d = 0; d < designs; ++d) {
+        Design design;
+        if (int code = readDesign(image, type, static_cast<int>(d), path ? path : "", design); code < 0)
             return code;
-        colours = hucColours(converted);
-        return 0;
+        const std::size_t blocks = colourBlocks(design.stitches);
+        for (std::size_t b = 0; b < blocks; ++b)
+            colours.push_back(threadOf(design, b).colour);
     }
-    if (format->toPec) {
-        if (int code = throughConverter(format->toPec, path, image, converted); code < 0)
-            return code;
-        colours = pecIndexColours(pecIndices(converted));
-        return 0;
-    }
-    return kWrongContent;
+    return 0;
 }
 
 void clearColours(CollHandle coll)
@@ -231,7 +177,7 @@ int readColours(CollHandle coll, const char* path, ByteSpan image)
     std::vector<Rgb> colours;
     std::uint32_t type = path ? typeFromExtension(path) : 0;
     const DesignFormat* format = formatOfType(type);
-    if (format && !format->stitches) {
+    if (format && !format->read) {
         // Nothing of these designs can be read but their size: the palette from index 1.
         if (image.empty()) {
             if (int code = loadDesign(path, nullptr, nullptr, type, nullptr); code < 0)
@@ -498,9 +444,19 @@ int designChart(const char* path, ByteSpan image, ChartTable& table)
         return code;
     ChartTable pec = pecChart();
     if (type == kTypePes || type == kTypePec) {
+        // The palette record of each colour block of every design of the file.
         table.push_back(pec.front());
-        for (int index : pecIndices(image))
-            table.push_back(pec[static_cast<std::size_t>(std::clamp(index, 0, 65)) + 1]);
+        const std::size_t designs = type == kTypePes ? std::max<std::size_t>(1, pesBlocks(image).size()) : 1;
+        for (std::size_t d = 0; d < designs; ++d) {
+            Design design;
+            if (int code = readDesign(image, type, static_cast<int>(d), path ? path : "", design); code < 0)
+                return code;
+            for (std::size_t b = 0; b < colourBlocks(design.stitches); ++b) {
+                const Thread thread = threadOf(design, b);
+                const int index = thread.chart == Chart::Pec ? thread.index : nearestPecIndex(thread.colour);
+                table.push_back(pec[static_cast<std::size_t>(std::clamp(index, 0, 65)) + 1]);
+            }
+        }
         return static_cast<int>(table.size());
     }
     std::vector<Rgb> colours;

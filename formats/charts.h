@@ -38,6 +38,9 @@ Rgb colourOfRef(std::uint32_t ref);
 // ".rgb", ".edr", ".inf" or ".pei" file, the header, else the PEC palette from index 1).
 // `type` 0 takes it from the extension. The loader's code when the design cannot be read.
 int designColours(const char* path, ByteSpan image, std::uint32_t type, std::vector<Rgb>& colours);
+// The colour table a PCS, PCM, PCD, PCQ, XXX, VP3 or THR file keeps, one per colour block (the
+// readers of those formats take their threads from it). kWrongContent for the other types.
+int tableColours(const char* path, ByteSpan image, std::uint32_t type, std::vector<Rgb>& colours);
 
 // The colour reader: "Color%d" items for the design (the image, else the file loaded). The
 // number of items written, or the loader's negative code and no items. Formats whose stitches

@@ -1,6 +1,10 @@
 // The format table, the content checks, the loader and the automatic detection.
 #include "formats/cardformats.h"
+#include "formats/charts.h"
+#include "formats/pfaffcard.h"
+#include "formats/reporter.h"
 #include "formats/design_types.h"
+#include "formats/table_rows.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
 #include "formats/pcs.h"
@@ -8,13 +12,13 @@
 #include "formats/stitchfiles.h"
 #include "formats/xxx.h"
 
-#include "dia/dia.h"
 #include "platform/lasterror.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -82,13 +86,8 @@ CheckResult checkHuc(ByteSpan b)
     return b.size() > 2 && letter >= 0x40 && letter <= 0x48 ? pass(kTypeHuc) : failWith(kErrNotHuc);
 }
 
-CheckResult checkShv(ByteSpan b)
-{
-    for (std::string_view magic : {"Embroidery disk ", "Embroidery file ", "This is an SHV f"})
-        if (startsWith(b, magic))
-            return pass(kTypeShv);
-    return failWith(kErrNotShv);
-}
+// A banner it is known by, or else a layout whose parts all lie where they belong.
+CheckResult checkShv(ByteSpan b) { return checkShvLayout(b); }
 
 bool dstHeader(ByteSpan b) { return startsWith(b, "LA:") || startsWith(b, "ST:") || startsWith(b, std::string(16, ' ')); }
 CheckResult checkDst(ByteSpan b) { return dstHeader(b) ? pass(kTypeDst) : failWith(kErrNoLabel); }
@@ -186,7 +185,7 @@ CheckResult checkDat(ByteSpan b)
     bool allHigh = b.size() >= 16;
     for (std::size_t i = 0; i <= 15 && allHigh; i += 3)
         allHigh = (b[i] & 0x80) != 0;
-    if (allHigh)
+    if (allHigh || isSunstarDat(b))
         return pass(kTypeDat);
     return checkFmc(b);
 }
@@ -256,55 +255,67 @@ Ext kDszExt[] = {"DSZ"};
 Ext kVp3Ext[] = {"VP3"};
 Ext kTmpExt[] = {"TMP"};
 
+template <StitchReaderRoutine Read, std::uint32_t Type>
+int designFromStitches(ByteSpan image, int design, const std::string& path, Design& out)
+{
+    if (int code = Read(image, design, out.stitches); code < 0)
+        return code;
+    std::vector<Rgb> colours;
+    if (tableColours(path.empty() ? nullptr : path.c_str(), image, Type, colours) == 0)
+        for (const Rgb& c : colours)
+            out.threads.push_back(tableThread(c));
+    return 0;
+}
+
 const DesignFormat kFormats[] = {
-    // type       name   extensions content    info        stitches      to PEC    to HUC
-    {kTypePes, "PES", kPesExt, checkPes, pesOrPecInfo, pesOrPecStitches, pes2pec, nullptr},
-    {kTypePec, "PEC", kPecExt, checkPec, pesOrPecInfo, pesOrPecStitches, pecCopy, pecToHuc},
-    {kTypeHus, "HUS", kHusExt, checkHus, infoThroughHuc<hus2huc, kTypeHus>, stitchesThroughHuc<hus2huc>,
+    // type, name, extensions, content check, info, reader, to PEC, to HUC, (to PCS), writer
+    {kTypePes, "PES", kPesExt, checkPes, pesOrPecInfo, readPesOrPec, pes2pec, nullptr, nullptr,
+     {writePesFile, "pes", kPesLimits, any2pes}},
+    {kTypePec, "PEC", kPecExt, checkPec, pesOrPecInfo, readPesOrPec, pecCopy, pecToHuc, nullptr,
+     {writePecFile, "pec", kPecLimits, any2pec}},
+    {kTypeHus, "HUS", kHusExt, checkHus, infoThroughDesign<kTypeHus>, readHus,
      pecThroughHuc<hus2huc, kTypeHus>, hus2huc},
-    {kTypeHuc, "HUC", kHucExt, checkHuc, hucInfo, hucStitches, huc2pec, hucAsHuc},
-    {kTypeSew, "SEW", kSewExt, checkSew, infoThroughHuc<jan2huc, kTypeSew>, stitchesThroughHuc<jan2huc>,
-     pecThroughHuc<jan2huc, kTypeSew>, jan2huc},
-    {kTypeDst, "DST", kDstExt, checkDst, infoThroughPec<dst2pec, kTypeDst>, stitchesThroughPec<dst2pec>, dst2pec,
-     nullptr},
-    {kTypeExp, "EXP", kExpExt, checkExp, infoThroughHuc<exp2huc, kTypeExp>, stitchesThroughHuc<exp2huc>,
-     pecThroughHuc<exp2huc, kTypeExp>, exp2huc},
-    {kTypePcs, "PCS", kPcsExt, checkPcs, pcsInfo, pcsStitches, pcs2pec, nullptr},
-    {kTypeXxx, "XXX", kXxxExt, checkXxx, infoThroughHuc<xxx2huc, kTypeXxx>, xxxStitches,
+    {kTypeHuc, "HUC", kHucExt, checkHuc, infoThroughDesign<kTypeHuc>, readHuc, huc2pec, hucAsHuc, nullptr,
+     {writeHucFile, "huc", kHucLimits, anyToHucFile}},
+    {kTypeSew, "SEW", kSewExt, checkSew, infoThroughDesign<kTypeSew>, readJanome,
+     pecThroughHuc<jan2huc, kTypeSew>, jan2huc, nullptr, {writeSewFile, "sew", kSewLimits, any2sew}},
+    {kTypeDst, "DST", kDstExt, checkDst, infoThroughDesign<kTypeDst>, readDst, dst2pec, nullptr,
+     nullptr, {writeDstFile, "dst", kDstLimits, any2dst}},
+    {kTypeExp, "EXP", kExpExt, checkExp, infoThroughDesign<kTypeExp>, readExp,
+     pecThroughHuc<exp2huc, kTypeExp>, exp2huc, nullptr, {writeExpFile, "exp", kExpLimits, any2exp}},
+    {kTypePcs, "PCS", kPcsExt, checkPcs, pcsInfo, designFromStitches<pcsStitches, kTypePcs>, pcs2pec, nullptr},
+    {kTypeXxx, "XXX", kXxxExt, checkXxx, infoThroughDesign<kTypeXxx>, designFromStitches<xxxStitches, kTypeXxx>,
      pecThroughHuc<xxx2huc, kTypeXxx>, xxx2huc},
-    {kTypeShv, "SHV", kShvExt, checkShv, infoThroughHuc<shv2huc, kTypeShv>, stitchesThroughHuc<shv2huc>,
-     pecThroughHuc<shv2huc, kTypeShv>, shv2huc},
-    {kTypePhc, "PHC", kPhcExt, checkPhc, infoThroughPec<phc2pec, kTypePhc>, stitchesThroughPec<phc2pec>, phc2pec,
-     nullptr},
-    {kTypeJef, "JEF", kJefExt, checkJef, infoThroughHuc<jan2huc, kTypeJef>, stitchesThroughHuc<jan2huc>,
-     pecThroughHuc<jan2huc, kTypeJef>, jan2huc},
-    {kTypePcm, "PCM", kPcmExt, checkPcm, pcmInfo, pcmStitches, pcmToPec, nullptr, pcm2pcs},
-    {kTypeDsb, "DSB", kDsbExt, checkDsb, infoThroughPec<dsb2pec, kTypeDsb>, stitchesThroughPec<dsb2pec>, dsb2pec,
-     nullptr},
+    {kTypeShv, "SHV", kShvExt, checkShv, infoThroughDesign<kTypeShv>, readShv,
+     pecThroughHuc<shv2huc, kTypeShv>, shv2huc, nullptr, {writeShvFile, "shv", kShvLimits, any2shv}},
+    {kTypePhc, "PHC", kPhcExt, checkPhc, infoThroughDesign<kTypePhc>, designThroughPec<phc2pec>, phc2pec, nullptr},
+    {kTypeJef, "JEF", kJefExt, checkJef, infoThroughDesign<kTypeJef>, readJanome,
+     pecThroughHuc<jan2huc, kTypeJef>, jan2huc, nullptr, {writeJefFile, "jef", kJefLimits, any2sew}},
+    {kTypePcm, "PCM", kPcmExt, checkPcm, pcmInfo, designFromStitches<pcmStitches, kTypePcm>, pcmToPec, nullptr,
+     pcm2pcs},
+    {kTypeDsb, "DSB", kDsbExt, checkDsb, infoThroughDesign<kTypeDsb>, readDsb, dsb2pec, nullptr},
     {kTypeFdr, "FDR", kFdrExt, checkFdr, nullptr, nullptr, nullptr, nullptr},
     {kTypeFmc, "FMC", kFmcExt, checkFmc, nullptr, nullptr, nullptr, nullptr},
-    {kTypeDat, "DAT", kDatExt, checkDat, infoThroughPec<barToPec<kTypeDat>, kTypeDat>,
-     stitchesThroughPec<barToPec<kTypeDat>>, barToPec<kTypeDat>, nullptr},
-    {kTypeVip, "VIP", kVipExt, checkVip, infoThroughHuc<vip2huc, kTypeVip>, stitchesThroughHuc<vip2huc>,
-     pecThroughHuc<vip2huc, kTypeVip>, vip2huc},
-    {kTypeBac, "BAC", kBacExt, checkBac, infoThroughHuc<bac2huc, kTypeBac>, stitchesThroughHuc<bac2huc>,
-     pecThroughHuc<bac2huc, kTypeBac>, bac2huc},
-    {kTypeEmd, "EMD", kEmdExt, checkEmd, infoThroughHuc<emdToHuc, kTypeEmd>, stitchesThroughHuc<emdToHuc>,
-     pecThroughHuc<emdToHuc, kTypeEmd>, emdToHuc},
+    {kTypeDat, "DAT", kDatExt, checkDat, infoThroughDesign<kTypeDat>, readDat,
+     barToPec<kTypeDat>, nullptr},
+    {kTypeVip, "VIP", kVipExt, checkVip, infoThroughDesign<kTypeVip>, readVip,
+     pecThroughHuc<vip2huc, kTypeVip>, vip2huc, nullptr, {writeVipFile, "vip", kVipLimits, any2vip}},
+    {kTypeBac, "BAC", kBacExt, checkBac, infoThroughDesign<kTypeBac>, readBac,
+     pecThroughHuc<bac2huc, kTypeBac>, bac2huc, nullptr, {writeBacFile, "bac", kBacLimits, any2bac}},
+    {kTypeEmd, "EMD", kEmdExt, checkEmd, infoThroughDesign<kTypeEmd>, readEmd,
+     pecThroughHuc<emdToHuc, kTypeEmd>, emdToHuc, nullptr, {writeEmdFile, "emd", kEmdLimits, any2emd}},
     {kTypePsf, "PSF", kPsfExt, checkPsf, nullptr, nullptr, nullptr, nullptr},
-    {kTypePcd, "PCD", kPcdExt, checkPcd, pcsInfo, pcsStitches, pcs2pec, nullptr},
-    {kTypePcq, "PCQ", kPcqExt, checkPcq, pcsInfo, pcsStitches, pcs2pec, nullptr},
-    {kTypeThr, "THR", kThrExt, checkThr, thrInfo, thrStitches, thrToPec, nullptr},
-    {kTypeTap, "TAP", kTapExt, checkTap, infoThroughPec<tap2pec, kTypeTap>, stitchesThroughPec<tap2pec>, tap2pec,
-     nullptr},
-    {kTypeEpl, "EPL", kEplExt, checkEpl, infoThroughHuc<epl2huc, kTypeEpl>, stitchesThroughHuc<epl2huc>,
-     pecThroughHuc<epl2huc, kTypeEpl>, epl2huc},
-    {kTypeDsz, "DSZ", kDszExt, checkDsz, infoThroughPec<dsz2pec, kTypeDsz>, stitchesThroughPec<dsz2pec>, dsz2pec,
-     nullptr},
-    {kTypeVp3, "VP3", kVp3Ext, checkVp3, infoThroughHuc<vp32huc, kTypeVp3>, vp3Stitches,
+    {kTypePcd, "PCD", kPcdExt, checkPcd, pcsInfo, designFromStitches<pcsStitches, kTypePcd>, pcs2pec, nullptr},
+    {kTypePcq, "PCQ", kPcqExt, checkPcq, pcsInfo, designFromStitches<pcsStitches, kTypePcq>, pcs2pec, nullptr},
+    {kTypeThr, "THR", kThrExt, checkThr, thrInfo, designFromStitches<thrStitches, kTypeThr>, thrToPec, nullptr},
+    {kTypeTap, "TAP", kTapExt, checkTap, infoThroughDesign<kTypeTap>, readTap, tap2pec, nullptr,
+     nullptr, {writeTapFile, "tap", kDstLimits, any2tap}},
+    {kTypeEpl, "EPL", kEplExt, checkEpl, infoThroughDesign<kTypeEpl>, readEpl,
+     pecThroughHuc<epl2huc, kTypeEpl>, epl2huc, nullptr, {writeEplFile, "epl", kEplLimits, any2epl}},
+    {kTypeDsz, "DSZ", kDszExt, checkDsz, infoThroughDesign<kTypeDsz>, readDsz, dsz2pec, nullptr},
+    {kTypeVp3, "VP3", kVp3Ext, checkVp3, infoThroughDesign<kTypeVp3>, designFromStitches<vp3Stitches, kTypeVp3>,
      pecThroughHuc<vp32huc, kTypeVp3>, vp32huc},
-    {kTypeUxx, "Uxx", {}, checkUxx, infoThroughPec<uxx2pec, kTypeUxx>, stitchesThroughPec<uxx2pec>, uxx2pec,
-     nullptr},
+    {kTypeUxx, "Uxx", {}, checkUxx, infoThroughDesign<kTypeUxx>, readUxx, uxx2pec, nullptr},
     {kTypeTmp, "TMP", kTmpExt, checkTmp, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -335,6 +346,8 @@ std::string artExport(const std::string& path)
 
 int failLoad(std::uint32_t error, Bytes* buffer, std::size_t* size, std::uint32_t* detected)
 {
+    if (failureReason().empty())
+        setFailureReason(loadFailureText(error));
     if (buffer)
         Bytes().swap(*buffer);
     if (size)
@@ -392,6 +405,32 @@ const DesignFormat* formatOfType(std::uint32_t type)
     return nullptr;
 }
 
+int readStitches(const DesignFormat& format, ByteSpan image, int design, StitchList& out)
+{
+    Design read;
+    if (int code = readDesign(image, format.type, design, "", read); code < 0)
+        return code;
+    out.insert(out.end(), read.stitches.begin(), read.stitches.end());
+    return 0;
+}
+
+const FormatWriter* writerForExtension(std::string_view extension, const DesignFormat** format)
+{
+    for (const auto& row : kFormats) {
+        if (!row.writer.write)
+            continue;
+        bool named = platform::equalsNoCase(extension, row.writer.extension);
+        for (auto known : row.extensions)
+            named = named || platform::equalsNoCase(extension, known);
+        if (named) {
+            if (format)
+                *format = &row;
+            return &row.writer;
+        }
+    }
+    return nullptr;
+}
+
 std::uint32_t typeFromExtension(std::string_view path)
 {
     std::string ext = extensionOf(path);
@@ -432,6 +471,7 @@ CheckResult checkContent(ByteSpan bytes, std::uint32_t type)
 
 int loadDesign(const char* path, Bytes* buffer, std::size_t* size, std::uint32_t type, std::uint32_t* detected)
 {
+    clearFailureReason();
     if (!path || !*path)
         return failLoad(kErrNoName, buffer, size, detected);
     std::string name = path;
@@ -477,6 +517,40 @@ int loadDesign(const char* path, Bytes* buffer, std::size_t* size, std::uint32_t
     return 0;
 }
 
+std::string loadFailureText(std::uint32_t error)
+{
+    const char* text = nullptr;
+    switch (error) {
+    case kErrNoName: text = "no file was named"; break;
+    case kErrOpen: text = "the file cannot be opened"; break;
+    case kErrEnd:
+    case kErrSeek:
+    case kErrRead: text = "the file cannot be read"; break;
+    case kErrMemory: text = "the file is larger than any design (256 MiB)"; break;
+    case kErrNoTypePlace:
+    case kErrBadType: text = "not a design file this program reads (its name or its content names no format)"; break;
+    case kErrNotPes: text = "not a PES file: no '#PES' signature"; break;
+    case kErrShort: text = "too short to be a design of its kind"; break;
+    case kErrOffset: text = "truncated: a part its header points to lies past the end of the file"; break;
+    case kErrNotPec: text = "not a PEC file: no '#PEC' signature"; break;
+    case kErrNoLabel: text = "no 'LA' label where the design's header starts"; break;
+    case kErrNotPhc: text = "not a PHC, PHB or PHD file: no known signature"; break;
+    case kErrNotHus: text = "not a HUS file: byte 2 is not 0xC8"; break;
+    case kErrNotHuc: text = "not a HUC file: byte 2 is no position letter"; break;
+    case kErrNotShv:
+        text = "not an SHV file: no banner it is known by, and no design header (C4 28 00) after its name and "
+               "preview picture";
+        break;
+    case kErrNotSewJef: text = "neither a SEW nor a JEF file: no stitch stream where its header points"; break;
+    case kErrNotVipVp3: text = "not a VIP or VP3 file: no signature of either"; break;
+    case kErrNotOther: text = "its content does not match its extension"; break;
+    default: text = "it cannot be read"; break;
+    }
+    char code[24];
+    std::snprintf(code, sizeof code, " (error 0x%08X)", error);
+    return std::string(text) + code;
+}
+
 std::string unsupportedFormat(std::uint32_t type, ByteSpan bytes)
 {
     const char* name = type == kTypeTmp   ? "TMP"
@@ -493,8 +567,14 @@ std::string unsupportedFormat(std::uint32_t type, ByteSpan bytes)
 int refuseUnsupported(std::uint32_t type, ByteSpan bytes)
 {
     std::string reason = unsupportedFormat(type, bytes);
-    if (!reason.empty())
-        _diaDoMessage(0, MB_ICONEXCLAMATION, reason.substr(0, 3).c_str(), reason.c_str());
+    if (!reason.empty()) {
+        Message notice;
+        notice.titleText = reason.substr(0, 3);
+        notice.style = MB_ICONEXCLAMATION;
+        notice.text = reason;
+        reporter()->tell(notice);
+        setFailureReason(reason);
+    }
     return kWrongContent;
 }
 
@@ -506,20 +586,26 @@ std::int64_t detectDesignType(platform::WindowHandle window, const char* path)
     if (type == 0)
         return -1;
     std::string base = platform::baseName(path);
+    auto tell = [&](int message) {
+        Message notice;
+        notice.id = message;
+        notice.style = MB_ICONEXCLAMATION;
+        notice.args = {base};
+        notice.window = window;
+        reporter()->tell(notice);
+    };
     Bytes bytes;
     if (std::uint32_t error = readWhole(path, bytes)) {
         if (error == kErrOpen) {
-            diaDoMessageFmtEx(window, MB_ICONEXCLAMATION, 1, 101, base.c_str());
+            tell(101);
             return -1;
         }
-        int message = error == kErrMemory ? 142 : 141;
-        diaDoMessageFmtEx(window, MB_ICONEXCLAMATION, 1, message, base.c_str());
+        tell(error == kErrMemory ? 142 : 141);
         return type;
     }
     CheckResult found = checkContent(bytes, type);
     if (!found.type) {
-        int message = found.error == kErrShort || found.error == kErrOffset ? 143 : 140;
-        diaDoMessageFmtEx(window, MB_ICONEXCLAMATION, 1, message, base.c_str());
+        tell(found.error == kErrShort || found.error == kErrOffset ? 143 : 140);
         return type;
     }
     return found.type;

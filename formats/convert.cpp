@@ -9,6 +9,19 @@
 
 namespace vm::formats {
 
+namespace {
+thread_local std::string gFailureReason;
+}
+
+void setFailureReason(std::string reason) { gFailureReason = std::move(reason); }
+std::string failureReason() { return gFailureReason; }
+void clearFailureReason() { gFailureReason.clear(); }
+int failBecause(int code, std::string reason)
+{
+    gFailureReason = std::move(reason);
+    return code;
+}
+
 int takeInput(ConverterInput& in, const char* inPath, const std::uint8_t* input, std::size_t inputSize,
               std::uint32_t type)
 {

@@ -33,6 +33,15 @@ struct ConverterInput {
     std::string name;  // the input path, empty for a buffer without one
 };
 
+// Why the last conversion on this thread failed, in words that name the format, what was wrong
+// and where ("DST: record truncated at byte 1 234"). Converters set it beside their negative
+// result; callers read it to tell the user, before starting the next conversion.
+void setFailureReason(std::string reason);
+std::string failureReason();
+void clearFailureReason();
+// Sets the reason and gives `code`, for `return failBecause(kWrongContent, "...")`.
+int failBecause(int code, std::string reason);
+
 // Takes the buffer when there is one, else loads the path as `type`. 0 or kLoadFailed.
 int takeInput(ConverterInput& in, const char* inPath, const std::uint8_t* input, std::size_t inputSize,
               std::uint32_t type);

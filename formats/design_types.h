@@ -8,6 +8,8 @@
 #include "coll/coll.h"
 #include "formats/bytes.h"
 #include "formats/convert.h"
+#include "formats/design.h"
+#include "formats/records.h"
 #include "formats/stitches.h"
 #include "platform/window.h"
 
@@ -88,8 +90,28 @@ using ContentCheck = CheckResult (*)(ByteSpan bytes);
 
 // Design information into a collection: (collection, path, loaded image) -> 0 or negative.
 using InfoRoutine = int (*)(CollHandle coll, const char* path, ByteSpan image);
-// The design's stitches as its own reader decodes them: design number -> 0 or negative.
-using StitchReader = int (*)(ByteSpan image, int design, StitchList& out);
+// The design as its own reader decodes it: (image, design number, the file's path for
+// companions, may be empty) -> 0 or negative.
+using DesignReader = int (*)(ByteSpan image, int design, const std::string& path, Design& out);
+// The stitches alone, as the older readers give them.
+using StitchReaderRoutine = int (*)(ByteSpan image, int design, StitchList& out);
+// A design as a file image of the format: (design, the output's path for the name the file
+// keeps, may be empty) -> the records written, or negative. The design has passed the hoop
+// check; a design the format cannot hold is refused with kWrongContent or kDoesNotFit and a
+// reason in the thread's last error text (lastWriteError).
+using DesignWriter = int (*)(const Design& design, const std::string& name, Bytes& out);
+
+// A converter from any design file to the format, with the dialog collection whose "Size"
+// is the hoop the design is checked against (and "DesignType" the type of a given buffer).
+using AnyConverter = int (*)(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+                             const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
+
+struct FormatWriter {
+    DesignWriter write = nullptr;  // nullptr: the format is read only
+    const char* extension = "";   // the files it writes, lower case
+    WriterLimits limits;
+    AnyConverter convert = nullptr;  // the "any2" converter: the design checked, written, companions beside
+};
 
 struct DesignFormat {
     std::uint32_t type;
@@ -97,11 +119,19 @@ struct DesignFormat {
     std::span<const std::string_view> extensions;
     ContentCheck check;
     InfoRoutine info;          // nullptr: not yet
-    StitchReader stitches;     // nullptr: not yet
+    DesignReader read;         // nullptr: the format is refused (its layout is published nowhere)
     Converter toPec;           // to a PEC file image; nullptr: not yet
     Converter toHuc;           // to a HUC design; nullptr: not yet
     Converter toPcs = nullptr; // PCM only: PCM content inside a PCS file made PCS
+    FormatWriter writer = {};
 };
+
+// The stitches alone, through the row's reader.
+int readStitches(const DesignFormat& format, ByteSpan image, int design, StitchList& out);
+
+// The writer for files named with `extension` (without the dot, any case; any extension of the
+// row, "ptn" for JEF), nullptr when no format writes them; the row in *format when given.
+const FormatWriter* writerForExtension(std::string_view extension, const DesignFormat** format = nullptr);
 
 std::span<const DesignFormat> designFormats();
 const DesignFormat* formatOfType(std::uint32_t type);
@@ -118,6 +148,11 @@ CheckResult checkContent(ByteSpan bytes, std::uint32_t type);
 // needs `detected`). 0 on success with the bytes and the type found; kLoadFailed with the
 // reason in the thread's last error, the buffer emptied and the places cleared.
 int loadDesign(const char* path, Bytes* buffer, std::size_t* size, std::uint32_t type, std::uint32_t* detected);
+
+// A loader reason in words, its code in brackets: "not a PES file: no '#PES' signature
+// (error 0x400000A1)". loadDesign leaves a more precise text, when it has one, as the failure
+// reason (failureReason()).
+std::string loadFailureText(std::uint32_t error);
 
 // Why designs of `type` with these bytes are refused, naming the format: the formats whose
 // stitch layout is published nowhere (FDR, FMC, PHD, PSF, TMP). Empty for the others.

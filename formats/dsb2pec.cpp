@@ -17,8 +17,10 @@ TajimaRecord decodeDsbRecord(const std::uint8_t* r)
         return {Kind::Stitch, dx, dy};
     if ((control & 0x1F) == 1)
         return {Kind::Jump, dx, dy};
-    if (control == 0xE7 || control == 0xE8)
-        return {Kind::Jump, 0, 0};  // trim and stop: nothing moves
+    if (control == 0xE7)
+        return {Kind::Trim, 0, 0};
+    if (control == 0xE8)
+        return {Kind::Change, 0, 0};  // a stop: the machine waits for the thread to be changed
     if (control >= 0xE9 && control < 0xF8)
         return {Kind::Change, 0, 0};  // the next needle
     return {Kind::End};              // 0xF8 and anything unknown end the design
@@ -26,11 +28,17 @@ TajimaRecord decodeDsbRecord(const std::uint8_t* r)
 
 }  // namespace
 
+constexpr TajimaFormat kDsb{kTypeDsb, decodeDsbRecord, "dsb.txt", true, kDstHeader, nullptr};
+
 int dsb2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
-    static constexpr TajimaFormat kDsb{kTypeDsb, decodeDsbRecord, "dsb.txt", true, kDstHeader, nullptr};
     return tajimaToPec(kDsb, outPath, result, resultSize, inPath, input, inputSize);
+}
+
+int readDsb(ByteSpan image, int design, const std::string& path, Design& out)
+{
+    return design == 0 ? tajimaToDesign(kDsb, image, path, out) : kWrongContent;
 }
 
 }  // namespace vm::formats

@@ -72,18 +72,6 @@ std::vector<Rgb> headerColours(ByteSpan header)
     return colours;
 }
 
-// Long-form jumps from where the needle is to a point any distance away.
-void putJump(ByteWriter& out, int dx, int dy)
-{
-    do {
-        int stepX = std::clamp(dx, -2047, 2047), stepY = std::clamp(dy, -2047, 2047);
-        putLongValue(out, stepX, 0x9);
-        putLongValue(out, stepY, 0x9);
-        dx -= stepX;
-        dy -= stepY;
-    } while (dx != 0 || dy != 0);
-}
-
 }  // namespace
 
 DstHeader parseDstHeader(ByteSpan file)
@@ -179,106 +167,88 @@ void encodeDstRecord(std::uint8_t* r, int dx, int dy, bool jump)
     }
 }
 
+int tajimaToDesign(const TajimaFormat& format, ByteSpan file, const std::string& path, Design& out)
+{
+    const DesignFormat* row = formatOfType(format.type);
+    const std::string name = row ? row->name : "DST";
+    if (file.size() < format.recordsAt)
+        return failBecause(kWrongContent, name + ": the file ends at byte " + std::to_string(file.size()) +
+                                              ", inside its " + std::to_string(format.recordsAt) + "-byte header");
+    // Files with a label of their own have no DST header.
+    const DstHeader header = format.label ? DstHeader{} : parseDstHeader(file);
+
+    StitchBuilder stitches;
+    bool sewn = false;
+    std::size_t blocks = 1;
+    for (std::size_t at = format.recordsAt; at + 3 <= file.size(); at += 3) {
+        TajimaRecord r = format.decode(file.data() + at);
+        if (r.kind == TajimaRecord::Kind::End || r.kind == TajimaRecord::Kind::Invalid)
+            break;
+        if (r.kind == TajimaRecord::Kind::Change && !sewn && format.needleBeforeStitches) {
+            if (r.dx != 0 || r.dy != 0)
+                stitches.jump(r.dx, r.dy);  // the first needle: only its move counts
+            continue;
+        }
+        switch (r.kind) {
+        case TajimaRecord::Kind::Stitch:
+            stitches.stitch(r.dx, r.dy);
+            sewn = true;
+            break;
+        case TajimaRecord::Kind::Jump:
+            if (r.dx != 0 || r.dy != 0)
+                stitches.jump(r.dx, r.dy);
+            break;
+        case TajimaRecord::Kind::Trim: stitches.trim(r.dx, r.dy); break;
+        case TajimaRecord::Kind::Change:
+            if (r.dx != 0 || r.dy != 0)
+                stitches.jump(r.dx, r.dy);
+            stitches.colour();
+            ++blocks;
+            break;
+        default: break;
+        }
+    }
+    if (stitches.tooFar())
+        return failBecause(kWrongContent, name + ": the stitches reach more than 100 m from the start");
+    out.stitches = stitches.take();
+    // A colour change that only precedes the end opens no block of its own.
+    while (out.stitches.size() >= 2 && out.stitches[out.stitches.size() - 2].kind == StitchKind::Colour) {
+        out.stitches.erase(out.stitches.end() - 2);
+        out.stitches.back().colour = std::max(0, out.stitches.back().colour - 1);
+        --blocks;
+    }
+    out.label = format.label ? format.label : header.label;
+    out.label.erase(out.label.find_last_not_of(' ') + 1);
+    out.originX = out.originY = 0;  // the stream starts where the machine's needle is
+
+    // Colours: a companion file or the header when they name enough, else the palette in turn.
+    std::string companionBase = !path.empty() ? path : format.companionName ? format.companionName : "";
+    std::vector<Rgb> entries = companionBase.empty() ? std::vector<Rgb>{} : companionColours(companionBase);
+    if (entries.empty() && !format.label)
+        entries = headerColours(file);
+    for (std::size_t i = 0; i < blocks; ++i)
+        out.threads.push_back(entries.size() >= blocks ? rgbThread(entries[i]) : pecThread(static_cast<int>(i % 61 + 1)));
+    return 0;
+}
+
 int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, std::size_t* resultSize,
                 const char* inPath, const std::uint8_t* input, std::size_t inputSize)
 {
     ConverterInput in;
     if (int code = takeInput(in, inPath, input, inputSize, format.type); code < 0)
         return code;
-    const ByteSpan file = in.bytes;
-    if (file.size() < format.recordsAt)
-        return kWrongContent;
-    // Files with a label of their own have no DST header: they are measured, their corner at 0, 0.
-    DstHeader header = format.label ? DstHeader{} : parseDstHeader(file);
-
-    // One walk over the records: the moves, the colour blocks and the extents.
-    std::vector<TajimaRecord> records;
-    long x = 0, y = 0, minX = 0, maxX = 0, minY = 0, maxY = 0;
-    bool sewn = false;
-    for (std::size_t at = format.recordsAt; at + 3 <= file.size(); at += 3) {
-        TajimaRecord r = format.decode(file.data() + at);
-        if (r.kind == TajimaRecord::Kind::End || r.kind == TajimaRecord::Kind::Invalid)
-            break;
-        if (r.kind == TajimaRecord::Kind::Jump && r.dx == 0 && r.dy == 0)
-            continue;  // a jump of nothing
-        if (r.kind == TajimaRecord::Kind::Change && !sewn && format.needleBeforeStitches) {
-            if (r.dx == 0 && r.dy == 0)
-                continue;
-            r.kind = TajimaRecord::Kind::Jump;  // the first needle: only its move counts
-        }
-        sewn = sewn || r.kind == TajimaRecord::Kind::Stitch;
-        records.push_back(r);
-        x += r.dx;
-        y += r.dy;
-        minX = std::min(minX, x), maxX = std::max(maxX, x);
-        minY = std::min(minY, y), maxY = std::max(maxY, y);
-    }
-    // A colour change that only precedes the end is no block of its own.
-    while (!records.empty() && records.back().kind == TajimaRecord::Kind::Change && records.back().dx == 0 &&
-           records.back().dy == 0)
-        records.pop_back();
-    std::size_t blocks = 1;
-    for (const TajimaRecord& r : records)
-        blocks += r.kind == TajimaRecord::Kind::Change;
-    if (maxX - minX > kLargestMove || maxY - minY > kLargestMove)
-        return kWrongContent;  // more than three metres: no design, and more than PEC holds
-
-    int width = static_cast<int>(maxX - minX), height = static_cast<int>(maxY - minY);
-    int startX = static_cast<int>(-minX), startY = static_cast<int>(-minY);
-    if (header.present) {
-        width = 2 * std::max(std::abs(header.plusX), std::abs(header.minusX));
-        height = 2 * std::max(std::abs(header.plusY), std::abs(header.minusY));
-        startX = width / 2;
-        startY = height / 2;
-    }
-
-    // Colours: the palette in turn, unless a companion or the header names enough of them.
-    std::vector<std::uint8_t> colours;
-    for (std::size_t i = 0; i < blocks; ++i)
-        colours.push_back(static_cast<std::uint8_t>(i % 61 + 1));
-    std::string companionBase = inPath && *inPath ? inPath : format.companionName ? format.companionName : "";
-    std::vector<Rgb> entries = companionBase.empty() ? std::vector<Rgb>{} : companionColours(companionBase);
-    if (entries.empty() && !format.label)
-        entries = headerColours(file);
-    if (entries.size() >= blocks)
-        for (std::size_t i = 0; i < blocks; ++i)
-            colours[i] = static_cast<std::uint8_t>(nearestPecIndex(entries[i]));
-    if (colours.size() > kMaxPecColours)
-        colours.resize(kMaxPecColours);  // later changes stay in the last block
-
-    ByteWriter out(Bytes(kPecMagic.begin(), kPecMagic.end()));
-    std::string label = format.label ? format.label : header.label;
-    writePecHeader(out, label, colours, std::clamp(width, 0, 0xFFFF), std::clamp(height, 0, 0xFFFF));
+    Design design;
+    if (int code = tajimaToDesign(format, in.bytes, in.name, design); code < 0)
+        return code;
+    Bytes pec;
+    std::string label = design.label;
     if (!format.label) {
-        out.bytes()[8 + 2] = file[2];  // the label is the header's first 19 bytes, "LA" forced
-        if (out.bytes()[8 + 2] == 0x0D || out.bytes()[8 + 2] == 0)
-            out.bytes()[8 + 2] = ' ';
+        // The label is the header's first 19 bytes, "LA" forced.
+        label = std::string(in.bytes.begin() + 3, in.bytes.begin() + std::min<std::size_t>(19, in.bytes.size()));
     }
-    putJump(out, startX, startY);
-    int stitches = 0;
-    unsigned changeNumber = 2;
-    for (const TajimaRecord& r : records) {
-        switch (r.kind) {
-        case TajimaRecord::Kind::Stitch:
-            putValue(out, r.dx);
-            putValue(out, r.dy);
-            ++stitches;
-            break;
-        case TajimaRecord::Kind::Jump: putJump(out, r.dx, r.dy); break;
-        case TajimaRecord::Kind::Change:
-            if (r.dx != 0 || r.dy != 0)
-                putJump(out, r.dx, r.dy);
-            out.u8(0xFE);
-            out.u8(0xB0);
-            out.u8(changeNumber);
-            changeNumber = 3 - changeNumber;
-            break;
-        default: break;
-        }
-    }
-    out.u8(0xFF);
-    Bytes pec = out.take();
-    appendThumbnails(pec, Frame::Plain, static_cast<int>(colours.size()));
+    const int stitches = writePecImage(design, label, pec);
+    if (stitches < 0)
+        return stitches;
     int code = deliverOutput(std::move(pec), outPath, result, resultSize, inPath, "pec");
     return code < 0 ? code : stitches;
 }

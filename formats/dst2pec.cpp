@@ -4,11 +4,17 @@
 
 namespace vm::formats {
 
+constexpr TajimaFormat kDst{kTypeDst, decodeDstRecord, nullptr, false, kDstHeader, nullptr};
+
 int dst2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
-    static constexpr TajimaFormat kDst{kTypeDst, decodeDstRecord, nullptr, false, kDstHeader, nullptr};
     return tajimaToPec(kDst, outPath, result, resultSize, inPath, input, inputSize);
+}
+
+int readDst(ByteSpan image, int design, const std::string& path, Design& out)
+{
+    return design == 0 ? tajimaToDesign(kDst, image, path, out) : kWrongContent;
 }
 
 }  // namespace vm::formats

@@ -26,11 +26,17 @@ TajimaRecord decodeDszRecord(const std::uint8_t* r)
 
 }  // namespace
 
+constexpr TajimaFormat kDsz{kTypeDsz, decodeDszRecord, "dsz.txt", true, kDstHeader, nullptr};
+
 int dsz2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
-    static constexpr TajimaFormat kDsz{kTypeDsz, decodeDszRecord, "dsz.txt", true, kDstHeader, nullptr};
     return tajimaToPec(kDsz, outPath, result, resultSize, inPath, input, inputSize);
+}
+
+int readDsz(ByteSpan image, int design, const std::string& path, Design& out)
+{
+    return design == 0 ? tajimaToDesign(kDsz, image, path, out) : kWrongContent;
 }
 
 }  // namespace vm::formats

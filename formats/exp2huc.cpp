@@ -1,29 +1,19 @@
-// exp2huc: a Melco/Singer EXP design as HUC. Pairs of signed bytes are stitches (Y upward);
-// 0x80 opens a 4-byte command: 80 01 colour change, 80 02 stitch, 80 04 move, 80 80 trim,
-// and 80 81 ends the design. Colours come from a Bernina ".inf" file beside it.
+// exp2huc: a Melco/Singer EXP design as HUC; and the EXP reader. Pairs of signed bytes are
+// stitches (Y upward); 0x80 opens a 4-byte command: 80 01 colour change (and the move after
+// it), 80 02 stitch, 80 04 move, 80 80 trim, and 80 81 ends the design. Colours come from a
+// Bernina ".inf" file beside it.
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/stitchfiles.h"
 
-
 namespace vm::formats {
 
-int exp2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
-            const std::uint8_t* input, std::size_t inputSize)
+int readExpStream(ByteSpan b, StitchBuilder& stitches)
 {
-    ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeExp); code < 0)
-        return code;
-    const ByteSpan b = in.bytes;
-    std::vector<Rgb> inf = in.name.empty() ? std::vector<Rgb>{} : berninaInfColours(in.name);
-    auto colour = [&](std::size_t block) {
-        return block < inf.size() ? vikingNearest(inf[block]) : static_cast<int>(block % 29);
-    };
-    HucBuilder huc(0, 0, colour(0));
     std::size_t blocks = 1;
     for (std::size_t pos = 0; pos + 2 <= b.size();) {
         if (b[pos] != 0x80) {
-            huc.stitch(static_cast<std::int8_t>(b[pos]), -static_cast<std::int8_t>(b[pos + 1]));
+            stitches.stitch(static_cast<std::int8_t>(b[pos]), -static_cast<std::int8_t>(b[pos + 1]));
             pos += 2;
             continue;
         }
@@ -33,22 +23,56 @@ int exp2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
         const int dx = static_cast<std::int8_t>(b[pos + 2]), dy = -static_cast<std::int8_t>(b[pos + 3]);
         pos += 4;
         if (command == 0x01) {
-            huc.change(colour(blocks++));
-            huc.move(dx, dy);
+            stitches.colour();
+            ++blocks;
+            if (dx != 0 || dy != 0)
+                stitches.jump(dx, dy);
         } else if (command == 0x02) {
-            huc.stitch(dx, dy);
+            stitches.stitch(dx, dy);
         } else if (command == 0x04) {
-            huc.move(dx, dy);
-        } else if (command != 0x80) {
+            stitches.jump(dx, dy);
+        } else if (command == 0x80) {
+            stitches.trim(0, 0);  // its two bytes are no move
+        } else {
             break;  // unknown: the design ends here
         }
     }
-    Bytes out;
-    std::string label = in.name.empty() ? "design" : in.name;
-    int units = huc.finish(label, out);
+    return static_cast<int>(blocks);
+}
+
+int readExp(ByteSpan image, int design, const std::string& path, Design& out)
+{
+    if (design != 0)
+        return kWrongContent;
+    StitchBuilder stitches;
+    const int blocks = readExpStream(image, stitches);
+    if (stitches.tooFar())
+        return failBecause(kWrongContent, "EXP: the stitches reach more than 100 m from the start");
+    out.stitches = stitches.take();
+    out.label = stemOf(path);
+    std::vector<Rgb> inf = path.empty() ? std::vector<Rgb>{} : berninaInfColours(path);
+    for (int i = 0; i < blocks; ++i)
+        out.threads.push_back(static_cast<std::size_t>(i) < inf.size() ? rgbThread(inf[static_cast<std::size_t>(i)])
+                                                                     : vikingThread(i % 29));
+    return 0;
+}
+
+int exp2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize)
+{
+    ConverterInput in;
+    if (int code = takeInput(in, inPath, input, inputSize, kTypeExp); code < 0)
+        return code;
+    Design design;
+    if (int code = readExp(in.bytes, 0, in.name, design); code < 0)
+        return code;
+    HucOptions options;
+    options.label = hucLabel(in.name.empty() ? "design" : in.name, -1, 0);
+    Bytes huc;
+    const int units = writeHuc(design, options, huc);
     if (units < 0)
         return units;
-    int code = deliverOutput(std::move(out), outPath, result, resultSize, inPath, "huc");
+    const int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
     return code < 0 ? code : units;
 }
 

@@ -2,7 +2,7 @@
 #include "formats/hoop.h"
 #include "formats/convert.h"
 
-#include "dia/dia.h"
+#include "formats/reporter.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -48,11 +48,14 @@ int checkHoopFit(platform::WindowHandle window, CollHandle dialogColl, const cha
         return 1;
     std::string name = stemOf(path ? path : "").substr(0, 63);
     bool turnable = std::find(std::begin(kTurnableHoops), std::end(kTurnableHoops), hoop) != std::end(kTurnableHoops);
-    if (turnable && w <= 10 * hoopH && h <= 10 * hoopW)
-        return diaDoMessageFmtEx(window, kTurnQuestion, 1, 148, name.c_str(), hoop.c_str(), w / 10, w % 10, h / 10,
-                                 h % 10);
-    return diaDoMessageFmtEx(window, kNoFitWarning, 1, 122, name.c_str(), hoop.c_str(), w / 10, w % 10, h / 10,
-                             h % 10);
+    Message question;
+    const bool turned = turnable && w <= 10 * hoopH && h <= 10 * hoopW;
+    question.id = turned ? 148 : 122;
+    question.style = turned ? kTurnQuestion : kNoFitWarning;
+    question.args = {name, hoop, std::to_string(w / 10), std::to_string(w % 10), std::to_string(h / 10),
+                     std::to_string(h % 10)};
+    question.window = window;
+    return reporter()->ask(question);
 }
 
 }  // namespace vm::formats

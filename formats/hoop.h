@@ -3,6 +3,7 @@
 #pragma once
 
 #include "coll/coll.h"
+#include "platform/msgbox.h"
 #include "platform/window.h"
 
 #include <string_view>
@@ -10,7 +11,8 @@
 namespace vm::formats {
 
 // 1 go on, 6 go on turned a quarter turn; anything else refuses (the button pressed:
-// 7 No, 2 Cancel, 1 OK on message 122). Width and height in 0.1 mm.
+// 7 No, 2 Cancel, 1 OK on message 122). The question goes to the reporter (formats/reporter.h).
+// Width and height in 0.1 mm.
 int checkHoopFit(platform::WindowHandle window, CollHandle dialogColl, const char* path, int width, int height);
 
 // True for the hoop texts of the known list.

@@ -111,17 +111,30 @@ bool readHucUnit(ByteSpan b, std::size_t pos, HucUnit& unit)
     }
 }
 
-int hucStitches(ByteSpan image, int design, StitchList& out)
+int readHucDesign(ByteSpan image, Design& out)
 {
     std::vector<Block> blocks;
-    if (design != 0 || !hucBlocks(image, blocks))
-        return kWrongContent;
-    int x = 0, y = 0;
+    if (!hucBlocks(image, blocks))
+        return failBecause(kWrongContent, "HUC: the file ends at byte " + std::to_string(image.size()) +
+                                              ", inside its header or colour table");
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        if (!fits(image.size(), blocks[i].records, 2 * static_cast<std::size_t>(blocks[i].units)))
+            return failBecause(kWrongContent, "HUC: colour block " + std::to_string(i + 1) + " runs to byte " +
+                                                  std::to_string(blocks[i].records + 2 * static_cast<std::size_t>(blocks[i].units)) +
+                                                  ", past the end of the file at " + std::to_string(image.size()));
+    out.label = std::string(image.begin() + 3, image.begin() + 19);
+    out.label.erase(out.label.find_last_not_of(' ') + 1);
+    out.letter = image[2] >= 'A' && image[2] <= 'C' ? image[2] - 'A' + 1 : 0;
+    out.originX = out.originY = 0;  // positions count from the design centre
+    // The first block starts where its entry says; the others where the one before ended.
+    int x = blocks.empty() ? 0 : blocks[0].startX, y = blocks.empty() ? 0 : blocks[0].startY;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
+        out.threads.push_back(vikingThread(blocks[i].colour));
         if (i > 0)
-            out.push_back({x, y, StitchKind::Colour, static_cast<int>(i) - 1});
+            out.stitches.push_back({x, y, StitchKind::Colour, static_cast<int>(i) - 1});
         std::size_t pos = blocks[i].records;
         std::size_t end = pos + 2 * static_cast<std::size_t>(blocks[i].units);
+        bool opening = true;  // a block's first move takes the needle to it: nothing is sewn
         while (pos < end) {
             HucUnit u;
             if (!readHucUnit(image, pos, u))
@@ -131,12 +144,114 @@ int hucStitches(ByteSpan image, int design, StitchList& out)
                 continue;
             x += u.dx;
             y += u.dy;
-            out.push_back({x, y, u.kind == HucUnit::Kind::LongMove ? StitchKind::Jump : StitchKind::Stitch,
-                           static_cast<int>(i)});
+            bool jump = opening || u.kind == HucUnit::Kind::LongMove;
+            opening = false;
+            if (jump && u.dx == 0 && u.dy == 0 && u.kind == HucUnit::Kind::LongMove)
+                continue;  // an opening of nothing
+            out.stitches.push_back({x, y, jump ? StitchKind::Jump : StitchKind::Stitch, static_cast<int>(i)});
         }
     }
-    out.push_back({x, y, StitchKind::End, std::max(0, static_cast<int>(blocks.size()) - 1)});
+    out.stitches.push_back({x, y, StitchKind::End, std::max(0, static_cast<int>(blocks.size()) - 1)});
     return 0;
+}
+
+int readHuc(ByteSpan image, int design, const std::string&, Design& out)
+{
+    return design != 0 ? kWrongContent : readHucDesign(image, out);
+}
+
+int hucStitches(ByteSpan image, int design, StitchList& out)
+{
+    Design d;
+    if (design != 0)
+        return kWrongContent;
+    if (int code = readHucDesign(image, d); code < 0)
+        return code;
+    out.insert(out.end(), d.stitches.begin(), d.stitches.end());
+    return 0;
+}
+
+const WriterLimits kHucLimits{127, 32767, false, 255, 65534, 65534, "80 01 dx dy 80 02 (16 bits each way)", "none: a jump",
+                              "a new colour block"};
+
+int writeHuc(const Design& design, const HucOptions& options, Bytes& huc)
+{
+    const std::vector<Record> records = planRecords(design.stitches, kHucLimits, design.originX, design.originY);
+    const std::vector<std::size_t> sources = writtenBlocks(records);
+    if (sources.size() > 255)
+        return failBecause(kWrongContent, "HUC holds at most 255 colour blocks; the design has " +
+                                               std::to_string(sources.size()));
+
+    struct Block {
+        Bytes units;
+        long long startX = 0, startY = 0;
+    };
+    std::vector<Block> blocks(1);
+    long long x = 0, y = 0;
+    long long minX = 0, maxX = 0, minY = 0, maxY = 0;
+    bool open = true;  // the block still needs its opening move
+    auto longMove = [](Bytes& units, int dx, int dy) {
+        auto byte = [](int v, int shift) { return static_cast<std::uint8_t>((v >> shift) & 0xFF); };
+        units.insert(units.end(), {0x80, 0x01, byte(dx, 8), byte(dx, 0), byte(dy, 8), byte(dy, 0), 0x80, 0x02});
+    };
+    for (const Record& r : records) {
+        Bytes& units = blocks.back().units;
+        switch (r.kind) {
+        case Record::Kind::Colour:
+            blocks.push_back({{}, x, y});
+            open = true;
+            continue;
+        case Record::Kind::End: continue;
+        case Record::Kind::Jump:
+        case Record::Kind::Trim: longMove(units, r.dx, r.dy); break;
+        case Record::Kind::Stitch:
+            if (open)
+                longMove(units, 0, 0);  // a block's first unit is never sewn
+            units.push_back(static_cast<std::uint8_t>(r.dx & 0xFF));
+            units.push_back(static_cast<std::uint8_t>(r.dy & 0xFF));
+            break;
+        }
+        open = false;
+        x += r.dx;
+        y += r.dy;
+        minX = std::min(minX, x), maxX = std::max(maxX, x);
+        minY = std::min(minY, y), maxY = std::max(maxY, y);
+    }
+    if (maxX > 32767 || minX < -32767 || maxY > 32767 || minY < -32767)
+        return failBecause(kWrongContent, "HUC holds designs up to 3.2 m from their centre");
+    std::size_t total = 0;
+    for (const Block& b : blocks)
+        total += b.units.size() / 2;
+    if (total > 0xFFFF)
+        return failBecause(kWrongContent, "HUC holds 65 535 record units; the design needs " + std::to_string(total));
+
+    ByteWriter out;
+    out.u8(static_cast<unsigned>(blocks.size()));
+    out.u8(0xC4);
+    out.u8(0x40 + static_cast<unsigned>(std::clamp(options.letter >= 0 ? options.letter : design.letter, 0, 3)));
+    out.text(options.label.empty() ? hucLabel(design.label, -1, 0) : options.label);
+    out.u16be(static_cast<unsigned>(maxX) & 0xFFFF);
+    out.u16be(static_cast<unsigned>(maxY) & 0xFFFF);
+    out.u16be(static_cast<unsigned>(minX) & 0xFFFF);
+    out.u16be(static_cast<unsigned>(minY) & 0xFFFF);
+    out.u16be(static_cast<unsigned>(total));
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        out.u16be(static_cast<unsigned>(blocks[i].units.size() / 2));
+        out.u8(static_cast<unsigned>(vikingNumberFor(threadOf(design, sources[std::min(i, sources.size() - 1)]))));
+        out.u16be(static_cast<unsigned>(blocks[i].startX) & 0xFFFF);
+        out.u16be(static_cast<unsigned>(blocks[i].startY) & 0xFFFF);
+    }
+    for (const Block& b : blocks)
+        out.raw(b.units);
+    huc = out.take();
+    return static_cast<int>(total);
+}
+
+int writeHucFile(const Design& design, const std::string& name, Bytes& out)
+{
+    HucOptions options;
+    options.label = hucLabel(name.empty() ? design.label : name, -1, 0);
+    return writeHuc(design, options, out);
 }
 
 int hucInfo(CollHandle coll, const char* path, ByteSpan image)

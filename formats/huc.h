@@ -15,6 +15,8 @@
 #include "coll/coll.h"
 #include "formats/bytes.h"
 #include "formats/convert.h"
+#include "formats/design.h"
+#include "formats/records.h"
 #include "formats/stitches.h"
 
 #include <cstdint>
@@ -54,6 +56,24 @@ int hucAsHuc(const char* outPath, Bytes* result, std::size_t* resultSize, const 
 
 int hucInfo(CollHandle coll, const char* path, ByteSpan image);
 int hucStitches(ByteSpan image, int design, StitchList& out);
+
+// The one walk over HUC blocks: the design with its Viking threads. A block's first unit is the
+// way to it (a jump, never sewn); long moves are jumps; 80 00, 80 03 and other 80 xx move
+// nothing. The format table's reader.
+int readHucDesign(ByteSpan image, Design& out);
+int readHuc(ByteSpan image, int design, const std::string& path, Design& out);
+
+// Writing HUC: stitches of up to 127 each way, everything else a long move; every block opens
+// with a long move. The label (16 characters) and position letter of the design unless given.
+struct HucOptions {
+    std::string label;  // 16 characters; empty: made from the design's own label
+    int letter = -1;    // -1: the design's own
+};
+extern const WriterLimits kHucLimits;
+// The total record units, or kWrongContent when the design needs more than HUC holds.
+int writeHuc(const Design& design, const HucOptions& options, Bytes& huc);
+// The format table's writer: the label from the output's name.
+int writeHucFile(const Design& design, const std::string& name, Bytes& out);
 
 // A quarter turn clockwise as seen on the screen: (x, y) becomes (-y, x). The unit count, or
 // kWrongContent. hucrotate writes "r.huc" beside the input when no output path is given.

@@ -5,19 +5,58 @@
 #include "formats/huc.h"
 #include "formats/stitchfiles.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 
 namespace vm::formats {
 
-namespace {
+const WriterLimits kBacLimits{127, 127, true, 0, 0, 0, "80 04 dx dy", "80 80 07 00", "80 01 00 00"};
 
-unsigned magnitude(ByteSpan huc, std::size_t at)
+int writeBacFile(const Design& design, const std::string& name, Bytes& file)
 {
-    const int v = static_cast<std::int16_t>(u16beAt(huc, at));
-    return static_cast<unsigned>(v < 0 ? -v : v) & 0xFFFF;
-}
+    ByteWriter stream;
+    const int pairs = writeExpStream(design, stream);
+    const std::vector<Record> records = planRecords(design.stitches, kBacLimits, design.originX, design.originY);
+    const std::vector<std::size_t> blocks = writtenBlocks(records);
+    const Extents e = extentsOf(design.stitches, Reach::Moved);
+    auto magnitude = [](int v) { return static_cast<unsigned>(std::min(std::abs(v), 0xFFFF)); };
 
-}  // namespace
+    ByteWriter out;
+    out.fill(kBacHeader, 0);
+    out.patch32be(kBacStitchData, static_cast<std::uint32_t>(kBacHeader));
+    out.patch32be(12, static_cast<std::uint32_t>(stream.size()));
+    out.patch16be(20, magnitude(std::max(0, e.maxX - design.originX)));
+    out.patch16be(22, magnitude(std::max(0, e.maxY - design.originY)));
+    out.patch16be(24, magnitude(std::min(0, e.minX - design.originX)));
+    out.patch16be(26, magnitude(std::min(0, e.minY - design.originY)));
+    out.patch32be(28, static_cast<std::uint32_t>(pairs));
+    std::string label = (name.empty() ? design.label : stemOf(name)).substr(0, 16);
+    label.resize(16, ' ');
+    for (std::size_t i = 0; i < 16; ++i)
+        out.at(32 + i) = static_cast<std::uint8_t>(label[i]);
+    out.raw(stream.bytes());
+
+    const std::size_t table = out.size();
+    out.patch32be(kBacColourTable, static_cast<std::uint32_t>(table));
+    out.fill(12, 0);
+    out.u16be(0);
+    out.u16be(static_cast<unsigned>(blocks.size()));
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const Thread thread = threadOf(design, blocks[i]);
+        out.u8(static_cast<unsigned>(i + 1) & 0xFF);
+        out.u8(thread.colour.r);
+        out.u8(thread.colour.g);
+        out.u8(thread.colour.b);
+        out.u8(0);
+        out.text(std::to_string(vikingNumberFor(thread)));
+        out.u8(0);
+        out.u8(0);
+    }
+    out.patch32be(4, static_cast<std::uint32_t>(out.size()));
+    file = out.take();
+    return pairs;
+}
 
 int huc2bac(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
@@ -25,50 +64,14 @@ int huc2bac(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     ConverterInput in;
     if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
         return code;
-    const ByteSpan huc = in.bytes;
-    Bytes stream;
-    const int pairs = huc2exp(nullptr, &stream, nullptr, nullptr, huc.data(), huc.size());
+    Design design;
+    if (int code = readHucDesign(in.bytes, design); code < 0)
+        return code;
+    Bytes bac;
+    const int pairs = writeBacFile(design, std::string(reinterpret_cast<const char*>(in.bytes.data()) + 3, 16), bac);
     if (pairs < 0)
         return pairs;
-    // The zero moves an EXP file gets ahead so that its loader takes it have no use here.
-    std::size_t lead = 0;
-    while (lead + 4 <= stream.size() && stream[lead] == 0x80 && stream[lead + 1] == 0x04 && stream[lead + 2] == 0 &&
-           stream[lead + 3] == 0)
-        lead += 4;
-    const std::size_t blocks = huc[0];
-
-    ByteWriter out;
-    out.fill(kBacHeader, 0);
-    out.patch32be(kBacStitchData, static_cast<std::uint32_t>(kBacHeader));
-    out.patch32be(12, static_cast<std::uint32_t>(stream.size() - lead));
-    out.patch16be(20, magnitude(huc, 19));
-    out.patch16be(22, magnitude(huc, 21));
-    out.patch16be(24, magnitude(huc, 23));
-    out.patch16be(26, magnitude(huc, 25));
-    out.patch32be(28, static_cast<std::uint32_t>(pairs));
-    for (std::size_t i = 0; i < 16; ++i)
-        out.at(32 + i) = huc[3 + i];
-    out.raw(ByteSpan(stream).subspan(lead));
-
-    const std::size_t table = out.size();
-    out.patch32be(kBacColourTable, static_cast<std::uint32_t>(table));
-    out.fill(12, 0);
-    out.u16be(0);
-    out.u16be(static_cast<unsigned>(blocks));
-    for (std::size_t i = 0; i < blocks; ++i) {
-        const int colour = huc[kHucHeader + kHucEntry * i + 2];
-        const Rgb rgb = vikingColour(colour);
-        out.u8(static_cast<unsigned>(i + 1) & 0xFF);
-        out.u8(rgb.r);
-        out.u8(rgb.g);
-        out.u8(rgb.b);
-        out.u8(0);
-        out.text(std::to_string(colour));
-        out.u8(0);
-        out.u8(0);
-    }
-    out.patch32be(4, static_cast<std::uint32_t>(out.size()));
-    int code = deliverOutput(out.take(), outPath, result, resultSize, inPath, "bac");
+    int code = deliverOutput(std::move(bac), outPath, result, resultSize, inPath, "bac");
     return code < 0 ? code : pairs;
 }
 

@@ -19,54 +19,46 @@ namespace {
 
 constexpr int kSewStartX = -175, kSewStartY = -100;
 
-void putMove(ByteWriter& out, int dx, int dy)
-{
-    do {  // at least one command, so that the stream always opens with 80 02
-        int stepX = std::clamp(dx, -127, 127), stepY = std::clamp(dy, -127, 127);
-        out.u8(0x80);
-        out.u8(0x02);
-        out.u8(static_cast<unsigned>(stepX) & 0xFF);
-        out.u8(static_cast<unsigned>(-stepY) & 0xFF);
-        dx -= stepX;
-        dy -= stepY;
-    } while (dx != 0 || dy != 0);
-}
-
 struct Stream {
     Bytes bytes;
     std::vector<unsigned> blockUnits;  // 2-byte units of each block
+    std::vector<std::size_t> sources;  // the design's block of each block written
 };
 
-Stream janomeStream(ByteSpan huc, std::size_t n, int startX, int startY)
+// The stream from (startX, startY), counted from the design's origin (the hoop centre).
+Stream janomeStream(const Design& design, const WriterLimits& limits, int startX, int startY)
 {
     ByteWriter out;
     Stream s;
-    std::size_t records = kHucHeader + kHucEntry * n;
-    for (std::size_t i = 0; i < n; ++i) {
-        std::size_t before = out.size();
-        std::size_t entry = kHucHeader + kHucEntry * i;
-        std::size_t pos = records;
-        std::size_t end = std::min(huc.size(), records + 2 * std::size_t{u16beAt(huc, entry)});
-        records += 2 * std::size_t{u16beAt(huc, entry)};
-        if (i > 0)
+    const std::vector<Record> records =
+        planRecords(design.stitches, limits, design.originX + startX, design.originY + startY);
+    s.sources = writtenBlocks(records);
+    // The stream opens with 80 02, as the content checks of both formats ask.
+    if (records.front().kind != Record::Kind::Jump && records.front().kind != Record::Kind::Trim)
+        out.raw(std::array<std::uint8_t, 4>{0x80, 0x02, 0x00, 0x00});
+    std::size_t blockStart = 0;
+    for (const Record& r : records) {
+        switch (r.kind) {
+        case Record::Kind::Stitch:
+            out.u8(static_cast<unsigned>(r.dx) & 0xFF);
+            out.u8(static_cast<unsigned>(-r.dy) & 0xFF);
+            break;
+        case Record::Kind::Jump:
+        case Record::Kind::Trim:
+            out.u8(0x80);
+            out.u8(0x02);
+            out.u8(static_cast<unsigned>(r.dx) & 0xFF);
+            out.u8(static_cast<unsigned>(-r.dy) & 0xFF);
+            break;
+        case Record::Kind::Colour:
+            s.blockUnits.push_back(static_cast<unsigned>((out.size() - blockStart) / 2));
             out.raw(std::array<std::uint8_t, 4>{0x80, 0x01, 0x00, 0x00});
-        else  // from the stream's start to the design's first block, counted from the centre
-            putMove(out, static_cast<std::int16_t>(u16beAt(huc, entry + 3)) - startX,
-                    static_cast<std::int16_t>(u16beAt(huc, entry + 5)) - startY);
-        while (pos < end) {
-            HucUnit u;
-            if (!readHucUnit(huc, pos, u))
-                break;
-            pos += 2 * static_cast<std::size_t>(u.units);
-            if (u.kind == HucUnit::Kind::LongMove) {
-                putMove(out, u.dx, u.dy);
-            } else if (u.kind == HucUnit::Kind::Move) {
-                out.u8(static_cast<unsigned>(u.dx) & 0xFF);
-                out.u8(static_cast<unsigned>(-u.dy) & 0xFF);
-            }
+            blockStart = out.size() - 4;
+            break;
+        case Record::Kind::End: break;
         }
-        s.blockUnits.push_back(static_cast<unsigned>((out.size() - before) / 2));
     }
+    s.blockUnits.push_back(static_cast<unsigned>((out.size() - blockStart) / 2));
     out.u8(0x80);
     out.u8(0x10);
     s.bytes = out.take();
@@ -99,30 +91,27 @@ void putHoopEdges(ByteWriter& out, int halfHoopX, int halfHoopY, int left, int t
 
 }  // namespace
 
-int huc2janome(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
-               const std::uint8_t* input, std::size_t inputSize, bool jef)
-{
-    ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
-        return code;
-    ByteSpan huc = in.bytes;
-    std::optional<std::size_t> count = hucBlockCount(huc);
-    if (!count || *count == 0)
-        return kWrongContent;
-    const std::size_t n = *count;
-    if (!jef && n > static_cast<std::size_t>(kSewMaxColours))
-        return kWrongContent;  // a SEW names at most 15 colours
-    std::vector<std::uint32_t> threads;
-    for (std::size_t i = 0; i < n; ++i)
-        threads.push_back(static_cast<std::uint32_t>(janomeFromViking(huc[kHucHeader + kHucEntry * i + 2])));
+const WriterLimits kJefLimits{127, 127, false, 0, 0, 0, "80 02 dx dy", "none: a move", "80 01 00 00"};
+const WriterLimits kSewLimits{127, 127, false, kSewMaxColours, 0, 0, "80 02 dx dy", "none: a move", "80 01 00 00"};
 
-    Stream stream = jef ? janomeStream(huc, n, 0, 0) : janomeStream(huc, n, kSewStartX, kSewStartY);
+namespace {
+
+int writeJanome(const Design& design, bool jef, Bytes& file)
+{
+    const Stream stream = jef ? janomeStream(design, kJefLimits, 0, 0)
+                              : janomeStream(design, kSewLimits, kSewStartX, kSewStartY);
+    const std::size_t n = stream.sources.size();
+    if (!jef && n > static_cast<std::size_t>(kSewMaxColours))
+        return failBecause(kWrongContent, "SEW holds at most 15 colour blocks; the design has " + std::to_string(n));
+    std::vector<std::uint32_t> threads;
+    for (std::size_t source : stream.sources)
+        threads.push_back(static_cast<std::uint32_t>(janomeNumberFor(threadOf(design, source))));
+
     ByteWriter out;
     if (jef) {
-        const int right = std::max(0, static_cast<int>(static_cast<std::int16_t>(u16beAt(huc, 19))));
-        const int bottom = std::max(0, static_cast<int>(static_cast<std::int16_t>(u16beAt(huc, 21))));
-        const int left = std::max(0, -static_cast<int>(static_cast<std::int16_t>(u16beAt(huc, 23))));
-        const int top = std::max(0, -static_cast<int>(static_cast<std::int16_t>(u16beAt(huc, 25))));
+        const Extents e = extentsOf(design.stitches, Reach::Moved);
+        const int right = std::max(0, e.maxX - design.originX), bottom = std::max(0, e.maxY - design.originY);
+        const int left = std::max(0, design.originX - e.minX), top = std::max(0, design.originY - e.minY);
         std::time_t now = std::time(nullptr);
         std::tm local{};
         localtime_r(&now, &local);
@@ -158,8 +147,32 @@ int huc2janome(const char* outPath, Bytes* result, std::size_t* resultSize, cons
         out.fill(kSewStream - out.size(), 0);
     }
     out.raw(stream.bytes);
-    int code = deliverOutput(out.take(), outPath, result, resultSize, inPath, jef ? "jef" : "sew");
-    return code < 0 ? code : static_cast<int>(stream.bytes.size() / 2);
+    file = out.take();
+    return static_cast<int>(stream.bytes.size() / 2);
+}
+
+}  // namespace
+
+int writeJefFile(const Design& design, const std::string&, Bytes& out) { return writeJanome(design, true, out); }
+int writeSewFile(const Design& design, const std::string&, Bytes& out) { return writeJanome(design, false, out); }
+
+int huc2janome(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+               const std::uint8_t* input, std::size_t inputSize, bool jef)
+{
+    ConverterInput in;
+    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
+        return code;
+    Design design;
+    if (int code = readHucDesign(in.bytes, design); code < 0)
+        return code;
+    if (design.threads.empty())
+        return failBecause(kWrongContent, "HUC: the design has no colour block");
+    Bytes file;
+    const int units = writeJanome(design, jef, file);
+    if (units < 0)
+        return units;
+    const int code = deliverOutput(std::move(file), outPath, result, resultSize, inPath, jef ? "jef" : "sew");
+    return code < 0 ? code : units;
 }
 
 int huc2sew(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,

@@ -1,7 +1,8 @@
-// huc2vic: a HUC design as the VIC file a Pfaff 2140 card keeps it in, and the VIP designs a
-// VIC file holds.
+// huc2vic: a HUC design as the VIC file a Pfaff 2140 card keeps it in, its VIP written from the
+// design the HUC holds; and the VIP designs a VIC file holds.
 #include "formats/design_types.h"
 #include "formats/huc.h"
+#include "formats/husvip.h"
 #include "formats/pfaffcard.h"
 
 #include <algorithm>
@@ -44,11 +45,12 @@ int huc2vic(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     ConverterInput in;
     if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
         return code;
-    StitchList list;
-    if (int code = hucStitches(in.bytes, 0, list); code < 0)
+    Design design;
+    if (int code = readHucDesign(in.bytes, design); code < 0)
         return code;
+    // The VIP of the design itself, so that its jumps stay jumps and each stitch comes down once.
     Bytes vip;
-    if (int code = huc2vip(nullptr, &vip, nullptr, inPath, in.bytes.data(), in.bytes.size()); code < 0)
+    if (int code = writeVipFile(design, in.name, vip); code < 0)
         return code;
 
     ByteWriter out;
@@ -70,7 +72,7 @@ int huc2vic(const char* outPath, Bytes* result, std::size_t* resultSize, const c
 
     int code = deliverOutput(out.take(), outPath, result, resultSize, inPath, "vic");
     return code < 0 ? code
-                    : static_cast<int>(std::count_if(list.begin(), list.end(),
+                    : static_cast<int>(std::count_if(design.stitches.begin(), design.stitches.end(),
                                                      [](const StitchPoint& p) { return p.kind == StitchKind::Stitch; }));
 }
 

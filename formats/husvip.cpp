@@ -1,10 +1,11 @@
-// What the HUS, VIP and SHV converters share: the stream expansion, the walk from stitch
-// records to HUC, the VIP colour key and palettes, the SHV hoop codes and preview.
+// What the HUS, VIP and SHV converters share: the stream expansion and the reading of stitch
+// records, the way to HUC, the VIP colour key and palettes, the SHV layout, hoop codes and
+// preview.
 #include "formats/husvip.h"
 #include "formats/compress.h"
 #include "formats/pec.h"
 
-#include "dia/dia.h"
+#include "formats/reporter.h"
 #include "formats/mail.h"
 
 #include <algorithm>
@@ -53,17 +54,6 @@ constexpr Rgb kVikingPalette[33] = {
     {98, 98, 98},    {0, 0, 0},       {253, 253, 253},
 };
 
-// The colours a VIP table entry is matched against, one per Viking colour number. They are
-// the Viking colours with red and blue exchanged, so each is compared with the entry read
-// blue first; compared the other way a blue thread came back red.
-constexpr Rgb kVipMatching[29] = {
-    {0, 0, 0},       {255, 0, 0},     {0, 255, 0},     {0, 0, 255},     {255, 0, 255},   {0, 255, 255},
-    {128, 128, 128}, {255, 128, 0},   {128, 255, 0},   {0, 128, 255},   {160, 160, 255}, {0, 64, 192},
-    {255, 255, 255}, {128, 0, 0},     {0, 118, 0},     {0, 0, 160},     {120, 120, 255}, {128, 0, 128},
-    {255, 118, 255}, {0, 192, 192},   {160, 255, 255}, {64, 64, 64},    {192, 192, 192}, {0, 64, 228},
-    {64, 174, 255},  {120, 90, 255},  {208, 208, 255}, {0, 32, 128},    {36, 96, 230},
-};
-
 // The stream from `offset` to the end of the file; nothing when the offset lies outside or
 // the stream holds far more bytes than the header's count of records.
 std::optional<Bytes> expandOne(ByteSpan file, std::size_t offset, std::size_t records)
@@ -73,15 +63,20 @@ std::optional<Bytes> expandOne(ByteSpan file, std::size_t offset, std::size_t re
     return decompress(file.subspan(offset), nullptr, std::min(kMaxExpandedSize, records + 4096));
 }
 
-bool fitsUnit(int dx, int dy) { return dx >= -127 && dx <= 127 && dy >= -127 && dy <= 127; }
+// The banners SHV files are known by.
+constexpr std::string_view kShvBanners[] = {"Embroidery disk ", "Embroidery file ", "This is an SHV f"};
 
 }  // namespace
 
 void offerToSupport(const char* converter, const char* mailName, unsigned long has, unsigned long needs,
                     const char* inPath, ByteSpan input)
 {
-    if (diaDoMessageFmtEx(0, MB_YESNO | MB_ICONQUESTION, 137, 138, converter, has, needs,
-                          inPath && *inPath ? inPath : "(NULL)") == IDYES)
+    Message offer;
+    offer.id = 138;
+    offer.title = 137;
+    offer.style = MB_YESNO | MB_ICONQUESTION;
+    offer.args = {converter, std::to_string(has), std::to_string(needs), inPath && *inPath ? inPath : "(NULL)"};
+    if (reporter()->offerMail(offer))
         mailDesign(0, mailName, 137, inPath, input, true);
 }
 
@@ -103,144 +98,97 @@ int expandStreams(ByteSpan file, std::size_t records, std::size_t attributes, st
     return 0;
 }
 
-int hucFromRecords(const StitchStreams& streams, const RecordWalk& walk, const char* inPath, ByteSpan input,
-                   Bytes& huc)
+bool readStreamHeader(ByteSpan file, StreamHeader& header)
 {
-    const std::size_t n = walk.colours.size();
-    if (n == 0 || n > 255)
-        return kWrongContent;
-    std::string label = hucLabel(walk.labelSource, -1, 0);
-    std::uint8_t letter = 0x40;
-    if (label[0] == 'P' && label[1] >= '1' && label[1] <= '3')
-        letter = static_cast<std::uint8_t>('A' + (label[1] - '1'));
+    ByteReader r(file, kStreamRecords);
+    header.records = r.u32le();
+    header.colours = r.u32le();
+    r.seek(kStreamAttributes);
+    header.attributes = r.u32le();
+    header.x = r.u32le();
+    header.y = r.u32le();
+    return r.ok();
+}
 
-    ByteWriter out;
-    out.u8(static_cast<unsigned>(n));
-    out.u8(0xC4);
-    out.u8(letter);
-    out.text(label);
-    out.fill(10, 0);  // extents and total units, below
-    const std::size_t entries = out.size();
-    out.fill(kHucEntry * n, 0);
-
-    // The unit counts are 16 bits; counted wide so that an overflow is seen.
-    std::vector<long> blockUnits(n, 0);
-    long written = 0;
-    std::size_t block = 0;
-    // Wide enough for any number of records of a hostile file.
-    long long x = 0, y = 0;
-    long long minX = 0, maxX = 0, minY = 0, maxY = 0;
-    long long jumpX = 0, jumpY = 0;
-    bool jumpPending = false;
-    bool blockOpen = false;
-
-    auto openBlock = [&] {
-        std::size_t e = entries + kHucEntry * block;
-        out.at(e + 2) = walk.colours[block];
-        out.patch16be(e + 3, static_cast<unsigned>(x) & 0xFFFF);  // HUC keeps 16 bits
-        out.patch16be(e + 5, static_cast<unsigned>(y) & 0xFFFF);
-        blockOpen = true;
-    };
-    auto moved = [&](long long dx, long long dy, long units) {
-        blockUnits[block] += units;
-        written += units;
-        if (dx == 0 && dy == 0)
-            return;
-        x += dx;
-        y += dy;
-        minX = std::min(minX, x);
-        maxX = std::max(maxX, x);
-        minY = std::min(minY, y);
-        maxY = std::max(maxY, y);
-    };
-    // A move longer than 16 bits takes several long moves.
-    auto longMove = [&](long long dx, long long dy) {
-        do {
-            long long stepX = std::clamp(dx, -32767LL, 32767LL), stepY = std::clamp(dy, -32767LL, 32767LL);
-            out.u8(0x80);
-            out.u8(0x01);
-            out.u16be(static_cast<unsigned>(stepX) & 0xFFFF);
-            out.u16be(static_cast<unsigned>(stepY) & 0xFFFF);
-            out.u8(0x80);
-            out.u8(0x02);
-            moved(stepX, stepY, 4);
-            dx -= stepX;
-            dy -= stepY;
-        } while (dx != 0 || dy != 0);
-    };
-
+int readStreamRecords(ByteSpan file, const StreamHeader& header, std::string_view format, StitchList& out)
+{
+    StitchStreams streams;
+    if (int code = expandStreams(file, header.records, header.attributes, header.x, header.y, streams); code < 0) {
+        const bool attributes = code == kAttributesFailed, x = code == kXStreamFailed;
+        const std::size_t at = attributes ? header.attributes : x ? header.x : header.y;
+        return failBecause(code, std::string(format) + ": the " + (attributes ? "attribute" : x ? "X" : "Y") +
+                                     " stream at byte " + std::to_string(at) + " does not expand");
+    }
     const std::size_t count =
-        std::min({walk.records, streams.attributes.size(), streams.x.size(), streams.y.size()});
-    bool overflow = false;
-    for (std::size_t i = 0; i < count && !overflow; ++i) {
+        std::min({header.records, streams.attributes.size(), streams.x.size(), streams.y.size()});
+    StitchBuilder stitches;
+    for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t attribute = streams.attributes[i];
         const int dx = static_cast<std::int8_t>(streams.x[i]);
-        const int dy = -static_cast<std::int8_t>(streams.y[i]);  // HUC counts Y downward
-        if (!blockOpen)
-            openBlock();
+        const int dy = -static_cast<std::int8_t>(streams.y[i]);  // the file counts Y upward
         if (attribute == kAttrEnd && i + 1 == count)
             break;
-        bool zeroJumpCloses = walk.vipZeroJump && jumpPending && dx == 0 && dy == 0;
-        if (attribute == kAttrJump && !zeroJumpCloses) {
-            jumpX += dx;
-            jumpY += dy;
-            jumpPending = true;
-            continue;
+        if ((attribute & 0x8F) == kAttrEscape)
+            continue;  // a special record: no move, nothing sewn
+        switch (attribute) {
+        case kAttrJump: stitches.jump(dx, dy); break;
+        case kAttrTrim: stitches.trim(dx, dy); break;
+        case kAttrColour:
+            stitches.colour();
+            if (dx != 0 || dy != 0)
+                stitches.jump(dx, dy);  // the move of a change is made unsewn in the next block
+            break;
+        default: stitches.stitch(dx, dy); break;
         }
-        if (attribute == kAttrColour) {
-            // More changes than colour blocks: the rest stays in the last block. A move on
-            // the change record is carried to the next block like a jump.
-            if (block + 1 < n) {
-                ++block;
-                blockOpen = false;
-            }
-            if (dx != 0 || dy != 0) {
-                jumpX += dx;
-                jumpY += dy;
-                jumpPending = true;
-            }
-            continue;
-        }
-        if (jumpPending) {
-            longMove(jumpX + dx, jumpY + dy);
-            jumpX = jumpY = 0;
-            jumpPending = false;
-        } else if ((attribute & 0x8F) == kAttrEscape) {
-            // 80 01 would open a long move and take the next three units with it.
-            std::uint8_t value = static_cast<std::uint8_t>(dy);
-            out.u8(0x80);
-            out.u8(value == 0x01 ? 0x00 : value);
-            moved(0, 0, 1);
-        } else if (fitsUnit(dx, dy)) {
-            out.u8(static_cast<unsigned>(dx) & 0xFF);
-            out.u8(static_cast<unsigned>(dy) & 0xFF);
-            moved(dx, dy, 1);
-        } else {
-            // X of -128 would read as the escape byte 0x80, and -Y of 128 does not fit a
-            // signed byte: such a stitch goes as a long move.
-            longMove(dx, dy);
-        }
-        overflow = written > 0xFFFF;
     }
+    if (stitches.tooFar())
+        return failBecause(kWrongContent, std::string(format) + ": the stitches reach more than 100 m from the centre");
+    out = stitches.take();
+    return 0;
+}
 
-    long total = 0;
-    for (std::size_t b = 0; b < n; ++b) {
-        total += blockUnits[b];
-        out.patch16be(entries + kHucEntry * b, static_cast<unsigned>(blockUnits[b]) & 0xFFFF);
+int letterFromName(std::string_view name)
+{
+    return name.size() >= 2 && name[0] == 'P' && name[1] >= '1' && name[1] <= '3' ? name[1] - '0' : 0;
+}
+
+namespace {
+
+// The HUC record units a design takes as writeHuc writes it, counted wide, and its blocks.
+std::pair<unsigned long, std::size_t> hucUnitsOf(const Design& design)
+{
+    const std::vector<Record> records = planRecords(design.stitches, kHucLimits, design.originX, design.originY);
+    unsigned long units = 0;
+    bool open = true;  // a block that opens with a stitch gets an opening move of nothing
+    for (const Record& r : records) {
+        switch (r.kind) {
+        case Record::Kind::Colour: open = true; continue;
+        case Record::Kind::End: continue;
+        case Record::Kind::Stitch: units += open ? 5 : 1; break;
+        case Record::Kind::Jump:
+        case Record::Kind::Trim: units += 4; break;
+        }
+        open = false;
     }
-    if (overflow) {
-        offerToSupport(walk.converter, walk.mailName, kHucHeader + kHucEntry * n + 2 * 0xFFFFul, out.size(), inPath,
-                       input);
-        return kNotCreated;
-    }
-    auto extent = [](long long v) { return static_cast<unsigned>(std::clamp(v, -32768LL, 32767LL)) & 0xFFFF; };
-    out.patch16be(19, extent(maxX));
-    out.patch16be(21, extent(maxY));
-    out.patch16be(23, extent(minX));
-    out.patch16be(25, extent(minY));
-    out.patch16be(27, static_cast<unsigned>(total));
-    huc = out.take();
-    return static_cast<int>(total);
+    return {units, writtenBlocks(records).size()};
+}
+
+}  // namespace
+
+int designToHuc(const Design& design, const std::string& label, const char* converter, const char* mailName,
+                const char* inPath, ByteSpan input, Bytes& huc)
+{
+    HucOptions options;
+    options.label = label;
+    const int units = writeHuc(design, options, huc);
+    if (units != kWrongContent)
+        return units;
+    const auto [needs, blocks] = hucUnitsOf(design);
+    if (needs <= 0xFFFF)
+        return units;  // refused for another reason, which writeHuc gave
+    const unsigned long table = kHucHeader + kHucEntry * blocks;
+    offerToSupport(converter, mailName, table + 2 * 0xFFFFul, table + 2 * needs, inPath, input);
+    return kNotCreated;
 }
 
 std::span<const std::uint8_t> vipColourKey() { return kVipKey; }
@@ -290,22 +238,6 @@ int nearestPecIndex(Rgb colour)
     return best;
 }
 
-int nearestVikingColour(Rgb colour)
-{
-    int best = 0;
-    long bestDistance = std::numeric_limits<long>::max();
-    for (int i = 0; i < static_cast<int>(std::size(kVipMatching)); ++i) {
-        const Rgb& m = kVipMatching[i];
-        long dr = m.r - colour.b, dg = m.g - colour.g, db = m.b - colour.r;
-        long distance = dr * dr + dg * dg + db * db;
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = i;
-        }
-    }
-    return best;
-}
-
 int shvHoopCode(int plusX, int plusY, int minusX, int minusY, int letter)
 {
     struct Row {
@@ -335,50 +267,51 @@ std::uint8_t shvLetter(int hoopCode)
     }
 }
 
-namespace {
-
-// Calls `visit(x, y, block)` at every position the records of a HUC reach, from the centre.
-template <typename Visit>
-bool walkHucPositions(ByteSpan huc, Visit visit)
+std::optional<std::size_t> shvDesignHeader(ByteSpan shv, std::string& name, std::string* why)
 {
-    std::optional<std::size_t> count = hucBlockCount(huc);
-    if (!count)
-        return false;
-    const std::size_t n = *count;
-    std::size_t pos = kHucHeader + kHucEntry * n;
-    long long x = 0, y = 0;
-    for (std::size_t b = 0; b < n; ++b) {
-        std::size_t end = pos + 2 * std::size_t{u16beAt(huc, kHucHeader + kHucEntry * b)};
-        while (pos < end) {
-            HucUnit u;
-            if (!readHucUnit(huc, pos, u))
-                return true;
-            pos += 2 * static_cast<std::size_t>(u.units);
-            if (u.kind != HucUnit::Kind::Move && u.kind != HucUnit::Kind::LongMove)
-                continue;
-            x += u.dx;
-            y += u.dy;
-            visit(x, y, b, u.kind == HucUnit::Kind::Move);
-        }
-        pos = end;
+    auto refuse = [&](const std::string& reason) -> std::optional<std::size_t> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    ByteReader r(shv, kShvBanner);
+    name = r.pstring();
+    if (!r.ok())
+        return refuse("the file ends before the name that follows the 86-byte banner");
+    const std::size_t preview = r.pos();
+    std::size_t width = r.u8(), height = r.u8();
+    if (width == 0xFF && height == 0xFF && r.peek() == std::uint8_t{0x01}) {
+        r.skip(1);
+        width = r.u16be();
+        height = r.u16be();
+        r.skip(8);
+    } else {
+        r.skip(4);
     }
-    return true;
+    r.skip((height + 1) / 2 * width);
+    if (!r.ok())
+        return refuse("the preview picture at byte " + std::to_string(preview) + " runs past the end of the file");
+    const std::size_t at = r.pos();
+    if (!fits(shv.size(), at, kShvDesignHeader))
+        return refuse("the file ends inside the design header at byte " + std::to_string(at));
+    if (!startsWith(shv, "\xC4\x28", at + 1) || shv[at + 3] != 0)
+        return refuse("no design header mark C4 28 00 at byte " + std::to_string(at + 1) +
+                      ", after the name and the preview picture");
+    return at;
 }
 
-}  // namespace
-
-bool hucRecordExtents(ByteSpan huc, std::array<int, 4>& extents)
+CheckResult checkShvLayout(ByteSpan shv)
 {
-    long long minX = 0, maxX = 0, minY = 0, maxY = 0;
-    bool known = walkHucPositions(huc, [&](long long x, long long y, std::size_t, bool) {
-        minX = std::min(minX, x);
-        maxX = std::max(maxX, x);
-        minY = std::min(minY, y);
-        maxY = std::max(maxY, y);
-    });
-    auto clamp16 = [](long long v) { return static_cast<int>(std::clamp(v, -32768LL, 32767LL)); };
-    extents = {clamp16(maxX), clamp16(maxY), clamp16(minX), clamp16(minY)};
-    return known;
+    for (std::string_view banner : kShvBanners)
+        if (startsWith(shv, banner))
+            return {kTypeShv, 0};
+    // No banner of its own: an SHV still when the name, the preview and the design header
+    // with its colour entries lie where the layout puts them.
+    std::string name;
+    std::optional<std::size_t> header = shvDesignHeader(shv, name);
+    if (header && fits(shv.size(), *header + kShvDesignHeader, kShvColourEntry * std::size_t{shv[*header]}))
+        return {kTypeShv, 0};
+    return {0, kErrNotShv};
 }
 
 ShvPreview drawShvPreview(ByteSpan huc)
@@ -393,20 +326,21 @@ ShvPreview drawShvPreview(ByteSpan huc)
     p.originY = minusY / -10;
     const int rows = (p.height + 1) / 2;
     p.pixels.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(p.width), 0);
-    if (p.width == 0 || p.height == 0)
+    Design design;
+    if (p.width == 0 || p.height == 0 || readHucDesign(huc, design) < 0)
         return p;
     auto floorDiv = [](long long v) { return v >= 0 ? v / 10 : -((-v + 9) / 10); };
-    walkHucPositions(huc, [&](long long x, long long y, std::size_t block, bool sewn) {
-        if (!sewn)
-            return;
-        int column = static_cast<int>(std::clamp<long long>(floorDiv(x) + left, 0, p.width - 1));
-        int row = static_cast<int>(std::clamp<long long>(floorDiv(y) + top, 0, p.height - 1));
-        std::uint8_t colour = static_cast<std::uint8_t>(block % 15 + 1);
+    for (const StitchPoint& s : design.stitches) {
+        if (s.kind != StitchKind::Stitch)
+            continue;  // only where the needle comes down
+        int column = static_cast<int>(std::clamp<long long>(floorDiv(s.x) + left, 0, p.width - 1));
+        int row = static_cast<int>(std::clamp<long long>(floorDiv(s.y) + top, 0, p.height - 1));
+        std::uint8_t colour = static_cast<std::uint8_t>(s.colour % 15 + 1);
         std::uint8_t& cell = p.pixels[static_cast<std::size_t>(row / 2) * static_cast<std::size_t>(p.width) +
                                       static_cast<std::size_t>(column)];
         cell = row % 2 == 0 ? static_cast<std::uint8_t>((cell & 0x0F) | (colour << 4))
                             : static_cast<std::uint8_t>((cell & 0xF0) | colour);
-    });
+    }
     return p;
 }
 

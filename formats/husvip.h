@@ -1,8 +1,9 @@
 // Viking HUS, Pfaff VIP and Viking SHV designs, and what their converters share.
 //
 // HUS and VIP keep one byte per stitch record in three compressed streams (attribute, X move,
-// Y move, Y positive upward); SHV keeps a HUC-like design behind a banner and a preview
-// picture. All three reach the rest of the program through HUC.
+// Y move, Y positive upward); SHV keeps HUC blocks behind a banner and a preview picture.
+// Each is read into a Design and written from one; the converters to and from HUC go by way
+// of that Design.
 #pragma once
 
 #include "coll/coll.h"
@@ -14,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +32,15 @@ int shv2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
 int huc2shv(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize);
 
+// The format table's readers and writers of the three.
+int readHus(ByteSpan image, int design, const std::string& path, Design& out);
+int readVip(ByteSpan image, int design, const std::string& path, Design& out);
+int readShv(ByteSpan image, int design, const std::string& path, Design& out);
+int writeVipFile(const Design& design, const std::string& name, Bytes& out);
+int writeShvFile(const Design& design, const std::string& name, Bytes& out);
+extern const WriterLimits kVipLimits;
+extern const WriterLimits kShvLimits;
+
 // Results of the stream readers besides the common ones.
 inline constexpr int kAttributesFailed = -3;
 inline constexpr int kXStreamFailed = -4;
@@ -37,13 +48,14 @@ inline constexpr int kYStreamFailed = -5;
 
 // ---- HUS and VIP -------------------------------------------------------------------------------
 
-// Record attributes shared by HUS and VIP.
+// Record attributes shared by HUS and VIP. Any other value is a stitch.
 enum StitchAttribute : std::uint8_t {
     kAttrStitch = 0x80,
     kAttrJump = 0x81,
-    kAttrEscape = 0x82,  // any value whose bits 0x8F are 0x82
+    kAttrEscape = 0x82,  // any value whose bits 0x8F are 0x82: a special record that moves nothing
     kAttrColour = 0x84,
-    kAttrEnd = 0x90,
+    kAttrTrim = 0x88,
+    kAttrEnd = 0x90,     // the end, as the last record
 };
 
 // The header fields both files have at the same offsets (little-endian).
@@ -70,20 +82,29 @@ struct StitchStreams {
 int expandStreams(ByteSpan file, std::size_t records, std::size_t attributes, std::size_t x, std::size_t y,
                   StitchStreams& out);
 
-// What the walk over the records needs besides the streams.
-struct RecordWalk {
-    std::size_t records = 0;           // the header's count, end record included
-    Bytes colours;                     // HUC colour byte per block (its size is n)
-    std::string labelSource;           // the name the label is made from
-    bool vipZeroJump = false;          // VIP: a 0x81 without a move closes a pending jump
-    const char* converter = "HUS2HUC"; // names in the overflow message
-    const char* mailName = "hus2huc";
+// The header fields of a HUS or VIP the records are read with.
+struct StreamHeader {
+    std::size_t records = 0;  // the header's count, end record included
+    std::size_t colours = 0;  // colour blocks n
+    std::size_t attributes = 0, x = 0, y = 0;  // where the three compressed streams start
 };
+// Reads the header of a HUS or VIP; false when the file is too short for it.
+bool readStreamHeader(ByteSpan file, StreamHeader& header);
 
-// Walks the records into a HUC design. Total units, or kNotCreated when the design holds more
-// than HUC's 16-bit counts (after message 138 and the offer to mail `input` to support).
-int hucFromRecords(const StitchStreams& streams, const RecordWalk& walk, const char* inPath, ByteSpan input,
-                   Bytes& huc);
+// The records of a HUS or VIP as stitches from the design centre (Y turned downward): 0x80 a
+// stitch, 0x81 a jump, 0x88 a trim, 0x84 a colour change (a move on it is a jump in the new
+// block), 0x82 and its kin move nothing, 0x90 as the last record ends; any other attribute is a
+// stitch. 0, or the result code of the stream that failed (the reason names `format`).
+int readStreamRecords(ByteSpan file, const StreamHeader& header, std::string_view format, StitchList& out);
+
+// The position letter (1 to 3) of a design whose name starts "P1" to "P3", else 0.
+int letterFromName(std::string_view name);
+
+// A design as HUC with the given label (16 characters), for hus2huc, vip2huc and shv2huc: the
+// total units. A design that needs more units than HUC holds fails with kNotCreated after
+// message 138 names `converter` and offers to mail `input` to support under `mailName`.
+int designToHuc(const Design& design, const std::string& label, const char* converter, const char* mailName,
+                const char* inPath, ByteSpan input, Bytes& huc);
 
 // Message 138 (title 137) naming the converter, the room HUC has and what the design needs;
 // a yes mails the input to support under `mailName`.
@@ -97,14 +118,8 @@ std::span<const std::uint8_t> vipColourKey();
 Bytes scrambleVipColours(ByteSpan plain);
 Bytes unscrambleVipColours(ByteSpan stored);
 
-struct Rgb {
-    std::uint8_t r = 0, g = 0, b = 0;
-    bool operator==(const Rgb&) const = default;
-};
 // The Viking palette, indexed by the HUC colour byte (33 entries; others give black).
 Rgb vikingColour(int hucColour);
-// The HUC colour byte of the Viking colour nearest to a VIP table colour.
-int nearestVikingColour(Rgb colour);
 // The PEC palette index (1 to 64) of the thread nearest to a colour.
 int nearestPecIndex(Rgb colour);
 
@@ -120,6 +135,14 @@ int shvHoopCode(int plusX, int plusY, int minusX, int minusY, int letter);
 // The HUC position letter a hoop code stands for (0x40 when none).
 std::uint8_t shvLetter(int hoopCode);
 
+// Where the design header of an SHV lies, after the banner (86 bytes, not read), the name and
+// the preview picture, with the design's name; nothing when the file ends first or the header
+// there lacks its C4 28 00 mark, with the reason in *why.
+std::optional<std::size_t> shvDesignHeader(ByteSpan shv, std::string& name, std::string* why = nullptr);
+// The content check of SHV: one of the known banners, or, without one, the layout above with
+// its colour entries inside the file.
+CheckResult checkShvLayout(ByteSpan shv);
+
 // The preview picture at 1 mm a pixel: w columns, h rows, two pixels a byte (the upper row in
 // the high nibble), (h + 1) / 2 rows of w bytes. A nibble is 0 where nothing is sewn, else the
 // colour block's number modulo 15, plus 1.
@@ -128,36 +151,10 @@ struct ShvPreview {
     int originX = 0, originY = 0;  // the design centre, in pixels from the top left corner
     Bytes pixels;
 };
+// The picture of a HUC's needle-downs, its size from the HUC's extents.
 ShvPreview drawShvPreview(ByteSpan huc);
-// The extents the records of a HUC reach, the design centre included: +X, +Y, -X, -Y. False
-// when the HUC is too short to say.
-bool hucRecordExtents(ByteSpan huc, std::array<int, 4>& extents);
 
 // ---- The format table rows: the routines of HUC over the design made HUC -------------------
-
-template <Converter ToHuc>
-int stitchesThroughHuc(ByteSpan image, int design, StitchList& out)
-{
-    Bytes huc;
-    if (int code = ToHuc(nullptr, &huc, nullptr, nullptr, image.data(), image.size()); code < 0)
-        return code;
-    return hucStitches(huc, design, out);
-}
-
-template <Converter ToHuc, std::uint32_t Type>
-int infoThroughHuc(CollHandle coll, const char* path, ByteSpan image)
-{
-    ConverterInput in;
-    if (image.empty()) {
-        if (int code = takeInput(in, path, nullptr, 0, Type); code < 0)
-            return code;
-        image = in.bytes;
-    }
-    Bytes huc;
-    if (int code = ToHuc(nullptr, &huc, nullptr, path, image.data(), image.size()); code < 0)
-        return code;
-    return hucInfo(coll, path, huc);
-}
 
 template <Converter ToHuc, std::uint32_t Type>
 int pecThroughHuc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,

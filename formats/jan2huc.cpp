@@ -1,7 +1,6 @@
-// jan2huc: a Janome JEF or SEW design as HUC. Both keep the same stitch stream behind their
-// own headers: pairs of signed bytes (Y upward) and 4-byte commands 80 01 (colour change),
-// 80 02 (move) and 80 10 (end). Moves add up and go out as one HUC long move before the
-// next stitch.
+// jan2huc: a Janome JEF or SEW design as HUC; and their reader. Both keep the same stitch
+// stream behind their own headers: pairs of signed bytes (Y upward) and 4-byte commands
+// 80 01 (colour change; its move is not made), 80 02 (move) and 80 10 (end).
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/stitchfiles.h"
@@ -18,16 +17,13 @@ constexpr std::size_t kMaxJefColours = 256;
 
 }  // namespace
 
-int jan2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
-            const std::uint8_t* input, std::size_t inputSize)
+int readJanome(ByteSpan b, int design, const std::string& path, Design& out)
 {
-    ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeSewOrJef); code < 0)
-        return code;
-    const ByteSpan b = in.bytes;
+    if (design != 0)
+        return kWrongContent;
     CheckResult found = checkContent(b, kTypeSewOrJef);
     if (!found.type)
-        return kWrongContent;
+        return failBecause(kWrongContent, "neither a JEF nor a SEW file: no stitch stream where its header points");
 
     std::vector<int> threads;
     std::size_t stream = 0;
@@ -35,7 +31,7 @@ int jan2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     if (found.type == kTypeSew) {
         std::size_t n = u16leAt(b, 0);
         if (n > kSewMaxColours)
-            return kWrongContent;
+            return failBecause(kWrongContent, "SEW: " + std::to_string(n) + " colours named, at most 15 are allowed");
         for (std::size_t i = 0; i < n; ++i)
             threads.push_back(u16leAt(b, 2 + 2 * i));
         stream = kSewStream;
@@ -50,15 +46,12 @@ int jan2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
         }
         stream = u32leAt(b, 0);
     }
-    auto colour = [&](std::size_t block) {
-        return threads.empty() ? 0 : vikingFromJanome(threads[block % threads.size()]);
-    };
 
-    HucBuilder huc(startX, startY, colour(0));
+    StitchBuilder stitches(startX, startY);
     std::size_t blocks = 1;
     for (std::size_t pos = stream; pos + 2 <= b.size();) {
         if (b[pos] != 0x80) {
-            huc.stitch(static_cast<std::int8_t>(b[pos]), -static_cast<std::int8_t>(b[pos + 1]));
+            stitches.stitch(static_cast<std::int8_t>(b[pos]), -static_cast<std::int8_t>(b[pos + 1]));
             pos += 2;
             continue;
         }
@@ -67,18 +60,39 @@ int jan2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             break;
         const int dx = static_cast<std::int8_t>(b[pos + 2]), dy = -static_cast<std::int8_t>(b[pos + 3]);
         pos += 4;
-        if (command & 1)
-            huc.change(colour(blocks++));  // the move of a change is not made
-        else if (command == 0x02)
-            huc.move(dx, dy);
-        else
+        if (command & 1) {
+            stitches.colour();
+            ++blocks;
+        } else if (command == 0x02) {
+            stitches.jump(dx, dy);
+        } else {
             break;  // unknown: the design ends here
+        }
     }
-    Bytes out;
-    int units = huc.finish(in.name.empty() ? "design" : in.name, out);
+    out.stitches = stitches.take();
+    out.label = stemOf(path);
+    out.originX = out.originY = 0;  // the hoop centre
+    for (std::size_t i = 0; i < blocks; ++i)
+        out.threads.push_back(threads.empty() ? janomeThread(1) : janomeThread(threads[i % threads.size()]));
+    return 0;
+}
+
+int jan2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize)
+{
+    ConverterInput in;
+    if (int code = takeInput(in, inPath, input, inputSize, kTypeSewOrJef); code < 0)
+        return code;
+    Design design;
+    if (int code = readJanome(in.bytes, 0, in.name, design); code < 0)
+        return code;
+    HucOptions options;
+    options.label = hucLabel(in.name.empty() ? "design" : in.name, -1, 0);
+    Bytes huc;
+    const int units = writeHuc(design, options, huc);
     if (units < 0)
         return units;
-    int code = deliverOutput(std::move(out), outPath, result, resultSize, inPath, "huc");
+    const int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
     return code < 0 ? code : units;
 }
 

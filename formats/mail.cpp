@@ -1,9 +1,8 @@
-// Support mail through xdg-email, and the dialog callback CB_Mail.
+// Support mail through xdg-email.
 #include "formats/mail.h"
 #include "formats/convert.h"
 
-#include "dia/dia.h"
-#include "dia/package.h"
+#include "formats/reporter.h"
 #include "platform/paths.h"
 
 #include <cerrno>
@@ -14,23 +13,15 @@ extern char** environ;
 
 namespace vm::formats {
 
-namespace {
-
-std::string stringText(std::intptr_t id)
-{
-    if (id >= 0 && id < 0x10000) {
-        auto text = dia::loadString(static_cast<int>(id));
-        return text ? *text : std::to_string(id);
-    }
-    return reinterpret_cast<const char*>(id);
-}
-
-}  // namespace
-
 void showFailure(platform::WindowHandle window, int result)
 {
-    std::string reason = stringText(400 + result).substr(0, 32);
-    diaDoMessageFmtEx(window, MB_ICONEXCLAMATION, 181, 180, reason.c_str());
+    Message notice;
+    notice.id = 180;
+    notice.title = 181;
+    notice.style = MB_ICONEXCLAMATION;
+    notice.reasonId = 400 + result;
+    notice.window = window;
+    reporter()->tell(notice);
 }
 
 int sendMail(const std::string& subject, const std::string& body, const std::string& attachment)
@@ -61,11 +52,18 @@ int sendMail(const std::string& subject, const std::string& body, const std::str
     }
 }
 
-int mailDesign(platform::WindowHandle window, const std::string& subject, std::intptr_t bodyId,
+int mailDesign(platform::WindowHandle window, const std::string& subject, int bodyId,
                const char* inputPath, ByteSpan design, bool confirmed)
 {
-    if (!confirmed && diaDoMessageEx(window, MB_YESNO | MB_ICONQUESTION, 181, 179) != IDYES)
-        return kMailCancelled;
+    if (!confirmed) {
+        Message offer;
+        offer.id = 179;
+        offer.title = 181;
+        offer.style = MB_YESNO | MB_ICONQUESTION;
+        offer.window = window;
+        if (!reporter()->offerMail(offer))
+            return kMailCancelled;
+    }
     std::string attachment = inputPath && *inputPath ? inputPath : "";
     if (attachment.empty()) {
         // The mail program reads the attachment after xdg-email has returned, so the file
@@ -76,26 +74,10 @@ int mailDesign(platform::WindowHandle window, const std::string& subject, std::i
             return kMailFailure;
         }
     }
-    int result = sendMail(subject, stringText(bodyId), attachment);
+    int result = sendMail(subject, reporter()->text(bodyId), attachment);
     if (result != kMailShown)
         showFailure(window, result);
     return result;
 }
 
 }  // namespace vm::formats
-
-std::int64_t CB_Mail(DiaControl control, int event, std::int64_t p1, std::int64_t p2)
-{
-    if (event == DIA_ACTIVATE) {
-        auto coll = static_cast<CollHandle>(_diaGetInfo(control, 1));
-        char subject[129] = {};
-        char body[257] = {};
-        collGetString(coll, "Subject", subject, sizeof subject);
-        collGetString(coll, "Body", body, sizeof body);
-        int result = vm::formats::sendMail(subject, body, "");
-        if (result != vm::formats::kMailShown)
-            vm::formats::showFailure(static_cast<vm::platform::WindowHandle>(_diaGetInfo(control, 3)), result);
-    }
-    return _diaCtlDefProc(control, event, p1, p2);
-}
-DIA_EXPORT_CALLBACK(CB_Mail);

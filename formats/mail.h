@@ -21,14 +21,14 @@ enum MailResult : int { kMailShown = 0, kMailCancelled = 1, kMailFailure = 2, kM
 // The program is "xdg-email", found on PATH. 0 when the mail program took the message.
 int sendMail(const std::string& subject, const std::string& body, const std::string& attachment);
 
-// Offers a design to support: asks with message 179 unless `confirmed`; a design held only
-// in memory is written to "design.dbg" in the program's data folder and attached. The body
-// is the text of string id `bodyId`. On failure shows message 180. The mail result, or
+// Offers a design to support: asks the reporter with message 179 unless `confirmed`; a design
+// held only in memory is written to "design.dbg" in the program's data folder and attached. The
+// body is the text of string id `bodyId`. On failure tells message 180. The mail result, or
 // kMailCancelled when the user said no.
-int mailDesign(platform::WindowHandle window, const std::string& subject, std::intptr_t bodyId,
+int mailDesign(platform::WindowHandle window, const std::string& subject, int bodyId,
                const char* inputPath, ByteSpan design, bool confirmed);
 
-// Message 180 with the reason of a mail result.
+// Message 180 with the reason of a mail result, told to the reporter.
 void showFailure(platform::WindowHandle window, int result);
 
 }  // namespace vm::formats

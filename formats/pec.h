@@ -9,6 +9,8 @@
 #include "coll/coll.h"
 #include "formats/bytes.h"
 #include "formats/convert.h"
+#include "formats/design.h"
+#include "formats/records.h"
 #include "formats/stitches.h"
 #include "platform/window.h"
 
@@ -135,6 +137,22 @@ PesHoop pesHoop(ByteSpan file, int designs);
 int pesOrPecInfo(CollHandle coll, const char* path, ByteSpan image);
 // Stitches of design `design` of a PES or PEC image.
 int pesOrPecStitches(ByteSpan image, int design, StitchList& out);
+// Design `design` of a PES or PEC image: its stitches, label, position letter, threads (the
+// header's RGB threads of a PES of version 0050 and later, else the PEC palette) and the
+// centre of the box its size fields give as its origin. The format table's reader.
+int readPesOrPec(ByteSpan image, int design, const std::string& path, Design& out);
+// The RGB threads of a PES header (version 0050 and later), in the header's order.
+std::vector<Thread> pesHeaderThreads(ByteSpan image);
+
+// The PEC writer: the design placed in the smallest hoop that holds it. The stitch records
+// written, or kWrongContent (with the reason) for a design PEC cannot hold.
+extern const WriterLimits kPecLimits;
+// PES: the PEC block's limits, and the largest hoop of its versions (300 x 200 mm either way).
+extern const WriterLimits kPesLimits;
+int writePecImage(const Design& design, std::string_view label, Bytes& pec);
+// The table's writers: the label from the output's name.
+int writePecFile(const Design& design, const std::string& name, Bytes& out);
+int writePesFile(const Design& design, const std::string& name, Bytes& out);
 // Decodes one block's stream from its first record.
 void decodePecStream(ByteSpan block, StitchList& out);
 

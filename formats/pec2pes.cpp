@@ -19,20 +19,21 @@ struct PesVersionChoice {
     bool rotated = false;
 };
 
+// The first version whose hoop holds the design as it is; only a design no hoop holds upright
+// is turned, into the first that holds it turned.
 PesVersionChoice chooseVersion(int w, int h)
 {
-    if ((w <= 1300 && h <= 1800) || (h <= 1300 && w <= 1800))
-        return {1, w > 1300};
-    if ((w <= 1600 && h <= 2600) || (h <= 1600 && w <= 2600))
-        return {40, w > 1600};
-    if (w <= 1800 && h <= 3000)
-        return {60, false};
-    bool fits55 = (w <= 3000 && h <= 2000) || (h <= 3000 && w <= 2000);
-    if (h > 1800)
-        return fits55 ? PesVersionChoice{55, h > 2000} : PesVersionChoice{};
-    if (w <= 3000)
-        return {60, w > 1800};
-    return fits55 ? PesVersionChoice{55, h > 2000} : PesVersionChoice{};
+    struct Hoop {
+        int version, width, height;
+    };
+    static constexpr Hoop kHoops[] = {{1, 1300, 1800}, {40, 1600, 2600}, {60, 1800, 3000}, {55, 3000, 2000}};
+    for (const Hoop& hoop : kHoops)
+        if (w <= hoop.width && h <= hoop.height)
+            return {hoop.version, false};
+    for (const Hoop& hoop : kHoops)
+        if (h <= hoop.width && w <= hoop.height)
+            return {hoop.version, true};
+    return {};
 }
 
 // The word EMBROIDERY, 48 x 9 pixels, 6 bytes a row, bit 0 the leftmost pixel.
@@ -169,7 +170,9 @@ int pec2pes(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     const int w = g.width, h = g.height;
     PesVersionChoice choice = chooseVersion(w, h);
     if (choice.version == 0)
-        return kWrongContent;
+        return failBecause(kWrongContent, "PES holds designs up to 300 x 200 mm (the largest hoop of its versions); "
+                                          "this one is " + std::to_string(w / 10) + " x " + std::to_string(h / 10) +
+                                              " mm");
     const int version = choice.version;
 
     const int colourCount = block[kPecColourCount] + 1;
@@ -401,6 +404,21 @@ int pec2pes(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     }
     int code = deliverOutput(out.take(), outPath, result, resultSize, inPath, "pes");
     return code < 0 ? code : 1;
+}
+
+const WriterLimits kPesLimits{2047, 2047, true, 256, 3000, 2000, "long form, flag 0x10 (12 bits each way)",
+                              "long form, flag 0x20", "FE B0 nn"};
+
+int writePesFile(const Design& design, const std::string& name, Bytes& out)
+{
+    Bytes pec;
+    const int stitches = writePecFile(design, name, pec);
+    if (stitches < 0)
+        return stitches;
+    // The PEC name only names the design inside the PES.
+    const std::string pecName = name.empty() ? std::string("genbrm.pec") : replaceExtension(name, "pec");
+    const int code = pec2pes(nullptr, &out, nullptr, pecName.c_str(), pec.data(), pec.size());
+    return code < 0 ? code : stitches;
 }
 
 }  // namespace vm::formats

@@ -1,5 +1,6 @@
 // peshdr: the PES header as named values, into the collection and the table "HdrTable",
 // which also goes to the clipboard as text.
+#include "formats/design.h"
 #include "formats/pec.h"
 
 #include "coll/table.h"
@@ -12,17 +13,23 @@ namespace vm::formats {
 
 namespace {
 
+// The header's fields in order; with a collection they are stored as they are read.
 class HeaderFields {
 public:
     HeaderFields(CollHandle coll, ByteSpan image, std::size_t offset) : coll_(coll), r_(image, offset)
     {
-        table_ = tableCreate(2, 0);
+        if (coll_)
+            table_ = tableCreate(2, 0);
     }
-    ~HeaderFields() { tableDestroy(table_); }
+    ~HeaderFields()
+    {
+        if (table_)
+            tableDestroy(table_);
+    }
 
     void add(const std::string& name, const std::string& value)
     {
-        if (!r_.ok())
+        if (!r_.ok() || !coll_)
             return;  // a header cut short shows what it has
         collSetString(coll_, name.c_str(), value.c_str());
         std::string row = name + '\0' + value + '\0';
@@ -61,6 +68,13 @@ public:
             std::string index = r_.pstring();
             std::string chart = r_.pstring();
             r_.skip(1);
+            if (r_.ok()) {
+                // The second text is a PEC index to some writers and a colour name to others.
+                bool number = !index.empty() && index.find_first_not_of("0123456789") == std::string::npos;
+                threads_.push_back({{static_cast<std::uint8_t>(red), static_cast<std::uint8_t>(green),
+                                     static_cast<std::uint8_t>(blue)},
+                                    Chart::None, -1, code, number ? std::string() : index});
+            }
             char text[96];
             std::snprintf(text, sizeof text, "%s %02X%02X%02X %s %s", code.c_str(), red, green, blue, index.c_str(),
                           chart.c_str());
@@ -78,6 +92,7 @@ public:
         sewingArea();
     }
     ByteReader& reader() { return r_; }
+    const std::vector<Thread>& threads() const { return threads_; }
     void finish()
     {
         collSetTable(coll_, "HdrTable", table_);
@@ -88,18 +103,12 @@ private:
     CollHandle coll_;
     ByteReader r_;
     TableHandle table_ = nullptr;
+    std::vector<Thread> threads_;
 };
 
-}  // namespace
-
-int peshdr(CollHandle coll, ByteSpan image)
+// Reads the header of a PES of a known version field by field.
+void walkHeader(HeaderFields& f, int version)
 {
-    if (!startsWithNoCase(image, "#PES"))
-        return 1;
-    int version = pesVersion(image);
-    if (version < 0)
-        return 2;
-    HeaderFields f(coll, image, 12);
     ByteReader& r = f.reader();
     switch (version) {
     case 1:
@@ -173,8 +182,31 @@ int peshdr(CollHandle coll, ByteSpan image)
         break;
     }
     }
+}
+
+}  // namespace
+
+int peshdr(CollHandle coll, ByteSpan image)
+{
+    if (!startsWithNoCase(image, "#PES"))
+        return 1;
+    int version = pesVersion(image);
+    if (version < 0)
+        return 2;
+    HeaderFields f(coll, image, 12);
+    walkHeader(f, version);
     f.finish();
     return 0;
+}
+
+std::vector<Thread> pesHeaderThreads(ByteSpan image)
+{
+    int version = pesVersion(image);
+    if (version < 50)
+        return {};
+    HeaderFields f(CollHandle{}, image, 12);
+    walkHeader(f, version);
+    return f.threads();
 }
 
 }  // namespace vm::formats

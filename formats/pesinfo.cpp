@@ -153,18 +153,11 @@ int pesOrPecInfo(CollHandle coll, const char* path, ByteSpan image)
     }
 
     Totals t;
-    int largestLetter = 0;
-    int firstWidth = 0, firstHeight = 0;
     int previousColour = -1;
     for (std::size_t d = 0; d < blocks.size(); ++d) {
         ByteSpan block = image.subspan(blocks[d]);
         PecGeometry g = pecGeometry(block);
-        if (d == 0) {
-            firstWidth = g.width;
-            firstHeight = g.height;
-        }
         int letter = positionLetter(block);
-        largestLetter = std::max(largestLetter, letter);
         int unit = (useHoop ? hoop.width == 100 : g.width == 1000) ? 360 : 600;
         t.x = 0;
         t.y = letter == 2 ? unit : letter == 3 ? 2 * unit : 0;
@@ -193,9 +186,11 @@ int pesOrPecInfo(CollHandle coll, const char* path, ByteSpan image)
                 t.used.insert(current);
                 continue;
             }
-            ++t.stitches;
             t.x += r.dx;
             t.y += r.dy;
+            if ((r.flagsX | r.flagsY) & 0x30)
+                continue;  // a jump or trim: its end is not sewn, and not part of the design's size
+            ++t.stitches;
             if (!t.touched) {
                 t.minX = t.maxX = t.x;
                 t.minY = t.maxY = t.y;
@@ -214,20 +209,15 @@ int pesOrPecInfo(CollHandle coll, const char* path, ByteSpan image)
         previousColour = current;
     }
 
-    int bonus = 0;
-    if (useHoop)
-        bonus = 2 * (hoop.width == 100 ? 360 : 600);
-    else if (largestLetter > 1)
-        bonus = 2 * (firstWidth == 1000 ? 360 : 600);
+    // The size is where the needle comes down, never the hoop the size fields name.
     int extentX = t.maxX - t.minX;
     int extentY = t.maxY - t.minY;
-    int heightField = firstHeight + bonus;
     setNumber(coll, "minx", t.minX);
     setNumber(coll, "miny", t.minY);
     setNumber(coll, "maxx", extentX);
     setNumber(coll, "maxy", extentY);
-    setNumber(coll, "width", firstWidth > extentX && firstWidth != 0 ? firstWidth : extentX);
-    setNumber(coll, "height", heightField > extentY && heightField != 0 ? heightField : extentY);
+    setNumber(coll, "width", extentX);
+    setNumber(coll, "height", extentY);
     setNumber(coll, "startx", t.startX);
     setNumber(coll, "starty", t.startY);
     setNumber(coll, "endx", t.x);
@@ -264,6 +254,78 @@ int pesOrPecStitches(ByteSpan image, int design, StitchList& out)
         block = blocks[static_cast<std::size_t>(design)];
     }
     decodePecStream(image.subspan(block), out);
+    return 0;
+}
+
+namespace {
+
+// The threads of a PES's header (versions 0050 and later) given to the blocks as the makers'
+// software does: one each in order when there are enough, else one per distinct PEC index,
+// in the order the indices first appear.
+std::vector<Thread> headerThreadsForBlocks(std::vector<Thread> header, const std::vector<int>& indices)
+{
+    std::vector<Thread> threads;
+    if (header.size() >= indices.size()) {
+        header.resize(indices.size());
+        return header;
+    }
+    std::vector<std::pair<int, Thread>> given;
+    std::size_t next = 0;
+    for (int index : indices) {
+        auto found = std::find_if(given.begin(), given.end(), [&](const auto& g) { return g.first == index; });
+        if (found == given.end()) {
+            given.emplace_back(index, next < header.size() ? header[next++] : pecThread(index));
+            found = given.end() - 1;
+        }
+        threads.push_back(found->second);
+    }
+    return threads;
+}
+
+}  // namespace
+
+int readPesOrPec(ByteSpan image, int design, const std::string&, Design& out)
+{
+    std::size_t at = 0;
+    bool pes = startsWithNoCase(image, "#PES");
+    if (!pes) {
+        if (design != 0)
+            return kWrongContent;
+        if (!fits(image.size(), 8, kPecStream))
+            return failBecause(kWrongContent, "PEC: the file ends at byte " + std::to_string(image.size()) +
+                                                  ", inside its 528-byte header");
+        at = 8;
+    } else {
+        std::vector<std::size_t> blocks = pesBlocks(image);
+        if (blocks.empty())
+            return failBecause(kWrongContent, "PES: no PEC block where the header points");
+        if (design < 0 || static_cast<std::size_t>(design) >= blocks.size())
+            return failBecause(kWrongContent, "PES: the file holds " + std::to_string(blocks.size()) +
+                                                  " designs, not a design " + std::to_string(design + 1));
+        at = blocks[static_cast<std::size_t>(design)];
+    }
+    ByteSpan block = image.subspan(at);
+    decodePecStream(block, out.stitches);
+    out.label = std::string(block.begin() + kPecLabel, block.begin() + kPecLabel + 16);
+    out.label.erase(out.label.find_last_not_of(' ') + 1);
+    out.letter = positionLetter(block);
+    // The stream starts at the corner of the box its size fields give; the centre of that box
+    // is the point the design is placed by.
+    PecGeometry g = pecGeometry(block);
+    out.originX = g.width / 2;
+    out.originY = g.height / 2;
+
+    std::vector<int> indices;
+    const std::size_t n = std::size_t{block[kPecColourCount]} + 1;
+    for (std::size_t i = 0; i < n; ++i)
+        indices.push_back(byteAt(block, kPecColours + i));
+    std::vector<Thread> header = pes && pesBlocks(image).size() == 1 ? pesHeaderThreads(image) : std::vector<Thread>{};
+    if (!header.empty()) {
+        out.threads = headerThreadsForBlocks(std::move(header), indices);
+    } else {
+        for (int index : indices)
+            out.threads.push_back(pecThread(index));
+    }
     return 0;
 }
 

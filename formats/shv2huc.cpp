@@ -1,32 +1,56 @@
-// shv2huc: a Viking SHV design as HUC, its extents taken from the records.
+// shv2huc: a Viking SHV design as HUC; and the SHV reader. Behind the banner, the name and
+// the preview picture an SHV keeps HUC blocks: a design header, one colour entry per block
+// (the colour an SHV colour code) and the HUC record area.
+#include "formats/table_rows.h"
 #include "formats/husvip.h"
 
 namespace vm::formats {
 
-namespace {
-
-// Skips the banner, the name and the preview picture; the position of the design header and
-// the name, or nothing when the file ends first.
-std::optional<std::size_t> findDesignHeader(ByteSpan shv, std::string& name)
+int readShv(ByteSpan image, int design, const std::string&, Design& out)
 {
-    ByteReader r(shv, kShvBanner);
-    name = r.pstring();
-    std::size_t width = r.u8(), height = r.u8();
-    if (width == 0xFF && height == 0xFF && r.peek() == std::uint8_t{0x01}) {
-        r.skip(1);
-        width = r.u16be();
-        height = r.u16be();
-        r.skip(8);
-    } else {
-        r.skip(4);
-    }
-    r.skip((height + 1) / 2 * width);
-    if (!r.ok())
-        return std::nullopt;
-    return r.pos();
-}
+    if (design != 0)
+        return kWrongContent;
+    std::string name, why;
+    const std::optional<std::size_t> found = shvDesignHeader(image, name, &why);
+    if (!found)
+        return failBecause(kWrongContent, "SHV: " + why);
+    const ByteSpan header = image.subspan(*found, kShvDesignHeader);
+    const std::size_t n = header[0];
+    const std::size_t entries = *found + kShvDesignHeader;
+    if (!fits(image.size(), entries, kShvColourEntry * n))
+        return failBecause(kWrongContent, "SHV: the " + std::to_string(n) + " colour entries at byte " +
+                                              std::to_string(entries) + " run past the end of the file");
 
-}  // namespace
+    // The same blocks as a HUC image, read by the one HUC walk. Each block's unit count is
+    // 16 bits in both; the total is not read.
+    ByteWriter huc;
+    huc.u8(static_cast<unsigned>(n));
+    huc.u8(0xC4);
+    huc.u8(shvLetter(header[4]));
+    std::string label = name.substr(0, 16);
+    label.resize(16, ' ');
+    huc.text(label);
+    huc.raw(header.subspan(7, 8));   // the extents
+    huc.raw(header.subspan(17, 2));  // the low half of the total
+    for (std::size_t b = 0; b < n; ++b) {
+        const ByteSpan entry = image.subspan(entries + kShvColourEntry * b, kShvColourEntry);
+        huc.raw(entry.subspan(2, 3));   // units and colour code
+        huc.raw(entry.subspan(10, 4));  // start X and Y
+    }
+    huc.raw(image.subspan(entries + kShvColourEntry * n));
+    const Bytes hucImage = huc.take();
+
+    Design read;
+    if (readHucDesign(hucImage, read) < 0)
+        return failBecause(kWrongContent, "SHV: the design header at byte " + std::to_string(*found) +
+                                              " does not read as HUC blocks");
+    // The colour byte is an SHV colour code, not a Viking number.
+    for (std::size_t b = 0; b < n && b < read.threads.size(); ++b)
+        read.threads[b] = shvThread(image[entries + kShvColourEntry * b + 4]);
+    read.label = name;
+    out = std::move(read);
+    return 0;
+}
 
 int shv2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
@@ -34,51 +58,17 @@ int shv2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     ConverterInput in;
     if (int code = takeInput(in, inPath, input, inputSize, kTypeShv); code < 0)
         return code;
-    ByteSpan shv = in.bytes;
-    std::string name;
-    auto found = findDesignHeader(shv, name);
-    if (!found || !startsWith(shv, "\xC4\x28", *found + 1) || byteAt(shv, *found + 3) != 0 ||
-        !fits(shv.size(), *found, kShvDesignHeader))
-        return kWrongContent;
-    ByteSpan header = shv.subspan(*found, kShvDesignHeader);
-    const std::size_t n = header[0];
-    const std::size_t entries = *found + kShvDesignHeader;
-    if (!fits(shv.size(), entries, kShvColourEntry * n))
-        return kWrongContent;
-
-    const std::uint32_t units32 = static_cast<std::uint32_t>(u16beAt(header, 15)) << 16 | u16beAt(header, 17);
-    if (units32 > 0xFFFF) {
-        offerToSupport("SHV2HUC", "shv2huc", kHucHeader + kHucEntry * n + 2 * 0xFFFFul,
-                       kHucHeader + kHucEntry * n + 2ul * units32, inPath, shv);
-        return kNotCreated;
-    }
-
-    ByteWriter out;
-    out.u8(static_cast<unsigned>(n));
-    out.u8(0xC4);
-    out.u8(shvLetter(header[4]));
-    std::string label = name.substr(0, 16);
+    Design design;
+    if (int code = readShv(in.bytes, 0, in.name, design); code < 0)
+        return code;
+    // The HUC label is the SHV name, up to 16 characters.
+    std::string label = design.label.substr(0, 16);
     label.resize(16, ' ');
-    out.text(label);
-    out.raw(header.subspan(7, 8));
-    out.raw(header.subspan(17, 2));  // HUC counts 16 bits
-    for (std::size_t b = 0; b < n; ++b) {
-        ByteSpan entry = shv.subspan(entries + kShvColourEntry * b, kShvColourEntry);
-        out.raw(entry.subspan(2, 3));
-        out.raw(entry.subspan(10, 4));
-    }
-    out.raw(shv.subspan(entries + kShvColourEntry * n));
-    Bytes huc = out.take();
-
-    // The stored extents are not trusted: the records say where the design goes.
-    std::array<int, 4> extents{};
-    if (hucRecordExtents(huc, extents))
-        for (std::size_t i = 0; i < 4; ++i) {
-            huc[19 + 2 * i] = static_cast<std::uint8_t>((extents[i] >> 8) & 0xFF);
-            huc[20 + 2 * i] = static_cast<std::uint8_t>(extents[i] & 0xFF);
-        }
-    const int units = u16beAt(huc, 27);
-    int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
+    Bytes huc;
+    const int units = designToHuc(design, label, "SHV2HUC", "shv2huc", inPath, in.bytes, huc);
+    if (units < 0)
+        return units;
+    const int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
     return code < 0 ? code : units;
 }
 

@@ -2,6 +2,7 @@
 // command line: absolute positions in 0.1 mm, X to the right and Y growing downward.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +19,11 @@ struct StitchPoint {
 };
 
 using StitchList = std::vector<StitchPoint>;
+
+struct Rgb {
+    std::uint8_t r = 0, g = 0, b = 0;
+    bool operator==(const Rgb&) const = default;
+};
 
 std::string_view kindName(StitchKind kind);
 

@@ -10,6 +10,7 @@
 #include "coll/coll.h"
 #include "formats/bytes.h"
 #include "formats/convert.h"
+#include "formats/design_types.h"
 #include "formats/husvip.h"
 #include "formats/pec.h"
 #include "formats/stitches.h"
@@ -36,7 +37,7 @@ DstHeader parseDstHeader(ByteSpan file);
 
 // One record decoded: moves in 0.1 mm with Y growing downward, as PEC and HUC count.
 struct TajimaRecord {
-    enum class Kind { Stitch, Jump, Change, End, Invalid } kind = Kind::End;
+    enum class Kind { Stitch, Jump, Trim, Change, End, Invalid } kind = Kind::End;
     int dx = 0, dy = 0;
 };
 using RecordDecoder = TajimaRecord (*)(const std::uint8_t* record);
@@ -55,6 +56,9 @@ struct TajimaFormat {
     const char* label;          // nullptr: the label and colours come from a DST header
 };
 
+// The shared reader of DST, DSB, DSZ, Uxx, TAP and DAT: the design from the start of the
+// records (the start is its origin), colours from a companion file, the header or the palette.
+int tajimaToDesign(const TajimaFormat& format, ByteSpan file, const std::string& path, Design& out);
 // The shared body of dst2pec, dsb2pec and dsz2pec, and of uxx2pec, tap2pec and bar2pec (DAT).
 int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, std::size_t* resultSize,
                 const char* inPath, const std::uint8_t* input, std::size_t inputSize);
@@ -67,6 +71,11 @@ int dsz2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize);
 int huc2dstx(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
              const std::uint8_t* input, std::size_t inputSize);
+int readDst(ByteSpan image, int design, const std::string& path, Design& out);
+int readDsb(ByteSpan image, int design, const std::string& path, Design& out);
+int readDsz(ByteSpan image, int design, const std::string& path, Design& out);
+int writeDstFile(const Design& design, const std::string& name, Bytes& out);
+extern const WriterLimits kDstLimits;
 
 // ---- Barudan Uxx and Happy TAP ------------------------------------------------------------------
 
@@ -77,6 +86,10 @@ inline constexpr std::size_t kUxxHeader = 256;
 TajimaRecord decodeUxxRecord(const std::uint8_t* record);
 int uxx2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize);
+int readUxx(ByteSpan image, int design, const std::string& path, Design& out);
+int readDat(ByteSpan image, int design, const std::string& path, Design& out);
+// A DAT in the Sunstar layout: 256 header bytes ending AA 55.
+bool isSunstarDat(ByteSpan bytes);
 // DAT (Barudan records from the first byte); FDR and FMC are refused: their stitch layouts
 // are published nowhere.
 int bar2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
@@ -96,6 +109,8 @@ int tap2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize);
 int huc2tap(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize);
+int readTap(ByteSpan image, int design, const std::string& path, Design& out);
+int writeTapFile(const Design& design, const std::string& name, Bytes& out);
 
 // ---- Colours -----------------------------------------------------------------------------------
 
@@ -127,6 +142,13 @@ int exp2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize);
 int huc2exp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize);
+int readExp(ByteSpan image, int design, const std::string& path, Design& out);
+// The EXP stream of `b` into `stitches` (BAC keeps the same stream); the colour blocks read.
+int readExpStream(ByteSpan b, StitchBuilder& stitches);
+int writeExpFile(const Design& design, const std::string& name, Bytes& out);
+extern const WriterLimits kExpLimits;
+// The EXP stream of a design (no header), shared with the BAC writer: the records written.
+int writeExpStream(const Design& design, ByteWriter& out);
 // JEF or SEW, told apart by their content checks.
 int jan2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize);
@@ -136,6 +158,11 @@ int huc2sew(const char* outPath, Bytes* result, std::size_t* resultSize, const c
 // The same with the target chosen by the caller.
 int huc2janome(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
                const std::uint8_t* input, std::size_t inputSize, bool jef);
+int readJanome(ByteSpan image, int design, const std::string& path, Design& out);
+int writeJefFile(const Design& design, const std::string& name, Bytes& out);
+int writeSewFile(const Design& design, const std::string& name, Bytes& out);
+extern const WriterLimits kJefLimits;
+extern const WriterLimits kSewLimits;
 
 // The JEF header viewer: named values into the collection and the table "HdrTable".
 // 0; 1 when the bytes are not a JEF.
@@ -198,9 +225,30 @@ int vikingNearest(Rgb colour);
 
 // ---- The "any2" converters ---------------------------------------------------------------------
 
-// The input as HUC by the routes of any2huc, the type from the collection's "DesignType"
-// when a buffer is given, else detected; then the hoop fit check against the collection's
-// "Size". 0 with the HUC, or a converter result (kDoesNotFit when the user refused).
+// The input as a design through its reader: a given buffer taken as `type`, else the file
+// loaded and detected. 0, or a converter result.
+int anyToDesign(const char* inPath, const std::uint8_t* input, std::size_t inputSize, std::uint32_t type,
+                Design& design);
+// The same with the type from the collection's "DesignType" when a buffer is given, then the
+// hoop fit check against the collection's "Size" (the design turned when the user asks).
+// 0, or a converter result (kDoesNotFit when the user refused).
+int anyToCheckedDesign(const char* inPath, const std::uint8_t* input, std::size_t inputSize, CollHandle coll,
+                       Design& design);
+// The "any2" converters' road: the checked design written by `write` and handed over by the
+// common converter shape ("name.<extension>" beside the input without an output path).
+int convertAny(DesignWriter write, std::string_view extension, const char* outPath, Bytes* result,
+               std::size_t* resultSize, const char* inPath, const std::uint8_t* input, std::size_t inputSize,
+               CollHandle coll);
+
+// The table's "any2" converters of PEC, HUC and SHV, like the others below.
+int any2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
+int anyToHucFile(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+                 const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
+int any2shv(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+            const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
+
+// The checked design as HUC. 0 with the HUC, or a converter result.
 int anyToCheckedHuc(const char* inPath, const std::uint8_t* input, std::size_t inputSize, CollHandle coll,
                     Bytes& huc);
 
@@ -213,31 +261,5 @@ int any2sew(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
 int any2tap(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize, CollHandle coll);
-
-// ---- Format table rows -------------------------------------------------------------------------
-
-template <Converter ToPec>
-int stitchesThroughPec(ByteSpan image, int design, StitchList& out)
-{
-    Bytes pec;
-    if (int code = ToPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size()); code < 0)
-        return code;
-    return pesOrPecStitches(pec, design, out);
-}
-
-template <Converter ToPec, std::uint32_t Type>
-int infoThroughPec(CollHandle coll, const char* path, ByteSpan image)
-{
-    ConverterInput in;
-    if (image.empty()) {
-        if (int code = takeInput(in, path, nullptr, 0, Type); code < 0)
-            return code;
-        image = in.bytes;
-    }
-    Bytes pec;
-    if (int code = ToPec(nullptr, &pec, nullptr, path, image.data(), image.size()); code < 0)
-        return code;
-    return pesOrPecInfo(coll, nullptr, pec);
-}
 
 }  // namespace vm::formats

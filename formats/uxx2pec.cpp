@@ -34,11 +34,17 @@ TajimaRecord decodeUxxRecord(const std::uint8_t* r)
     }
 }
 
+constexpr TajimaFormat kUxx{kTypeUxx, decodeUxxRecord, "uxx.txt", true, kUxxHeader, "Barudan"};
+
 int uxx2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
-    static constexpr TajimaFormat kUxx{kTypeUxx, decodeUxxRecord, "uxx.txt", true, kUxxHeader, "Barudan"};
     return tajimaToPec(kUxx, outPath, result, resultSize, inPath, input, inputSize);
+}
+
+int readUxx(ByteSpan image, int design, const std::string& path, Design& out)
+{
+    return design == 0 ? tajimaToDesign(kUxx, image, path, out) : kWrongContent;
 }
 
 }  // namespace vm::formats

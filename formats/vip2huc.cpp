@@ -1,4 +1,6 @@
-// vip2huc: a Pfaff VIP design as HUC, colours matched to the Viking palette.
+// vip2huc: a Pfaff VIP design as HUC; and the VIP reader, which keeps the colour table's
+// exact RGB.
+#include "formats/table_rows.h"
 #include "formats/husvip.h"
 
 #include <cstdio>
@@ -6,49 +8,52 @@
 
 namespace vm::formats {
 
+int readVip(ByteSpan image, int design, const std::string& path, Design& out)
+{
+    if (design != 0)
+        return kWrongContent;
+    StreamHeader header;
+    if (!readStreamHeader(image, header))
+        return failBecause(kWrongContent, "VIP: the file is shorter than its 32-byte header");
+    if (header.colours == 0)
+        return failBecause(kWrongContent, "VIP: the header names no colour block");
+    if (!fits(image.size(), kVipColourTable, 4 * header.colours))
+        return failBecause(kWrongContent, "VIP: the colour table of " + std::to_string(header.colours) +
+                                              " entries at byte 46 runs past the end of the file");
+    Design read;
+    if (int code = readStreamRecords(image, header, "VIP", read.stitches); code < 0)
+        return code;
+    const Bytes plain = unscrambleVipColours(image.subspan(kVipColourTable, 4 * header.colours));
+    for (std::size_t i = 0; i < header.colours; ++i)
+        read.threads.push_back(rgbThread({plain[4 * i], plain[4 * i + 1], plain[4 * i + 2]}));
+    read.label = stemOf(path);
+    read.letter = letterFromName(read.label);
+    read.originX = read.originY = 0;  // the records count from the design centre
+    out = std::move(read);
+    return 0;
+}
+
 int vip2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
     ConverterInput in;
     if (int code = takeInput(in, inPath, input, inputSize, kTypeVip); code < 0)
         return code;
-    ByteSpan vip = in.bytes;
-    ByteReader header(vip, kStreamRecords);
-    RecordWalk walk;
-    walk.records = header.u32le();
-    const std::uint32_t colours = header.u32le();
-    header.seek(kStreamAttributes);
-    const std::uint32_t attributes = header.u32le(), xs = header.u32le(), ys = header.u32le();
-    if (!header.ok() || colours == 0 || colours > 255)
-        return kWrongContent;
-
-    ByteReader tableReader(vip, kVipColourTable);
-    ByteSpan stored = tableReader.take(4 * std::size_t{colours});
-    if (!tableReader.ok())
-        return kWrongContent;
-    Bytes plain = unscrambleVipColours(stored);
-    for (std::size_t i = 0; i < colours; ++i)
-        walk.colours.push_back(
-            static_cast<std::uint8_t>(nearestVikingColour({plain[4 * i], plain[4 * i + 1], plain[4 * i + 2]})));
-
-    StitchStreams streams;
-    if (int code = expandStreams(vip, walk.records, attributes, xs, ys, streams); code < 0)
+    Design design;
+    if (int code = readVip(in.bytes, 0, in.name, design); code < 0)
         return code;
-    if (in.name.empty()) {
+    // Without a name the label is the time, in hexadecimal.
+    std::string source = in.name;
+    if (source.empty()) {
         char name[24];
         std::snprintf(name, sizeof name, "%08llX", static_cast<unsigned long long>(std::time(nullptr)));
-        walk.labelSource = name;
-    } else {
-        walk.labelSource = in.name;
+        source = name;
     }
-    walk.vipZeroJump = true;
-    walk.converter = "VIP2HUC";
-    walk.mailName = "vip2huc";
     Bytes huc;
-    int units = hucFromRecords(streams, walk, inPath, vip, huc);
+    const int units = designToHuc(design, hucLabel(source, -1, 0), "VIP2HUC", "vip2huc", inPath, in.bytes, huc);
     if (units < 0)
         return units;
-    int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
+    const int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
     return code < 0 ? code : units;
 }
 

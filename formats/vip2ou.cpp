@@ -1,6 +1,7 @@
-// vip2ou: a Pfaff VIP design as the design data of a 7570 card (pictures and stitch stream).
+// vip2ou: a Pfaff VIP design as the design data of a 7570 card (pictures and stitch stream),
+// written from the design the VIP reader gives.
 #include "formats/design_types.h"
-#include "formats/huc.h"
+#include "formats/husvip.h"
 #include "formats/pfaffcard.h"
 
 #include <algorithm>
@@ -9,27 +10,6 @@
 namespace vm::formats {
 
 namespace {
-
-struct Extents {
-    int minX = 0, minY = 0, maxX = 0, maxY = 0;
-};
-
-Extents extentsOf(const StitchList& list)
-{
-    Extents e;
-    bool first = true;
-    for (const StitchPoint& p : list) {
-        if (p.kind != StitchKind::Stitch && p.kind != StitchKind::Jump)
-            continue;
-        if (first) {
-            e = {p.x, p.y, p.x, p.y};
-            first = false;
-        }
-        e.minX = std::min(e.minX, p.x), e.maxX = std::max(e.maxX, p.x);
-        e.minY = std::min(e.minY, p.y), e.maxY = std::max(e.maxY, p.y);
-    }
-    return e;
-}
 
 // The stitches of one block (all blocks for -1), scaled by the design's larger side and
 // centred, as a 48 x 48 one-bit picture.
@@ -117,12 +97,15 @@ int vipToOu(ByteSpan vip, OuDesign& design)
     std::vector<int> numbers;
     if (!pfaffColoursOf(vip, numbers))
         return kWrongContent;
-    Bytes huc;
-    if (int code = vip2huc(nullptr, &huc, nullptr, nullptr, vip.data(), vip.size()); code < 0)
+    Design read;
+    if (int code = readVip(vip, 0, "", read); code < 0)
         return code;
-    StitchList list;
-    if (int code = hucStitches(huc, 0, list); code < 0)
-        return code;
+    // The card counts positions from the design's origin, the hoop centre.
+    StitchList list = read.stitches;
+    for (StitchPoint& p : list) {
+        p.x -= read.originX;
+        p.y -= read.originY;
+    }
 
     // A colour code carries the position of its block's first stitch, so the moves in front
     // of that stitch are left to it; a block without stitches leaves no trace.
@@ -133,8 +116,8 @@ int vipToOu(ByteSpan vip, OuDesign& design)
     for (const StitchPoint& p : list) {
         if (p.kind == StitchKind::Colour) {
             colourDue = true;
-        } else if (p.kind == StitchKind::Jump && !colourDue) {
-            stream.move(p);
+        } else if ((p.kind == StitchKind::Jump || p.kind == StitchKind::Trim) && !colourDue) {
+            stream.move(p);  // the stream has no trim: a trim's move is a move
         } else if (p.kind == StitchKind::Stitch) {
             ++stitches;
             if (colourDue) {
@@ -149,7 +132,7 @@ int vipToOu(ByteSpan vip, OuDesign& design)
     }
     Bytes codes = stream.end();
 
-    const Extents e = extentsOf(list);
+    const Extents e = extentsOf(list, Reach::Moved);
     design = OuDesign{};
     design.colours = std::max<int>(1, static_cast<int>(blocksWritten.size()));
     drawPicture(design.data, list, e, -1);

@@ -1,4 +1,4 @@
-// The XL stream walk, the EMD files of XL cards' streams and the XL1000 decompressor.
+// The XL stream walk and writer, the EMD files of XL cards' streams and the XL1000 decompressor.
 #include "formats/xlcard.h"
 
 #include "formats/cardformats.h"
@@ -11,6 +11,7 @@ namespace vm::formats {
 
 namespace {
 
+// The longest 80 80 move each way; the corner moves in front of a card's stream are cut at it.
 constexpr int kLongest = 127;
 
 // One step of a stream: a pair that sews, a move, a colour change, the end or a code that
@@ -86,27 +87,72 @@ std::optional<XlMeasure> measureXlStream(ByteSpan stream)
     }
 }
 
-StitchList xlStreamPoints(ByteSpan stream, int x0, int y0)
+std::size_t readXlStream(ByteSpan stream, StitchBuilder& out)
 {
-    StitchList points;
-    int x = x0, y = y0, colour = 0;
+    std::size_t blocks = 1;
     for (std::size_t pos = 0;;) {
         const XlUnit u = unitAt(stream, pos);
         if (u.size == 0 || u.kind == XlUnit::Kind::End)
-            break;
+            return blocks;
         pos += u.size;
-        if (u.kind == XlUnit::Kind::Colour) {
-            points.push_back({x, y, StitchKind::Colour, ++colour});
-        } else if (u.kind == XlUnit::Kind::Stitch || u.kind == XlUnit::Kind::Move) {
-            x += u.dx, y -= u.dy;
-            points.push_back({x, y, u.kind == XlUnit::Kind::Stitch ? StitchKind::Stitch : StitchKind::Jump, colour});
+        switch (u.kind) {
+        case XlUnit::Kind::Stitch: out.stitch(u.dx, -u.dy); break;
+        case XlUnit::Kind::Move: out.jump(u.dx, -u.dy); break;
+        case XlUnit::Kind::Colour:
+            out.colour();
+            ++blocks;
+            break;
+        case XlUnit::Kind::End:
+        case XlUnit::Kind::Code: break;
         }
     }
-    points.push_back({x, y, StitchKind::End, colour});
-    return points;
 }
 
-Bytes emdFromXlStream(ByteSpan stream, const XlMeasure& m)
+StitchList xlStreamPoints(ByteSpan stream, int x0, int y0)
+{
+    StitchBuilder points(x0, y0);
+    readXlStream(stream, points);
+    return points.take();
+}
+
+Bytes writeXlStream(const Design& design, const WriterLimits& limits, std::vector<std::size_t>* blocks)
+{
+    ByteWriter out;
+    auto pair = [&](int dx, int dy) {
+        out.u8(static_cast<unsigned>(dx) & 0xFF);
+        out.u8(static_cast<unsigned>(-dy) & 0xFF);
+    };
+    out.u8(kXlEscape);
+    out.u8(kXlOpening);
+    const std::vector<Record> records = planRecords(design.stitches, limits, design.originX, design.originY);
+    for (const Record& r : records) {
+        switch (r.kind) {
+        case Record::Kind::Stitch: pair(r.dx, r.dy); break;
+        case Record::Kind::Trim:  // the stream has no trim: its move is a move
+            if (r.dx == 0 && r.dy == 0)
+                break;
+            [[fallthrough]];
+        case Record::Kind::Jump:
+            out.u8(kXlEscape);
+            out.u8(kXlMove);
+            pair(r.dx, r.dy);
+            break;
+        case Record::Kind::Colour:
+            out.u8(kXlEscape);
+            out.u8(kXlColour);
+            break;
+        case Record::Kind::End:
+            out.u8(kXlEscape);
+            out.u8(kXlEnd);
+            break;
+        }
+    }
+    if (blocks)
+        *blocks = writtenBlocks(records);
+    return out.take();
+}
+
+Bytes emdHeader(const XlMeasure& m)
 {
     ByteWriter head;
     head.text("JEMD");
@@ -119,7 +165,12 @@ Bytes emdFromXlStream(ByteSpan stream, const XlMeasure& m)
     head.fill(26 - head.size(), 0);
     head.u16le(1);
     head.fill(kEmdHeader - head.size(), 0);
-    Bytes out = head.take();
+    return head.take();
+}
+
+Bytes emdFromXlStream(ByteSpan stream, const XlMeasure& m)
+{
+    Bytes out = emdHeader(m);
     const ByteSpan body = stream.first(std::min(m.length, stream.size()));
     const std::size_t first = std::min(m.firstUnit, body.size());
     out.insert(out.end(), body.begin(), body.begin() + static_cast<std::ptrdiff_t>(first));

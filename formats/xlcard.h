@@ -1,10 +1,13 @@
 // The Singer XL stitch stream as the XL100 and XL1000 cards hold it: its walk and measure, the
-// EMD file made of a stream read off a card, and the prefix-code decompressor of XL1000 cards.
-// The stream is the one of cardformats.h's EMD: pairs of signed bytes (dx, dy) with Y upward,
-// 80 80 dx dy a move, 80 2A a colour change, 80 FD the end, other 80 xx codes moving nothing.
+// stream of a design, the EMD file made of a stream read off a card, and the prefix-code
+// decompressor of XL1000 cards. The stream is the one of cardformats.h's EMD: pairs of signed
+// bytes (dx, dy) with Y upward, 80 80 dx dy a move, 80 2A a colour change, 80 FD the end, other
+// 80 xx codes moving nothing.
 #pragma once
 
 #include "formats/bytes.h"
+#include "formats/design.h"
+#include "formats/records.h"
 #include "formats/stitches.h"
 
 #include <array>
@@ -12,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vm::formats {
 
@@ -19,6 +23,7 @@ inline constexpr std::uint8_t kXlEscape = 0x80;
 inline constexpr std::uint8_t kXlMove = 0x80;
 inline constexpr std::uint8_t kXlColour = 0x2A;
 inline constexpr std::uint8_t kXlEnd = 0xFD;
+inline constexpr std::uint8_t kXlOpening = 0x7D;  // "}": the code a written stream opens with
 
 // What a walk of a stream from its first byte to its end word finds. Positions are in the
 // stream's own frame (Y upward) from where it starts, the start included in the extents.
@@ -33,9 +38,23 @@ struct XlMeasure {
 // The stream's measure, or nothing when it has no end word within `stream`.
 std::optional<XlMeasure> measureXlStream(ByteSpan stream);
 
+// The one walk over a stream: its pairs as stitches and its moves as jumps, in the design frame
+// (Y downward), into `out`, through its end word or as far as `stream` holds whole units. The
+// number of colour blocks read.
+std::size_t readXlStream(ByteSpan stream, StitchBuilder& out);
+
 // The stream as needle points in the HUC frame (Y downward) from (x0, y0), colour blocks
 // counted from 0, through its end word (or as far as `stream` goes).
 StitchList xlStreamPoints(ByteSpan stream, int x0 = 0, int y0 = 0);
+
+// A design's stream from its origin: the opening code 80 7D, the records `limits` allow (pairs
+// for stitches, 80 80 moves for jumps and trims, 80 2A between blocks), then the end word. The
+// design's block of each block written goes to *blocks when given.
+Bytes writeXlStream(const Design& design, const WriterLimits& limits, std::vector<std::size_t>* blocks = nullptr);
+
+// The 48-byte EMD header of a stream of this measure (layout in cardformats.h); the width,
+// height and colour count held to 16 bits.
+Bytes emdHeader(const XlMeasure& measure);
 
 // The EMD file of a card's stream: the 48-byte header (width and height as the largest
 // position minus the smallest, colour count, stitch count), the stream's first unit, then,

@@ -116,7 +116,7 @@ void streamPaths(ByteSpan image, CollHandle coll, std::uint32_t type, Converter 
     const DesignFormat* format = formatOfType(type);
     format->info(coll, "fuzz", image);
     StitchList list;
-    format->stitches(image, 0, list);
+    readStitches(*format, image, 0, list);
     Bytes pec;
     format->toPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size());
     if (type == kTypeVip) {
@@ -131,7 +131,7 @@ void rowPaths(ByteSpan image, CollHandle coll, std::uint32_t type)
     const DesignFormat* format = formatOfType(type);
     format->info(coll, "fuzz", image);
     StitchList list;
-    format->stitches(image, 0, list);
+    readStitches(*format, image, 0, list);
     Bytes pec;
     format->toPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size());
 }
@@ -207,7 +207,7 @@ bool stitchFilePaths(ByteSpan image, CollHandle coll, bool expToo)
         return false;
     }
     const DesignFormat* format = formatOfType(type);
-    format->stitches(image, 0, list);
+    readStitches(*format, image, 0, list);
     Bytes pec;
     format->toPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size());
     if (format->toHuc && format->toHuc(nullptr, &huc, nullptr, nullptr, image.data(), image.size()) >= 0) {
@@ -236,7 +236,7 @@ void otherStitchPaths(ByteSpan image, CollHandle coll, std::uint32_t type)
     const DesignFormat* format = formatOfType(type);
     format->info(coll, nullptr, image);
     StitchList list;
-    format->stitches(image, 0, list);
+    readStitches(*format, image, 0, list);
     Bytes pec, huc, out, back;
     format->toPec(nullptr, &pec, nullptr, nullptr, image.data(), image.size());
     if (any2huc(nullptr, &huc, nullptr, nullptr, image.data(), image.size(), type) >= 0 &&

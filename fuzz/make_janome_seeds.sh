@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 velmora="${1:-build/dev}/cli/velmora"
-corpus=../shared/corpus/synthetic
+corpus=tests/data/corpus/synthetic
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 designs=("$corpus/dst/p01_square_1color.dst" "$corpus/exp/p02_three_colors_jumps_trims.exp")

@@ -3,6 +3,7 @@
 // Design files on the command line (the file manager's "Open with") go to the write list the
 // way Linkvmii hands them over: to the program already running when there is one, which
 // takes them into its list and this one ends; else into this program's own list.
+#include "frame/design_dialogs.h"
 #include "frame/app.h"
 #include "gui/qtview.h"
 #include "link/linkvmii.h"
@@ -62,6 +63,7 @@ int main(int argc, char** argv)
         vm::frame::setScreenSize(screen->size().width(), screen->size().height());
     auto view = std::make_shared<vm::gui::QtView>();
     vm::dia::setView(view);
+    vm::frame::DesignDialogs designDialogs;  // the design code asks through the windows
     if (!designs.empty())
         vm::frame::setStartHook([designs](CollHandle shared) { vm::link::appendDesignFiles(shared, designs); });
     int code = vm::frame::runFrame(arguments);

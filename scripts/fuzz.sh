@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
-# and runs each over its seeds: the design corpus beside the checkout and fuzz/seeds.
+# and runs each over its seeds: the design corpus of the tests (tests/data/corpus) and fuzz/seeds.
 #   scripts/fuzz.sh [SECONDS]      default 30 seconds per target
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,12 +18,12 @@ cmake --build --preset fuzz -j2
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 seeds=(fuzz/seeds fuzz/seeds/stitchfiles)
-[ -d ../shared/corpus ] && seeds+=(../shared/corpus/synthetic/pes ../shared/corpus/synthetic/pes_v6
-                                  ../shared/corpus/synthetic/pec ../shared/corpus/real/pes ../shared/corpus/real/pec
-                                  ../shared/corpus/synthetic/xxx
-                                  ../shared/corpus/synthetic/dst ../shared/corpus/synthetic/exp
-                                  ../shared/corpus/synthetic/jef ../shared/corpus/synthetic/vp3
-                                  ../shared/corpus/synthetic/u01)
+seeds+=(tests/data/corpus/synthetic/pes tests/data/corpus/synthetic/pes_v6
+                                  tests/data/corpus/synthetic/pec tests/data/corpus/real/pes tests/data/corpus/real/pec
+                                  tests/data/corpus/synthetic/xxx
+                                  tests/data/corpus/synthetic/dst tests/data/corpus/synthetic/exp
+                                  tests/data/corpus/synthetic/jef tests/data/corpus/synthetic/vp3
+                                  tests/data/corpus/synthetic/u01)
 for target in formats_fuzz compress_fuzz process_brother_fuzz process_pfaff_fuzz process_viking_fuzz process_janome_fuzz process_artista_happy_fuzz process_xl_fuzz; do
   mkdir -p "$work/$target"
   target_seeds=("${seeds[@]}")

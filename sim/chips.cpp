@@ -39,7 +39,7 @@ constexpr TypeRow kTypes[] = {
     {"29F160", Memory::Flash, 0x200000, 0, "erase4h", "xrase4h", {"ws4h", "ls4h"}, {"xs4h", "ms4h"}},
     {"28F800", Memory::Flash, 0x100000, 0, "", "", {}, {}},
     {"28F160", Memory::Flash, 0x200000, 0, "", "", {}, {}},
-    {"SnS1", Memory::Sram, 0x18000, 0, "", "", {"wssd"}, {"wssd"}},
+    {"SnS1", Memory::Sram, 0x20000, 0, "", "", {"wssd"}, {"wssd"}},
     {"sram", Memory::Sram, 0x80000, 0, "", "", {"wssd"}, {"wssd"}},
     {"sram128", Memory::Sram, 0x20000, 0, "", "", {"wssd"}, {"wssd"}},
     {"sram1024", Memory::Sram, 0x100000, 0, "", "", {"wssd"}, {"wssd"}},

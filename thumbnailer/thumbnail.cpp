@@ -1,12 +1,11 @@
 #include "thumbnailer/thumbnail.h"
 
-#include "dia/headless.h"
+#include "formats/convert.h"
 #include "formats/preview.h"
 
 #include <QImage>
 #include <QSaveFile>
 
-#include <memory>
 
 namespace vm::thumbnailer {
 
@@ -14,16 +13,16 @@ std::string writeThumbnail(const std::string& designPath, const std::string& png
 {
     if (size < 1 || size > kMaxSize)
         return "the size must be 1 to " + std::to_string(kMaxSize);
-    // The makers may show a message about a bad design: no one is there to read it.
-    auto view = std::make_shared<dia::HeadlessView>();
-    dia::setView(view);
+    // No reporter is set: a question about a bad design gets its safe answer, and nothing waits.
     formats::Bytes bitmap;
+    formats::clearFailureReason();
     int code = formats::previewBitmap(bitmap, designPath);
-    dia::setView(nullptr);
     if (code == formats::kNoMaker)
         return designPath + " is not a design file this program reads";
-    if (code < 0 || bitmap.empty())
-        return designPath + " cannot be drawn (" + std::to_string(code) + ")";
+    if (code < 0 || bitmap.empty()) {
+        const std::string reason = formats::failureReason();
+        return designPath + " cannot be drawn: " + (reason.empty() ? "error " + std::to_string(code) : reason);
+    }
 
     QImage preview;
     if (!preview.loadFromData(bitmap.data(), static_cast<int>(bitmap.size()), "BMP"))

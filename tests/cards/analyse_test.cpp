@@ -77,6 +77,13 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"JanomeMakerText", {0x20000, 0xFF, {{0x1000, "JANOME SEWING MACHINE CO.,LTD."}}}, "=ProcessJanome8000Card", 0},
         DispatchCase{"HappyByName", {0x20000, 0xFF, {{0, "HAPPY"}}}, "=ProcessHappyCard", 0},
         DispatchCase{"HappyByMark", {0x20000, 0xFF, {{6, string("OG\0\0\xFA", 5)}}}, "=ProcessHappyCard", 0},
+        // The Scan 'n Sew card: the maker text at 0x1FB00 and a group list at 0x1F800 ended by
+        // 'c' within its first five places; the rule comes last of all.
+        DispatchCase{"ScanNSew", {0x20000, 0xFE, {{0x1F800, string("\xFF\xFF", 2) + "ccc"}, {0x1FB00, "JANOME SEWING MACHINE CO.,LTD."}}}, "=ProcessJanome8000Card", 0},
+        DispatchCase{"ScanNSewWithoutDesigns", {0x20000, 0xFE, {{0x1F800, string(30, 'c')}, {0x1FB00, "JANOME SEWING MACHINE CO.,LTD."}}}, "=ProcessJanome8000Card", 0},
+        DispatchCase{"ScanNSewMakerWithoutGroupList", {0x20000, 0xFE, {{0x1F800, string(5, '\xFF') + "c"}, {0x1FB00, "JANOME SEWING MACHINE CO.,LTD."}}}, "", -1},
+        DispatchCase{"ScanNSewGroupListWithoutMaker", {0x20000, 0xFE, {{0x1F800, "ccc"}, {0x1FB00, "JANOME SEWING MACHINE CO.,LTD"}}}, "", -1},
+        DispatchCase{"HappyBeforeScanNSew", {0x20000, 0xFE, {{0, "HAPPY"}, {0x1F800, "ccc"}, {0x1FB00, "JANOME SEWING MACHINE CO.,LTD."}}}, "=ProcessHappyCard", 0},
         // Offsets past a short image fail their rule instead of being read.
         DispatchCase{"ShortImage", {0x100, 0xFF, {{0x00, "x"}}}, "", -1},
         DispatchCase{"EmptyImage", {0, 0xFF, {}}, "", -1}),

@@ -3,6 +3,7 @@
 #include "cards/artista.h"
 #include "formats/cardformats.h"
 #include "formats/husvip.h"
+#include "formats/pec.h"
 #include "formats/needles.h"
 #include "tests/cards/family_cards.h"
 
@@ -184,31 +185,27 @@ TEST_F(ArtistaCards, DesignsComeBackAsBacAndPecWithTheirStitchesAndColours)
         const Bytes bac = readAll(root_ / "read" / (std::string(name) + ".bac"));
         ASSERT_FALSE(bac.empty());
         EXPECT_EQ(bac.size() % 252, 0u);
-        Bytes huc;
-        const int units = vm::formats::bac2huc(nullptr, &huc, nullptr, nullptr, bac.data(), bac.size());
-        ASSERT_GE(units, 0);
-        stitches += units;
-        vm::formats::StitchList got;
-        ASSERT_EQ(vm::formats::hucStitches(huc, 0, got), 0);
+        vm::formats::Design read;
+        ASSERT_EQ(vm::formats::readBac(bac, 0, "", read), 0);
+        for (const auto& p : read.stitches)
+            stitches += p.kind == vm::formats::StitchKind::Stitch;
         {
             SCOPED_TRACE("bac");
-            vm::formats::testing::expectSameNeedles(hucOf(files[i]), got);
+            vm::formats::Design original;
+            ASSERT_EQ(vm::formats::loadAndReadDesign(files[i], 0, original), 0);
+            vm::formats::testing::expectSameNeedleDowns(original, read);
         }
 
         // The PEC design beside it is the BAC's design as PEC, each colour block's thread the
         // PEC thread nearest to the card's colour.
         const Bytes pec = readAll(root_ / "read" / (std::string(name) + ".pec"));
-        Bytes made;
-        ASSERT_GE(vm::formats::huc2pec(nullptr, &made, nullptr, nullptr, huc.data(), huc.size()), 0);
-        ASSERT_EQ(pec.size(), made.size());
-        const std::size_t blocks = huc[0];
+        vm::formats::Design fromPec;
+        ASSERT_EQ(vm::formats::readPesOrPec(pec, 0, "", fromPec), 0);
+        vm::formats::testing::expectSameNeedleDowns(read, fromPec, vm::formats::testing::Placement::Moved);
+        const std::size_t blocks = vm::formats::colourBlocks(read.stitches);
         ASSERT_EQ(pec[8 + 48] + 1u, blocks);
-        for (std::size_t k = 0; k < blocks; ++k) {
-            const auto rgb = vm::formats::vikingColour(huc[vm::formats::kHucHeader + vm::formats::kHucEntry * k + 2]);
-            EXPECT_EQ(pec[57 + k], vm::formats::nearestPecIndex(rgb)) << "block " << k;
-            made[57 + k] = pec[57 + k];
-        }
-        EXPECT_EQ(pec, made);
+        for (std::size_t k = 0; k < blocks; ++k)
+            EXPECT_EQ(pec[57 + k], vm::formats::nearestPecIndex(vm::formats::threadOf(read, k).colour)) << "block " << k;
     }
     EXPECT_EQ(collGetNumeric(read_, "nStitches"), stitches);
     EXPECT_TRUE(view_->messages().empty()) << ::testing::PrintToString(texts());
@@ -267,31 +264,20 @@ TEST_F(ArtistaCards, AFileOfSeveralDesignsBecomesAFolderOfPecDesigns)
     ASSERT_EQ(extract("=ProcessArtista", image), 1);
     EXPECT_EQ(collGetNumeric(read_, "nPats"), 2);
     EXPECT_TRUE(fs::exists(root_ / "read" / "multi001.bac"));
+    // Where each design's needle comes down, from its start (Y upward in the file).
     const std::vector<std::vector<std::pair<int, int>>> want = {{{10, 0}, {10, -10}, {20, -10}}, {{5, -5}, {0, -10}}};
     for (std::size_t i = 0; i < want.size(); ++i) {
         const Bytes pec = readAll(root_ / "read" / "multi001" / ("00" + std::to_string(i + 1) + ".pec"));
         ASSERT_FALSE(pec.empty()) << i;
-        Bytes huc;
-        ASSERT_GE(vm::formats::pec2huc(nullptr, &huc, nullptr, nullptr, pec.data(), pec.size(), 0, 1, 1), 0);
-        vm::formats::StitchList list;
-        ASSERT_EQ(vm::formats::hucStitches(huc, 0, list), 0);
+        vm::formats::Design read;
+        ASSERT_EQ(vm::formats::readPesOrPec(pec, 0, "", read), 0);
         std::vector<std::pair<int, int>> got;
-        for (const auto& p : list)
+        for (const auto& p : read.stitches)
             if (p.kind == vm::formats::StitchKind::Stitch)
-                got.emplace_back(p.x - list.front().x, p.y - list.front().y);
-        // Relative to the first needle point, which the PEC design starts at.
-        std::vector<std::pair<int, int>> expected = {{0, 0}};
-        for (auto [x, y] : want[i])
-            expected.emplace_back(x, y);
-        EXPECT_EQ(got, expected) << i;
+                got.emplace_back(p.x - read.originX, p.y - read.originY);
+        EXPECT_EQ(got, want[i]) << i;
     }
-    long units = 0;
-    for (const Bytes& design : vm::formats::splitBacDesigns(bac)) {
-        Bytes huc;
-        units += vm::formats::bac2huc(nullptr, &huc, nullptr, nullptr, design.data(), design.size());
-    }
-    EXPECT_GT(units, 0);
-    EXPECT_EQ(collGetNumeric(read_, "nStitches"), units);
+    EXPECT_EQ(collGetNumeric(read_, "nStitches"), 5);  // every needle-down, and nothing more
 }
 
 TEST_F(ArtistaCards, HostileNamesLoopsAndCountsStayInsideTheReadFolder)

@@ -3,8 +3,10 @@
 // pseudo-terminal, read back with the read job.
 #include "box/comm.h"
 #include "cards/card_box.h"
+#include "cards/cardread.h"
 #include "cards/cardwrite.h"
 #include "cards/compile29f040.h"
+#include "cards/identify.h"
 #include "formats/pec.h"
 #include "platform/text.h"
 
@@ -193,6 +195,37 @@ TEST(CommandTables, EraseOf28F020ProgramsZerosIntoTheUpperHalfFirst)
     Bytes sram;
     jobCommands(WriteAction::Erase, "sram2048", false, false, 0, false, 0, sram);
     EXPECT_EQ(sram, Bytes(0x200000, 0xFF));
+}
+
+// The whole card by chip type as identification, the read job and the write job see it:
+// the card size, the read buffer, the bytes the read rows ask for, and the bytes the write
+// rows program when the image is the card's size.
+TEST(CardSize, OneWholeCardForIdentificationReadAndWrite)
+{
+    struct Row {
+        const char* type;
+        std::int64_t make;
+        std::size_t bytes;
+    };
+    for (const Row& row : {Row{"SnS1", 99, 0x20000}, Row{"sram128", 0, 0x20000}, Row{"29C010", 0, 0x20000},
+                           Row{"28F020", 0, 0x40000}, Row{"29F040", 0, 0x80000}}) {
+        SCOPED_TRACE(row.type);
+        EXPECT_EQ(cardSizeForType(row.type), row.bytes);
+        EXPECT_EQ(readImageSize(row.type), row.bytes);
+        EXPECT_EQ(readRows(row.type, ReadMode::Raw8, false).size() * 256 * 256, row.bytes);
+        Bytes image(row.bytes, 0x11);
+        std::vector<Command> table = jobCommands(WriteAction::Write, row.type, false, false, row.make, false,
+                                                 cardSizeForType(row.type), image);
+        std::size_t programmed = 0, end = 0;
+        for (const Command& command : table)
+            if (auto write = parseWriteRow(command.line)) {
+                const int count = std::stoi(command.count);
+                programmed += static_cast<std::size_t>(count) * kChunkSize;
+                end = std::max(end, chunkAddress(*write, count - 1) + kChunkSize);
+            }
+        EXPECT_EQ(programmed, row.bytes);
+        EXPECT_EQ(end, row.bytes);
+    }
 }
 
 TEST(EraseReply, OkInAnyCasePassesOtherWordsShowTheReply)
@@ -507,6 +540,37 @@ TEST_F(CardWrite, SramIsWrittenWhole)
     EXPECT_TRUE(sent("erase").empty());
     Bytes held = card();
     EXPECT_TRUE(std::equal(built.begin(), built.end(), held.begin()));
+}
+
+// A Scan 'n Sew card in the Janome slot, holding an older card's bytes, is written with
+// corpus designs: the builder's whole image reaches the card, the read job takes all of it
+// back, and the analysis splits the designs off it.
+TEST_F(CardWrite, ScanNSewCardIsWrittenWholeAndItsDesignsComeBack)
+{
+    ::setenv("VELMORA_DATA_DIR", VELMORA_SOURCE_DATA_DIR, 1);  // the colour-number glyphs
+    collSetNumeric(coll_, "Make", 99);
+    setFiles({corpus() / "synthetic/dst/p01_square_1color.dst", corpus() / "synthetic/exp/p02_three_colors_jumps_trims.exp"});
+    startBox("SnS1", [](vm::sim::BoxConfig& config) { config.slot = vm::sim::Slot::Janome; }, randomImage(0x20000, 11));
+    ASSERT_TRUE(write());
+    EXPECT_EQ(messageTexts(), (std::vector<std::string>{text(116) + text(113), text(136)}));
+    EXPECT_EQ(item("Type"), "SnS1");
+    EXPECT_TRUE(sent("erase").empty());
+    Bytes built = builtImage("=JanomeSnS1");
+    ASSERT_EQ(built.size(), 0x20000u);
+    EXPECT_EQ(writes("wssd").back(), "wssd 01 ff 80");
+
+    collSetNumeric(coll_, "Debug", 1);  // the read keeps the image it took as "card.tmp"
+    ASSERT_TRUE(press("ReadCard"));
+    Bytes read = fileBytes(root_ / "read" / "card.tmp");
+    ASSERT_EQ(read.size(), 0x20000u);
+    EXPECT_TRUE(read == built) << "first difference at 0x" << std::hex
+                               << (std::mismatch(read.begin(), read.end(), built.begin()).first - read.begin());
+    EXPECT_EQ(item(vm::box::kStatusItem, caller_).rfind("2 designs, ", 0), 0u) << item(vm::box::kStatusItem, caller_);
+    for (const char* name : {"card-001.jef", "card-001.sew", "card-002.jef", "card-002.sew"})
+        EXPECT_TRUE(fs::exists(root_ / "read" / name)) << name;
+    Bytes held = card();
+    ASSERT_EQ(held.size(), 0x20000u);
+    EXPECT_TRUE(held == built);
 }
 
 // A dump of 0x12345 bytes: segment 0 whole, segment 1 to page 0x23. Only the chunks that

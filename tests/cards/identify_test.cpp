@@ -89,7 +89,7 @@ TEST(CardSize, ByChipType)
         std::size_t size;
     };
     for (const Row& row : {Row{"29F080", 0x100000}, Row{"sram", 0x80000}, Row{"SRAM", 0x80000}, Row{"29F160", 0x200000},
-                           Row{"29F320", 0x400000}, Row{"29c010", 0x20000}, Row{"28F020", 0x40000}, Row{"SnS1", 0x18000},
+                           Row{"29F320", 0x400000}, Row{"29c010", 0x20000}, Row{"28F020", 0x40000}, Row{"SnS1", 0x20000},
                            Row{"128 K", 0}, Row{"unknown", 0}, Row{"", 0}})
         EXPECT_EQ(cardSizeForType(row.type), row.size) << row.type;
 }

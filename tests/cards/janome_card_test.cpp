@@ -2,7 +2,10 @@
 // images by the builder procedures (chosen by family, as the write flow chooses them), the
 // images are recognised and taken off again by the card dispatch, and the JEF and SEW files
 // that come off are compared with the SEW designs the builders were given.
+#include "box/handler.h"
+#include "box/jobs.h"
 #include "cards/carddata.h"
+#include "cards/cardread.h"
 #include "cards/compile29f040.h"
 #include "cards/janome.h"
 #include "cards/janome8000.h"
@@ -33,6 +36,17 @@
 #include <tuple>
 #include <vector>
 
+namespace vm::formats::testing {
+// Readable events in the failure messages.
+void PrintTo(const CorpusEvent& e, std::ostream* out)
+{
+    if (e.change)
+        *out << "change";
+    else
+        *out << "(" << e.x << "," << e.y << ")";
+}
+}  // namespace vm::formats::testing
+
 namespace fs = std::filesystem;
 using namespace vm::cards;
 using vm::formats::ByteSpan;
@@ -57,10 +71,10 @@ std::vector<CorpusEvent> eventsOf(ByteSpan file, std::uint32_t type)
 {
     const vm::formats::DesignFormat* format = vm::formats::formatOfType(type);
     vm::formats::StitchList list;
-    EXPECT_TRUE(format && format->stitches);
-    if (!format || !format->stitches)
+    EXPECT_TRUE(format && format->read);
+    if (!format || !format->read)
         return {};
-    EXPECT_EQ(format->stitches(file, 0, list), 0);
+    EXPECT_EQ(readStitches(*format, file, 0, list), 0);
     return vm::formats::testing::ourEvents(list);
 }
 
@@ -907,12 +921,12 @@ void Mc10kCard::checkWithMtools(const Volume& volume, const std::vector<VolumeFi
 
 // ---- Scan 'n Sew ----------------------------------------------------------------------------------
 
-// The card is built by JanomeSnS1 as the write flow runs it on an "SnS1" card. No dispatch
-// rule takes such an image, and the 8000 reader takes the grouped layout only when the
-// control word at 0x211A leads to five words 0x4000, which the card does not carry: the test
-// adds those (and zeros at the start, so that the dispatch chooses the 8000 reader). Then the
-// grouped path reads every design back from the card's group list, pattern tables and design
-// records: stitches equal, colours as the records keep them (0x65 for numbers from 13 on).
+// The card is built by JanomeSnS1 as the write flow runs it on an "SnS1" card. The test then
+// gives it the marks of a Janome 8000 card in the grouped layout (zeros at the start, the
+// control word at 0x211A leading to five words 0x4000), so that the 8000 card's own rules
+// choose the grouped path. It reads every design back from the card's group list, pattern
+// tables and design records: stitches equal, colours as the records keep them (0x65 for
+// numbers from 13 on).
 TEST_F(JanomeCards, ScanNSewReadBackThroughTheGroupedLayout)
 {
     std::vector<Expected> designs = pool(4, 8000, true);
@@ -975,6 +989,90 @@ TEST_F(JanomeCards, ScanNSewReadBackThroughTheGroupedLayout)
             colours.push_back(number >= 13 ? 0x65 : number);
         EXPECT_EQ(jefColours(jef), colours);
     }
+}
+
+// Needle-downs and colour changes moved so that the first needle-down is at (0, 0): a
+// card keeps a design where its machine starts, not where the design file had it.
+std::vector<CorpusEvent> fromFirstNeedleDown(std::vector<CorpusEvent> events)
+{
+    auto first = std::find_if(events.begin(), events.end(), [](const CorpusEvent& e) { return !e.change; });
+    if (first == events.end())
+        return events;
+    const int x = first->x, y = first->y;
+    for (CorpusEvent& e : events)
+        if (!e.change) {
+            e.x -= x;
+            e.y -= y;
+        }
+    return events;
+}
+
+// Corpus designs of three formats are built into an SnS1 image by JanomeSnS1 and the image
+// file is split as `CardSplit` splits one: one JEF and one SEW per design, in list order,
+// each with the needle-downs and colour changes of the design file through its own reader
+// and the colour numbers of its SEW conversion.
+TEST_F(JanomeCards, ScanNSewImageSplitsBackIntoItsDesigns)
+{
+    const char* const table[] = {"synthetic/dst/p01_square_1color.dst", "synthetic/exp/p02_three_colors_jumps_trims.exp",
+                                 "synthetic/jef/p07_negative_coords.jef"};
+    const fs::path corpus = VELMORA_CORPUS_DIR;
+    TableHandle rows = tableCreate(1, 0);
+    for (const char* file : table) {
+        const std::string path = (corpus / file).string();
+        tableAddRow(rows, path.c_str(), path.size() + 1);
+    }
+    collSetTable(dialog_, "PESTable", rows);
+    tableDestroy(rows);
+    collSetString(dialog_, "Type", "SnS1");
+    collSetNumeric(dialog_, "Make", 99);
+    ASSERT_EQ(_diaDoProcedureEx(0, "=JanomeSnS1", 1, "", 0, dialog_), 1) << ::testing::PrintToString(messageTexts());
+    std::unique_ptr<CardBuffer> buffer = takeCardBuffer(dialog_);
+    ASSERT_TRUE(buffer);
+    ASSERT_EQ(buffer->bytes.size(), 0x20000u);
+
+    const fs::path image = root_ / "tmp" / "sns.crd", folder = root_ / "read" / "sns-split";
+    writeAll(image, buffer->bytes);
+    fs::create_directories(folder);
+    collSetString(read_, "ReadDirectory", folder.c_str());
+    ASSERT_EQ(splitCardImage(0, image, dialog_, read_), 1) << ::testing::PrintToString(messageTexts());
+    EXPECT_TRUE(view_->messages().empty()) << ::testing::PrintToString(messageTexts());
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder))
+        found.push_back(entry.path().filename().string());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"card-001.jef", "card-001.sew", "card-002.jef", "card-002.sew",
+                                               "card-003.jef", "card-003.sew"}));
+
+    long stitches = 0;
+    for (std::size_t i = 0; i < std::size(table); ++i) {
+        const fs::path file = corpus / table[i];
+        SCOPED_TRACE(file.filename().string());
+        const std::uint32_t type = vm::formats::typeFromExtension(file.string());
+        ASSERT_NE(type, 0u);
+        const std::vector<CorpusEvent> expected = fromFirstNeedleDown(eventsOf(readAll(file), type));
+        ASSERT_FALSE(expected.empty());
+        // The colour numbers come from the design's SEW conversion, as the builder takes them.
+        SewDesign given;
+        std::size_t size = 0;
+        ASSERT_GE(vm::formats::any2sew(nullptr, &given.sew, &size, file.c_str(), nullptr, 0, dialog_), 1);
+        measureSewDesign(given);
+
+        Bytes jef = readAll(cardFile(folder, i + 1, "jef"));
+        Bytes sew = readAll(cardFile(folder, i + 1, "sew"));
+        ASSERT_GT(jef.size(), 116u);
+        ASSERT_GT(sew.size(), vm::formats::kSewStream);
+        EXPECT_EQ(fromFirstNeedleDown(eventsOf(jef, vm::formats::kTypeJef)), expected);
+        EXPECT_EQ(fromFirstNeedleDown(eventsOf(sew, vm::formats::kTypeSew)), expected);
+        std::vector<int> colours;
+        for (int number : given.colourNumbers)
+            colours.push_back(number >= 13 ? 0x65 : number);
+        EXPECT_EQ(jefColours(jef), colours);
+        EXPECT_EQ(sewColours(sew), colours);
+        EXPECT_EQ(colours.size(), 1 + static_cast<std::size_t>(std::count_if(expected.begin(), expected.end(),
+                                                                             [](const CorpusEvent& e) { return e.change; })));
+        stitches += static_cast<long>(vm::formats::u32leAt(jef, 28)) - 8;  // the JEF counts the lead-in too
+    }
+    EXPECT_EQ(vm::box::stringItem(dialog_, vm::box::kStatusItem), "3 designs, " + std::to_string(stitches) + " stitches");
 }
 
 TEST_F(JanomeCards, ScanNSewRefusals)

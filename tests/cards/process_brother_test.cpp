@@ -137,10 +137,10 @@ StitchList expectedStitches(const TestDesign& d)
     return list;
 }
 
-// The stitches the card counts: the opening jump and every move.
+// The stitches the card counts: its needle-downs, every move (the opening jump sews nothing).
 long stitchCount(const TestDesign& d)
 {
-    return 1 + static_cast<long>(std::count_if(d.moves.begin(), d.moves.end(), [](auto m) { return m != kChange; }));
+    return static_cast<long>(std::count_if(d.moves.begin(), d.moves.end(), [](auto m) { return m != kChange; }));
 }
 
 // Design k: a few short stitches, a long one, a colour change, two more.
@@ -691,8 +691,9 @@ TEST_F(BrotherCard, TheTwentyFourthDesignReadsA00AShort)
 {
     // Designs 23 and 24 hold the same bytes from E + 0x11 (behind the opening jump):
     // A0 0A 00 05 06 FF FF.
-    //   design 23: (A0 0A, 00) (05, 06) FF       -> 2 stitches, L ends at the first FF
-    //   design 24: (A0, 0A) (00, 05) (06, FF) FF -> 3 stitches, L ends at the second FF
+    //   design 23: (A0 0A, 00) (05, 06) FF       -> 2 records, L ends at the first FF
+    //   design 24: (A0, 0A) (00, 05) (06, FF) FF -> 3 records, L ends at the second FF
+    // A record opening with A0 carries the trim flag: it sews nothing.
     std::vector<TestDesign> designs(24, sampleDesign(0));
     CardWriter card = builderCard(designs);
     const std::vector<std::uint8_t> odd = {0, 0, 0, 0, 0xF0, 200, 0, 150, 0, 0xE0, 1, 0xB0, 1, 0x90, 0, 0x90, 0,
@@ -703,7 +704,7 @@ TEST_F(BrotherCard, TheTwentyFourthDesignReadsA00AShort)
         card.pointer(kList + 3 * i, at);
     }
     ASSERT_EQ(process(card), 1);
-    EXPECT_EQ(collGetNumeric(coll_, "nStitches"), 22 * stitchCount(sampleDesign(0)) + (1 + 2) + (1 + 3));
+    EXPECT_EQ(collGetNumeric(coll_, "nStitches"), 22 * stitchCount(sampleDesign(0)) + 1 + 2);
     EXPECT_EQ(vm::formats::u24leAt(readFile(file(23)), 8 + 514), 19u + 7);  // E + 4 to the first FF
     EXPECT_EQ(vm::formats::u24leAt(readFile(file(24)), 8 + 514), 20u + 7);
 }

@@ -164,8 +164,7 @@ TEST_F(CardCommandLine, ImageBuildsBrotherCardsFromCorpusDesigns)
 }
 
 // The Janome families: an image of each, split back into its design files; the machine data
-// files taken from the 9000 and 8000 images. The Scan 'n Sew image is built, but no card
-// family rule recognises it, so split takes nothing off it.
+// files taken from the 9000 and 8000 images.
 TEST_F(CardCommandLine, JanomeImagesSplitBackAndGiveTheirDataFiles)
 {
     const fs::path corpus = VELMORA_CORPUS_DIR;
@@ -181,7 +180,7 @@ TEST_F(CardCommandLine, JanomeImagesSplitBackAndGiveTheirDataFiles)
         {"janome9000", "29F040", 0x80000, {"card-001.jef", "card-001.sew", "card-002.jef", "card-002.sew", "card-clr"}},
         {"janome8000", "29F040", 0x20000, {"card-001.jef", "card-001.sew", "card-002.jef", "card-002.sew"}},
         {"mc10000", "29F800", 0x100000, {"e001.ptn", "e002.ptn", "index.inf"}},
-        {"sns", "SnS1", 0x20000, {}},
+        {"sns", "SnS1", 0x20000, {"card-001.jef", "card-001.sew", "card-002.jef", "card-002.sew"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.make);

@@ -123,7 +123,7 @@ TEST(MimePackage, EveryFormatThatIsReadHasAGlob)
     const std::set<std::string> leftOut{"dat", "pcd", "phd"};
     int formats = 0;
     for (const DesignFormat& format : designFormats()) {
-        if (!format.stitches)
+        if (!format.read)
             continue;  // refused formats are not offered
         ++formats;
         for (std::string_view ext : format.extensions) {
@@ -141,7 +141,7 @@ TEST(MimePackage, EveryFormatThatIsReadHasAGlob)
     EXPECT_GT(formats, 20);
     // No glob for a format the program refuses.
     for (const DesignFormat& format : designFormats()) {
-        if (format.stitches)
+        if (format.read)
             continue;
         for (std::string_view ext : format.extensions) {
             EXPECT_FALSE(typeOfGlob.count(lower(std::string(ext)))) << ext;

@@ -100,14 +100,14 @@ TEST_F(Charts, TwoPesDesignsOfThreeColoursGiveSixItems)
     EXPECT_EQ(readColours(coll_, "any.pes", image), 6);
 }
 
-TEST_F(Charts, DstColoursComeFromItsCompanionElseThePecPaletteFromIndexOne)
+TEST_F(Charts, DstColoursComeFromItsCompanionExactlyElseThePecPaletteFromIndexOne)
 {
     fs::path dst = dir_ / "plain.dst";
     writeFile(dst, twoColourDst());
     EXPECT_EQ(readColours(coll_, dst.c_str()), 2);
     EXPECT_EQ(colourItems(coll_), (std::vector<std::uint32_t>{paletteRef(1), paletteRef(2)}));
 
-    // A companion ".rgb": each entry is replaced by the nearest PEC thread.
+    // A companion ".rgb": its colours are the design's, exactly, whether or not they are PEC threads.
     clearColours(coll_);
     const PecThread& white = pecPalette()[9];
     const PecThread& violet = pecPalette()[10];
@@ -115,7 +115,9 @@ TEST_F(Charts, DstColoursComeFromItsCompanionElseThePecPaletteFromIndexOne)
                        char(violet.b), 0};
     writeFile(dir_ / "plain.rgb", rgb);
     EXPECT_EQ(readColours(coll_, dst.c_str()), 2);
-    EXPECT_EQ(colourItems(coll_), (std::vector<std::uint32_t>{paletteRef(9), paletteRef(10)}));
+    EXPECT_EQ(colourItems(coll_),
+              (std::vector<std::uint32_t>{colourRef({static_cast<std::uint8_t>(white.r + 1), white.g, white.b}),
+                                          paletteRef(10)}));
 }
 
 TEST_F(Charts, AnUnreadableDesignGivesTheLoadersCodeAndNoItems)
@@ -194,7 +196,8 @@ TEST_F(Charts, TheVp3LineFormLoadsAndABadLineEndsTheLoading)
 TEST_F(Charts, APesChartIsThePaletteRecordOfEachBlockStoredAsOneBlock)
 {
     fs::path pec = dir_ / "rose.pec";
-    writeFile(pec, makePec({5, 9, 5}, 20, 20, {0x0A, 0x0A, 0xFE, 0xB0, 0x02, 0x0A, 0xFE, 0xB0, 0x01, 0x0A, 0xFF}));
+    writeFile(pec, makePec({5, 9, 5}, 20, 20,
+                           {0x0A, 0x0A, 0xFE, 0xB0, 0x02, 0x0A, 0x0A, 0xFE, 0xB0, 0x01, 0x0A, 0x0A, 0xFF}));
     ASSERT_EQ(any2tch(nullptr, nullptr, nullptr, pec.c_str(), nullptr, 0), 4);
     ChartTable loaded;
     ASSERT_EQ(loadChart(loaded, (dir_ / "rose.tch").string()), 4);

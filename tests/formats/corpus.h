@@ -1,4 +1,4 @@
-// The shared corpus beside the checkout: its design files and the stitch lists the
+// The design corpus of the tests (tests/data/corpus): its design files and the stitch lists the
 // independent library decoded from them, and the comparison of ours with theirs.
 #pragma once
 

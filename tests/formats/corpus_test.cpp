@@ -41,7 +41,7 @@ void expectAgreesWithTheIndependentDecoding(const std::vector<fs::path>& designs
         const DesignFormat* format = formatOfType(type);
         ASSERT_NE(format, nullptr);
         StitchList list;
-        ASSERT_EQ(format->stitches(bytes, 0, list), 0);
+        ASSERT_EQ(readStitches(*format, bytes, 0, list), 0);
         vm::formats::testing::expectAgreesWithCorpus(path, list);
     }
 }

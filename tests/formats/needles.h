@@ -2,12 +2,15 @@
 // must keep them.
 #pragma once
 
+#include "formats/design.h"
 #include "formats/stitches.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <tuple>
+#include <vector>
 
 namespace vm::formats::testing {
 
@@ -71,6 +74,37 @@ inline void expectSameNeedles(const StitchList& wantList, const StitchList& gotL
     }
     for (; i < want.size(); ++i)
         ASSERT_NE(want[i].kind, StitchKind::Stitch) << "stitch " << i << " missing";
+}
+
+// Strictly: the copy comes down exactly where the original does, in order, each position
+// counted from its design's origin (or, for a format that places a design in its hoop, moved
+// by one constant offset), and changes colour between the same needle-downs.
+enum class Placement { Kept, Moved };
+inline void expectSameNeedleDowns(const Design& want, const Design& got, Placement placement = Placement::Kept)
+{
+    auto events = [](const Design& d) {
+        std::vector<std::tuple<bool, int, int>> out;
+        for (const StitchPoint& p : d.stitches) {
+            if (p.kind == StitchKind::Stitch)
+                out.emplace_back(false, p.x - d.originX, p.y - d.originY);
+            else if (p.kind == StitchKind::Colour && !out.empty())
+                out.emplace_back(true, 0, 0);
+        }
+        while (!out.empty() && std::get<0>(out.back()))
+            out.pop_back();  // a change with nothing after it opens no block
+        return out;
+    };
+    const auto a = events(want);
+    auto b = events(got);
+    ASSERT_EQ(a.size(), b.size()) << "needle-downs and changes: " << a.size() << " became " << b.size();
+    if (placement == Placement::Moved && !a.empty()) {
+        const int dx = std::get<1>(a.front()) - std::get<1>(b.front()), dy = std::get<2>(a.front()) - std::get<2>(b.front());
+        for (auto& [change, x, y] : b)
+            if (!change)
+                x += dx, y += dy;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i)
+        ASSERT_EQ(a[i], b[i]) << "at " << i;
 }
 
 }  // namespace vm::formats::testing

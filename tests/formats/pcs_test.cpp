@@ -323,7 +323,7 @@ TEST(PcmToPcs, TheLoaderMakesPcmContentInAPcsFilePcs)
     ASSERT_EQ(loadDesign((dir / "proper.pcm").c_str(), &loaded, &size, kTypeDetect, &detected), 0);
     ASSERT_EQ(detected, kTypePcm);
     list.clear();
-    ASSERT_EQ(formatOfType(kTypePcm)->stitches(loaded, 0, list), 0);
+    ASSERT_EQ(readStitches(*formatOfType(kTypePcm), loaded, 0, list), 0);
     EXPECT_EQ(list.front(), (StitchPoint{20, 10, StitchKind::Stitch, 0}));
 }
 

@@ -92,7 +92,7 @@ TEST(PecInfo, TheOpeningB001IsNoStopButAMiddleChangeIs)
     EXPECT_EQ(coll["endx"], 15);
     EXPECT_EQ(coll["endy"], 7);
     EXPECT_EQ(coll["maxx"], 5);  // extents: 15 - 10
-    EXPECT_EQ(coll["width"], 200);
+    EXPECT_EQ(coll["width"], 5);  // the stitches' size, not the size fields' 200
 }
 
 TEST(PecInfo, LetterCOnA100mmDesignStartsTwoSectionsDown)
@@ -102,7 +102,7 @@ TEST(PecInfo, LetterCOnA100mmDesignStartsTwoSectionsDown)
     ASSERT_EQ(positionLetter(ByteSpan(pec).subspan(8)), 3);
     ASSERT_EQ(pesOrPecInfo(coll, "c.pec", pec), 0);
     EXPECT_EQ(coll["starty"], 720 + 10);
-    EXPECT_EQ(coll["height"], 1000 + 720);
+    EXPECT_EQ(coll["height"], 0);  // one needle-down: no size, whatever the hoop
 }
 
 TEST(PecInfo, SeveralDesignsOfAPesCountAsOneWithStopsBetween)
@@ -116,8 +116,8 @@ TEST(PecInfo, SeveralDesignsOfAPesCountAsOneWithStopsBetween)
     EXPECT_EQ(coll["Multi"], 1);
     EXPECT_EQ(coll["stops"], 1);    // the second design's first colour
     EXPECT_EQ(coll["changes"], 0);  // the same colour
-    EXPECT_EQ(coll["height"], 1000 + 720);  // 100 mm hoop, several positions
-    EXPECT_EQ(coll["endy"], 360);           // B starts one section down
+    EXPECT_EQ(coll["height"], 350);  // B sews one section (360) down, 10 above A's stitch
+    EXPECT_EQ(coll["endy"], 360);    // B starts one section down
     char name[64];
     collGetString(coll, "name102", name, sizeof name);
     EXPECT_STREQ(name, "/d/two.pes,1");
@@ -224,10 +224,11 @@ TEST_P(PecToPesVersion, ChoosesTheVersionByTheSize)
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, PecToPesVersion,
-    ::testing::Values(VersionCase{1200, 1700, "#PES0001", false}, VersionCase{1700, 1200, "#PES0001", true},
+    // The first version whose hoop holds the design upright; turned only when none does.
+    ::testing::Values(VersionCase{1200, 1700, "#PES0001", false}, VersionCase{1700, 1200, "#PES0060", false},
                       VersionCase{900, 900, "#PES0001", false}, VersionCase{1500, 2500, "#PES0040", false},
-                      VersionCase{2500, 1500, "#PES0040", true}, VersionCase{1700, 2900, "#PES0060", false},
-                      VersionCase{2900, 1700, "#PES0060", true}, VersionCase{2900, 1900, "#PES0055", false},
+                      VersionCase{2500, 1500, "#PES0055", false}, VersionCase{1700, 2900, "#PES0060", false},
+                      VersionCase{2900, 1700, "#PES0055", false}, VersionCase{2900, 1900, "#PES0055", false},
                       VersionCase{1900, 2900, "#PES0055", true}, VersionCase{3100, 1000, nullptr, false},
                       VersionCase{2100, 2100, nullptr, false}),
     [](const auto& info) { return std::to_string(info.param.width) + "x" + std::to_string(info.param.height); });

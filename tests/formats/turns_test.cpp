@@ -31,13 +31,13 @@ Bytes readFile(const fs::path& path)
 }
 
 // Every corpus design the program reads, as HUC.
-struct Design {
+struct TurnedDesign {
     std::string name;
     Bytes bytes;  // HUC or a PEC file image
 };
-std::vector<Design> corpusHucs()
+std::vector<TurnedDesign> corpusHucs()
 {
-    std::vector<Design> designs;
+    std::vector<TurnedDesign> designs;
     for (const fs::path& source : vm::formats::testing::corpusDesigns({".pes", ".pec", ".dst", ".exp", ".jef"})) {
         Bytes huc;
         if (any2huc(nullptr, &huc, nullptr, source.c_str(), nullptr, 0, kTypeDetect) >= 0)
@@ -47,12 +47,12 @@ std::vector<Design> corpusHucs()
 }
 
 // Every corpus design as a PEC file image: the PEC files as they are, the others through HUC.
-std::vector<Design> pecImagesOfCorpus()
+std::vector<TurnedDesign> pecImagesOfCorpus()
 {
-    std::vector<Design> designs;
+    std::vector<TurnedDesign> designs;
     for (const fs::path& source : vm::formats::testing::corpusDesigns({".pec"}))
         designs.push_back({fs::relative(source, VELMORA_CORPUS_DIR).string(), readFile(source)});
-    for (Design& d : corpusHucs()) {
+    for (TurnedDesign& d : corpusHucs()) {
         Bytes pec;
         if (huc2pec(nullptr, &pec, nullptr, nullptr, d.bytes.data(), d.bytes.size()) >= 0)
             designs.push_back({d.name + " (HUC)", std::move(pec)});
@@ -128,7 +128,7 @@ TEST(HucQuarterTurn, EveryCorpusDesignTurnsPointByPointAndFourTurnsGiveTheOrigin
 {
     auto designs = corpusHucs();
     ASSERT_GE(designs.size(), 60u);
-    for (const Design& d : designs) {
+    for (const TurnedDesign& d : designs) {
         SCOPED_TRACE(d.name);
         Bytes once;
         ASSERT_GE(turnHuc(d.bytes, once), 0);
@@ -154,28 +154,34 @@ TEST(HucQuarterTurn, EveryCorpusDesignTurnsPointByPointAndFourTurnsGiveTheOrigin
     }
 }
 
-TEST(HucQuarterTurn, MovesWithNoPositiveCounterpartAreSplitOnTheirLine)
+TEST(HucQuarterTurn, MovesWithNoPositiveCounterpartStayWhereTheyGo)
 {
-    // One block of colour 3: unit (5, -128), long move (10, -32768), a marker; 6 units.
+    // One block of colour 3: the opening (0, 0), a stitch (5, -128), a long move (10, -30000),
+    // a marker; 1 + 1 + 4 + 1 units. Turned, -128 has no 8-bit positive: the stitch becomes a
+    // jump and a needle-down at its end; the long move turns as it is; the marker moves nothing.
     Bytes huc(kHucHeader, 0);
     huc[0] = 1;
     huc[1] = 0xC4;
     huc[2] = 0x40;
-    huc[28] = 6;
-    for (std::uint8_t b : {0x00, 0x06, 0x03, 0x00, 0x00, 0x00, 0x00})
+    huc[28] = 7;
+    for (std::uint8_t b : {0x00, 0x07, 0x03, 0x00, 0x00, 0x00, 0x00})
         huc.push_back(b);
-    for (std::uint8_t b : {0x05, 0x80, 0x80, 0x01, 0x00, 0x0A, 0x80, 0x00, 0x80, 0x02, 0x80, 0x03})
+    for (std::uint8_t b : {0x00, 0x00, 0x05, 0x80, 0x80, 0x01, 0x00, 0x0A, 0x8A, 0xD0, 0x80, 0x02, 0x80, 0x03})
         huc.push_back(b);
     Bytes turned;
-    ASSERT_EQ(turnHuc(huc, turned), 2 + 2 * 4 + 1);  // two units, two long moves, the marker
-    EXPECT_EQ(u16beAt(turned, kHucHeader), 11);
+    ASSERT_EQ(turnHuc(huc, turned), 4 + 1 + 4);
+    EXPECT_EQ(u16beAt(turned, kHucHeader), 9);
     EXPECT_EQ(turned[kHucHeader + 2], 3);
     StitchList after = hucList(turned);
-    ASSERT_EQ(after.size(), 5u);
-    EXPECT_EQ(after[0], (StitchPoint{64, 2, StitchKind::Stitch, 0}));
+    ASSERT_EQ(after.size(), 4u);
+    EXPECT_EQ(after[0], (StitchPoint{128, 5, StitchKind::Jump, 0}));
     EXPECT_EQ(after[1], (StitchPoint{128, 5, StitchKind::Stitch, 0}));
-    EXPECT_EQ(after[2], (StitchPoint{128 + 16384, 10, StitchKind::Jump, 0}));
-    EXPECT_EQ(after[3], (StitchPoint{128 + 32768, 15, StitchKind::Jump, 0}));
+    EXPECT_EQ(after[2], (StitchPoint{128 + 30000, 15, StitchKind::Jump, 0}));
+    // A design that would reach beyond what HUC holds once turned is refused.
+    Bytes far = huc;
+    far[far.size() - 6] = 0x80;  // the long move's Y becomes -32768: +32768 turned
+    far[far.size() - 5] = 0x00;
+    EXPECT_EQ(turnHuc(far, turned), kWrongContent);
     // A file whose block runs past its end is refused, not read beyond it.
     Bytes cut(huc.begin(), huc.end() - 3);
     EXPECT_EQ(turnHuc(cut, turned), kWrongContent);
@@ -185,7 +191,7 @@ TEST(PecTurnsAndMirrors, FourTurnsAndTwoMirrorsGiveTheOriginal)
 {
     auto designs = pecImagesOfCorpus();
     ASSERT_GE(designs.size(), 60u);
-    for (const Design& d : designs) {
+    for (const TurnedDesign& d : designs) {
         SCOPED_TRACE(d.name);
         const StitchList original = pecList(d.bytes);
         const PecGeometry g = pecGeometry(ByteSpan(d.bytes).subspan(8));
@@ -223,7 +229,7 @@ TEST(PecSize, DoublingThenHalvingGivesTheOriginalAndHalvingRoundsEachPosition)
     auto designs = pecImagesOfCorpus();
     ASSERT_GE(designs.size(), 60u);
     auto half = [](int v) { return v >= 0 ? (v + 1) / 2 : -((-v + 1) / 2); };
-    for (const Design& d : designs) {
+    for (const TurnedDesign& d : designs) {
         SCOPED_TRACE(d.name);
         const StitchList original = pecList(d.bytes);
         const PecGeometry g = pecGeometry(ByteSpan(d.bytes).subspan(8));

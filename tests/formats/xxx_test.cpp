@@ -83,7 +83,7 @@ TEST(XxxCorpus, EveryDesignAgreesWithTheIndependentDecodingAndColours)
         ASSERT_EQ(loadDesign(path.c_str(), &bytes, &size, kTypeDetect, &type), 0);
         ASSERT_EQ(type, kTypeXxx);
         StitchList list;
-        ASSERT_EQ(formatOfType(type)->stitches(bytes, 0, list), 0);
+        ASSERT_EQ(readStitches(*formatOfType(type), bytes, 0, list), 0);
         expectAgreesWithCorpus(path, list);
         XxxDesign xxx;
         ASSERT_EQ(readXxx(bytes, xxx), 0);

@@ -306,7 +306,7 @@ INSTANTIATE_TEST_SUITE_P(Cards, Mirror,
                                            MirrorCase{"sram", 0x080000, 0x000000}, MirrorCase{"sram2048", 0x100000, 0x100000},
                                            MirrorCase{"29C010", 0x020000, 0x000000}, MirrorCase{"rom256", 0x040000, 0x000000},
                                            MirrorCase{"28F010", 0x100000, 0x000000}, MirrorCase{"28F010", 0x0A0000, -1},
-                                           MirrorCase{"SnS1", 0x018000, -1}, MirrorCase{"SnS1", 0x020000, 0x000000}));
+                                           MirrorCase{"SnS1", 0x01F800, 0x01F800}, MirrorCase{"SnS1", 0x020000, 0x000000}));
 
 // --- Programming ------------------------------------------------------------------------------------
 

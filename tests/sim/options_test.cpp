@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ChipCase{"sram", "SRAM", "7261", "id0", Memory::Sram, 0x80000},
                       ChipCase{"ram128", "sram128", "7261", "id0", Memory::Sram, 0x20000},
                       ChipCase{"sram2048", "sram2048", "7261", "id0", Memory::Sram, 0x200000},
-                      ChipCase{"SnS1", "SnS1", "7373", "id0", Memory::Sram, 0x18000},
+                      ChipCase{"SnS1", "SnS1", "7373", "id0", Memory::Sram, 0x20000},
                       ChipCase{"rom1024", "rom1024", "", "", Memory::Rom, 0x100000}));
 
 TEST(ChipNames, TwiceListedIdentifierFollowsTheBusWidth)

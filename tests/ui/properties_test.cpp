@@ -57,7 +57,7 @@ protected:
 TEST_F(Properties, StepsThroughTheListAndNextOnTheLastRowDoesNothing)
 {
     writeAll(root_ / "read" / "a.pec", vm::formats::testing::makePec({1, 2}, 20, 20, {0x0A, 0x0A, 0xFE, 0xB0, 0x02, 0x0A, 0xFF}));
-    writeAll(root_ / "read" / "b.pec", vm::formats::testing::makePec({5}, 30, 30, {0x0A, 0x0A, 0x0A, 0xFF}));
+    writeAll(root_ / "read" / "b.pec", vm::formats::testing::makePec({5}, 30, 30, {0x0A, 0x0A, 0x14, 0x14, 0xFF}));
     inProperties(0, [&](vm::dia::Dialog& d) {
         Shown first = shown(d);
         EXPECT_EQ(first.filename, (root_ / "read" / "a.pec").string());
@@ -69,7 +69,7 @@ TEST_F(Properties, StepsThroughTheListAndNextOnTheLastRowDoesNothing)
         press(d, "Next");
         Shown second = shown(d);
         EXPECT_EQ(second.filename, (root_ / "read" / "b.pec").string());
-        EXPECT_EQ(second.width, "30");
+        EXPECT_EQ(second.width, "20");  // where its stitches go, not the size fields' 30
         EXPECT_TRUE(second.colour1.empty());  // the colours of the first design are gone
         // The eight design places are blanked, then the information names the design again.
         CollHandle props = vm::box::dialogColl(d.control(-1));
@@ -224,8 +224,8 @@ TEST_F(Properties, TheSewingAreaOfAPesAndTheColourChartOfAnXxx)
     std::ifstream in(pes, std::ios::binary);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::size_t block = vm::formats::u32leAt(bytes, 8);
-    EXPECT_EQ(vm::formats::u16leAt(bytes, block + vm::formats::kPecWidth), 20u);  // the design's extent
-    EXPECT_EQ(vm::formats::u16leAt(bytes, block + vm::formats::kPecHeight), 20u);
+    EXPECT_EQ(vm::formats::u16leAt(bytes, block + vm::formats::kPecWidth), 10u);  // where the needle comes down
+    EXPECT_EQ(vm::formats::u16leAt(bytes, block + vm::formats::kPecHeight), 10u);
     std::ifstream page(root_ / "read" / "b.htm");
     std::string html((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
     EXPECT_NE(html.find("bgcolor=\"#"), std::string::npos);
