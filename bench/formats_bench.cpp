@@ -1,5 +1,7 @@
 // Designs per second through PES -> PEC -> HUC -> PEC over the PES files of the corpus, and
-// stitches per second from DST and JEF to PES.
+// stitches per second from DST to PES, PES to DST and JEF to PES.
+#include "coll/coll.h"
+#include "formats/design.h"
 #include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/pec.h"
@@ -58,54 +60,59 @@ void PesToPecToHucToPec(benchmark::State& state)
 }
 BENCHMARK(PesToPecToHucToPec)->Unit(benchmark::kMillisecond);
 
-// Stitches per second from a stitch file to PES through the format table's route to PEC and
-// pec2pes, as `velmora convert` and the card writers go; the stitches counted are those the
-// PEC holds.
-void StitchFileToPes(benchmark::State& state, std::string_view extension, std::uint32_t type)
+// Stitches per second from one format to another through the writer's converter, as
+// `velmora convert` goes, without the files: the source read into a design, checked, written.
+// The stitches counted are the source's needle-downs.
+void Conversion(benchmark::State& state, std::string_view from, std::uint32_t type, std::string_view to)
 {
-    const DesignFormat* format = formatOfType(type);
-    if (!format || !format->toPec) {
-        state.SkipWithError("no way to PEC");
+    const FormatWriter* writer = writerForExtension(to);
+    if (!writer || !writer->convert) {
+        state.SkipWithError("no writer");
         return;
     }
-    // The designs PES can hold: a DST is centred on twice its larger extents, and the long
-    // moves of some corpus designs make that larger than the largest PES hoop.
+    CollHandle coll = collOpen("bench");
+    collSetNumeric(coll, "DesignType", type);
+    auto convert = [&](const Bytes& design, Bytes& out) {
+        std::size_t size = 0;
+        return writer->convert(nullptr, &out, &size, nullptr, design.data(), design.size(), coll) >= 0;
+    };
+    // The designs the target holds (some corpus designs are larger than any PES hoop).
     std::vector<Bytes> designs;
     std::int64_t perPass = 0;
-    for (Bytes& design : corpusFiles(extension)) {
-        Bytes pec, pes;
-        StitchList list;
-        if (format->toPec(nullptr, &pec, nullptr, nullptr, design.data(), design.size()) < 0 ||
-            pec2pes(nullptr, &pes, nullptr, "bench.pec", pec.data(), pec.size()) < 0 ||
-            pesOrPecStitches(pec, 0, list) < 0)
+    for (Bytes& file : corpusFiles(from)) {
+        Design design;
+        Bytes out;
+        if (readDesign(file, type, 0, "", design) < 0 || !convert(file, out))
             continue;
-        for (const auto& p : list)
+        for (const auto& p : design.stitches)
             perPass += p.kind == StitchKind::Stitch;
-        designs.push_back(std::move(design));
+        designs.push_back(std::move(file));
     }
     if (designs.empty()) {
+        collClose(coll);
         state.SkipWithError("no such files in the corpus");
         return;
     }
-    Bytes pec, pes;
+    Bytes out;
     std::int64_t stitches = 0;
     for (auto _ : state) {
         for (const Bytes& design : designs) {
-            if (format->toPec(nullptr, &pec, nullptr, nullptr, design.data(), design.size()) < 0 ||
-                pec2pes(nullptr, &pes, nullptr, "bench.pec", pec.data(), pec.size()) < 0) {
+            if (!convert(design, out)) {
                 state.SkipWithError("a corpus design failed to convert");
-                return;
+                break;
             }
-            benchmark::DoNotOptimize(pes.data());
+            benchmark::DoNotOptimize(out.data());
         }
         stitches += perPass;
     }
+    collClose(coll);
     state.counters["stitches/s"] = benchmark::Counter(static_cast<double>(stitches), benchmark::Counter::kIsRate);
     state.counters["designs"] = static_cast<double>(designs.size());
     state.counters["stitches"] = static_cast<double>(perPass);
 }
-BENCHMARK_CAPTURE(StitchFileToPes, DstToPes, ".dst", kTypeDst)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(StitchFileToPes, JefToPes, ".jef", kTypeJef)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Conversion, DstToPes, ".dst", kTypeDst, "pes")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Conversion, PesToDst, ".pes", kTypePes, "dst")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Conversion, JefToPes, ".jef", kTypeJef, "pes")->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -193,6 +193,7 @@ WorkFiles::~WorkFiles()
 int prepareDesign(platform::WindowHandle window, CollHandle dialog, const std::string& path, int row,
                   WorkFiles& work, std::string& prepared)
 {
+    formats::clearFailureReason();  // a refusal below names only this design's cause
     Bytes file;
     std::size_t at = 0;
     bool isPes = platform::equalsNoCase(formats::extensionOf(path), "pes");
@@ -335,7 +336,7 @@ bool loadBrotherDesigns(platform::WindowHandle window, CollHandle dialog, WorkFi
         if (code == kHoopRefused)
             return false;  // the hoop check has asked
         if (code != kPrepared)
-            return refuseDesign(window, 103, path);
+            return refuseDesign(window, 103, path, formats::failureReason());
         Bytes file;
         if (!readFile(prepared, file))
             return refuseDesign(window, 101, path);

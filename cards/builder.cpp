@@ -16,11 +16,19 @@ std::vector<std::string> designTablePaths(CollHandle dialog)
     return box::tableRows(dialog, "PESTable");
 }
 
-bool refuseDesign(platform::WindowHandle window, int message, const std::string& path)
+bool refuseDesign(platform::WindowHandle window, int message, const std::string& path, const std::string& reason)
 {
     const unsigned style = message == 129 ? MB_ICONSTOP : MB_ICONINFORMATION;
     std::string text = dia::loadString(message).value_or("");
-    if (!text.empty() && text.find("%s") == std::string::npos) {
+    if (!reason.empty() && !text.empty()) {
+        // The converter's own words say what is wrong with the design, on a line below.
+        if (const std::size_t at = text.find("%s"); at != std::string::npos)
+            text.replace(at, 2, path);
+        else
+            text += "\n" + path;
+        text += "\n" + reason;
+        _diaDoMessage(window, style, "", text.c_str());
+    } else if (!text.empty() && text.find("%s") == std::string::npos) {
         // A text that cannot name the design (183 also serves callers without one): the
         // design goes on a line of its own, so that the user knows which one was refused.
         text += "\n" + path;

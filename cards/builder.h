@@ -18,7 +18,8 @@ std::vector<std::string> designTablePaths(CollHandle dialog);
 
 // Message `message` (101, 103, 129, ...) naming the design: through the text's "%s", or on a
 // line of its own when the text has none. False, so that the build stops.
-bool refuseDesign(platform::WindowHandle window, int message, const std::string& path);
+bool refuseDesign(platform::WindowHandle window, int message, const std::string& path,
+                  const std::string& reason = {});
 
 // Every file must open (else 101) and be a design of a type the card takes (else 103); EMB
 // and ART files are taken by their names. False when the build stops.

@@ -274,7 +274,7 @@ bool convertedWell(platform::WindowHandle window, int result, const std::string&
     if (result >= 1)
         return true;
     if (result != formats::kDoesNotFit)  // a refusal at the hoop check has been answered
-        refuseDesign(window, 103, path);
+        refuseDesign(window, 103, path, formats::failureReason());
     return false;
 }
 

@@ -14,6 +14,7 @@
 #include "formats/huc.h"
 #include "formats/husvip.h"
 #include "formats/mail.h"
+#include "formats/pcs.h"
 #include "frame/fileopen.h"
 
 #include <algorithm>
@@ -302,7 +303,9 @@ bool cardRecords(ByteSpan image, std::size_t start, std::size_t end, std::vector
                 int colour = s[pos + 6];
                 if (colour >= 0x30 && colour != '!' && colour != '&')
                     colour -= 0x30;
+                // The colour code places the block's first needle-down: a move there, then the stitch.
                 out.push_back({x, y, 3, colour});
+                out.push_back({x, y, 2, 0});
                 out.push_back({x, y, 0, 0});
             }
             pos += length;
@@ -338,6 +341,13 @@ void putRecord(formats::ByteWriter& out, int colour, long first, long second, in
     out.u16le(static_cast<unsigned>(second) & 0xFFFF);
     out.u8(second < 0 ? 0xFF : 0x00);
     out.u8(static_cast<unsigned>(kind));
+}
+
+// A position in 0.1 mm as PCS holds it: 1/256 of a sixth of a millimetre, rounded half away.
+long pcsFixed(long tenths)
+{
+    const long scaled = tenths * 768;  // tenths * 6 * 256 / 10 = tenths * 768 / 5
+    return scaled >= 0 ? (scaled + 2) / 5 : -((-scaled + 2) / 5);
 }
 
 class Walk7570 {
@@ -442,10 +452,18 @@ int Walk7570::design(int group, long number, std::size_t tableEntry)
         out.raw(colours);
         out.u16le(0);
         for (const CardRecord& c : list) {
-            const long first = (((ty - c.y) + tz) * 6) / 10 + (oy * 6) / 10;
-            const long second = ((cx - c.x) * 6) / 10 + (ox * 6) / 10;
-            putRecord(out, c.kind == 3 ? c.colour : 0, first, second, c.kind);
-            records += c.kind != 3;
+            if (c.kind == 3) {
+                const long first = (((ty - c.y) + tz) * 6) / 10 + (oy * 6) / 10;
+                const long second = ((cx - c.x) * 6) / 10 + (ox * 6) / 10;
+                putRecord(out, c.colour, first, second, 3);
+                continue;
+            }
+            // Positions with their fraction byte, so that every 0.1 mm position reads back as it
+            // was, and moves marked 4 as PCS readers know them (a 2 would be sewn).
+            formats::putPcsPosition(out, pcsFixed((ty - c.y) + tz + oy));
+            formats::putPcsPosition(out, pcsFixed((cx - c.x) + ox));
+            out.u8(c.kind == 2 ? 4 : 0);
+            ++records;
             stitches += c.kind == 0;
         }
         out.fill(13, 0);

@@ -18,7 +18,7 @@ struct Refusal {
 // several threads at once; the messages converters show go to the view in use.
 std::optional<Refusal> convertDesign(const std::string& in, const std::string& out, const std::string& hoop);
 
-// The extensions the converters write, lower case.
+// The extensions the format table's writers write, lower case, in the table's order.
 const std::vector<std::string>& convertTargets();
 
 struct BatchOptions {

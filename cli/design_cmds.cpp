@@ -267,7 +267,10 @@ void addDesignCommands(CLI::App& app, int& exitCode)
     CLI::App* convertCmd = app.add_subcommand(
         "convert", "convert a design by the output's extension (IN OUT), or many with --to FORMAT FILES...");
     convertCmd->add_option("files", options->files, "IN OUT, or with --to the designs to convert")->required();
-    convertCmd->add_option("--to", options->to, "convert every file to this format (pec, pes, huc, vip, shv, dst, exp, sew, jef, tap)");
+    std::string targets;
+    for (const std::string& target : vm::cli::convertTargets())
+        targets += (targets.empty() ? "" : ", ") + target;
+    convertCmd->add_option("--to", options->to, "convert every file to this format (" + targets + ")");
     convertCmd->add_option("--out", options->outDir, "with --to: the folder for the outputs (beside each input when absent)");
     convertCmd->add_option("--jobs", options->jobs, "with --to: designs converted at once (0: one per processor)")
         ->check(CLI::NonNegativeNumber);

@@ -29,7 +29,14 @@ namespace {
 constexpr std::size_t kLargestDesign = 256u << 20;  // more than any machine can sew
 
 CheckResult pass(std::uint32_t type) { return {type, 0}; }
-CheckResult failWith(std::uint32_t error) { return {0, error}; }
+CheckResult failWith(std::uint32_t error, std::string detail = {}) { return {0, error, std::move(detail)}; }
+
+// A file that ends before the byte `needed`: what it is, and where it ends.
+CheckResult truncated(ByteSpan b, std::string_view what, std::size_t needed)
+{
+    return failWith(kErrOffset, "truncated: the " + std::string(what) + " ends at byte " + spacedNumber(b.size()) +
+                                    " of " + spacedNumber(needed));
+}
 
 CheckResult checkPes(ByteSpan b)
 {
@@ -37,14 +44,15 @@ CheckResult checkPes(ByteSpan b)
         return failWith(kErrNotPes);
     std::size_t block = u32leAt(b, 8) & 0x3FFFFF;
     if (!fits(b.size(), block, 2))
-        return failWith(kErrOffset);
+        return failWith(kErrOffset, "truncated: the PES file ends at byte " + spacedNumber(b.size()) +
+                                        ", before its PEC block at byte " + spacedNumber(block));
     if (!startsWith(b, "LA", block))
         return failWith(kErrNoLabel);
     if (!fits(b.size(), block, 517))
-        return failWith(kErrOffset);
+        return truncated(b, "PEC block", block + 517);
     std::size_t thumbnails = block + 512 + u24leAt(b, block + 514);
     if (thumbnails > b.size())
-        return failWith(kErrOffset);
+        return truncated(b, "PEC block", thumbnails);
     return pass(kTypePes);
 }
 
@@ -55,9 +63,9 @@ CheckResult checkPec(ByteSpan b)
     if (!startsWith(b, "LA", 8))
         return failWith(kErrNoLabel);
     if (b.size() < 525)
-        return failWith(kErrOffset);
+        return truncated(b, "PEC header", 525);
     if (520 + std::size_t{u24leAt(b, 522)} > b.size())
-        return failWith(kErrOffset);
+        return truncated(b, "PEC block", 520 + std::size_t{u24leAt(b, 522)});
     return pass(kTypePec);
 }
 
@@ -274,23 +282,23 @@ const DesignFormat kFormats[] = {
     {kTypePec, "PEC", kPecExt, checkPec, pesOrPecInfo, readPesOrPec, pecCopy, pecToHuc, nullptr,
      {writePecFile, "pec", kPecLimits, any2pec}},
     {kTypeHus, "HUS", kHusExt, checkHus, infoThroughDesign<kTypeHus>, readHus,
-     pecThroughHuc<hus2huc, kTypeHus>, hus2huc},
+     pecThroughDesign<kTypeHus>, hus2huc},
     {kTypeHuc, "HUC", kHucExt, checkHuc, infoThroughDesign<kTypeHuc>, readHuc, huc2pec, hucAsHuc, nullptr,
      {writeHucFile, "huc", kHucLimits, anyToHucFile}},
     {kTypeSew, "SEW", kSewExt, checkSew, infoThroughDesign<kTypeSew>, readJanome,
-     pecThroughHuc<jan2huc, kTypeSew>, jan2huc, nullptr, {writeSewFile, "sew", kSewLimits, any2sew}},
+     pecThroughDesign<kTypeSew>, jan2huc, nullptr, {writeSewFile, "sew", kSewLimits, any2sew}},
     {kTypeDst, "DST", kDstExt, checkDst, infoThroughDesign<kTypeDst>, readDst, dst2pec, nullptr,
      nullptr, {writeDstFile, "dst", kDstLimits, any2dst}},
     {kTypeExp, "EXP", kExpExt, checkExp, infoThroughDesign<kTypeExp>, readExp,
-     pecThroughHuc<exp2huc, kTypeExp>, exp2huc, nullptr, {writeExpFile, "exp", kExpLimits, any2exp}},
+     pecThroughDesign<kTypeExp>, exp2huc, nullptr, {writeExpFile, "exp", kExpLimits, any2exp}},
     {kTypePcs, "PCS", kPcsExt, checkPcs, pcsInfo, designFromStitches<pcsStitches, kTypePcs>, pcs2pec, nullptr},
-    {kTypeXxx, "XXX", kXxxExt, checkXxx, infoThroughDesign<kTypeXxx>, designFromStitches<xxxStitches, kTypeXxx>,
-     pecThroughHuc<xxx2huc, kTypeXxx>, xxx2huc},
+    {kTypeXxx, "XXX", kXxxExt, checkXxx, infoThroughDesign<kTypeXxx>, readXxxDesign,
+     pecThroughDesign<kTypeXxx>, xxx2huc},
     {kTypeShv, "SHV", kShvExt, checkShv, infoThroughDesign<kTypeShv>, readShv,
-     pecThroughHuc<shv2huc, kTypeShv>, shv2huc, nullptr, {writeShvFile, "shv", kShvLimits, any2shv}},
+     pecThroughDesign<kTypeShv>, shv2huc, nullptr, {writeShvFile, "shv", kShvLimits, any2shv}},
     {kTypePhc, "PHC", kPhcExt, checkPhc, infoThroughDesign<kTypePhc>, designThroughPec<phc2pec>, phc2pec, nullptr},
     {kTypeJef, "JEF", kJefExt, checkJef, infoThroughDesign<kTypeJef>, readJanome,
-     pecThroughHuc<jan2huc, kTypeJef>, jan2huc, nullptr, {writeJefFile, "jef", kJefLimits, any2sew}},
+     pecThroughDesign<kTypeJef>, jan2huc, nullptr, {writeJefFile, "jef", kJefLimits, any2sew}},
     {kTypePcm, "PCM", kPcmExt, checkPcm, pcmInfo, designFromStitches<pcmStitches, kTypePcm>, pcmToPec, nullptr,
      pcm2pcs},
     {kTypeDsb, "DSB", kDsbExt, checkDsb, infoThroughDesign<kTypeDsb>, readDsb, dsb2pec, nullptr},
@@ -299,11 +307,11 @@ const DesignFormat kFormats[] = {
     {kTypeDat, "DAT", kDatExt, checkDat, infoThroughDesign<kTypeDat>, readDat,
      barToPec<kTypeDat>, nullptr},
     {kTypeVip, "VIP", kVipExt, checkVip, infoThroughDesign<kTypeVip>, readVip,
-     pecThroughHuc<vip2huc, kTypeVip>, vip2huc, nullptr, {writeVipFile, "vip", kVipLimits, any2vip}},
+     pecThroughDesign<kTypeVip>, vip2huc, nullptr, {writeVipFile, "vip", kVipLimits, any2vip}},
     {kTypeBac, "BAC", kBacExt, checkBac, infoThroughDesign<kTypeBac>, readBac,
-     pecThroughHuc<bac2huc, kTypeBac>, bac2huc, nullptr, {writeBacFile, "bac", kBacLimits, any2bac}},
+     pecThroughDesign<kTypeBac>, bac2huc, nullptr, {writeBacFile, "bac", kBacLimits, any2bac}},
     {kTypeEmd, "EMD", kEmdExt, checkEmd, infoThroughDesign<kTypeEmd>, readEmd,
-     pecThroughHuc<emdToHuc, kTypeEmd>, emdToHuc, nullptr, {writeEmdFile, "emd", kEmdLimits, any2emd}},
+     pecThroughDesign<kTypeEmd>, emdToHuc, nullptr, {writeEmdFile, "emd", kEmdLimits, any2emd}},
     {kTypePsf, "PSF", kPsfExt, checkPsf, nullptr, nullptr, nullptr, nullptr},
     {kTypePcd, "PCD", kPcdExt, checkPcd, pcsInfo, designFromStitches<pcsStitches, kTypePcd>, pcs2pec, nullptr},
     {kTypePcq, "PCQ", kPcqExt, checkPcq, pcsInfo, designFromStitches<pcsStitches, kTypePcq>, pcs2pec, nullptr},
@@ -311,10 +319,10 @@ const DesignFormat kFormats[] = {
     {kTypeTap, "TAP", kTapExt, checkTap, infoThroughDesign<kTypeTap>, readTap, tap2pec, nullptr,
      nullptr, {writeTapFile, "tap", kDstLimits, any2tap}},
     {kTypeEpl, "EPL", kEplExt, checkEpl, infoThroughDesign<kTypeEpl>, readEpl,
-     pecThroughHuc<epl2huc, kTypeEpl>, epl2huc, nullptr, {writeEplFile, "epl", kEplLimits, any2epl}},
+     pecThroughDesign<kTypeEpl>, epl2huc, nullptr, {writeEplFile, "epl", kEplLimits, any2epl}},
     {kTypeDsz, "DSZ", kDszExt, checkDsz, infoThroughDesign<kTypeDsz>, readDsz, dsz2pec, nullptr},
-    {kTypeVp3, "VP3", kVp3Ext, checkVp3, infoThroughDesign<kTypeVp3>, designFromStitches<vp3Stitches, kTypeVp3>,
-     pecThroughHuc<vp32huc, kTypeVp3>, vp32huc},
+    {kTypeVp3, "VP3", kVp3Ext, checkVp3, infoThroughDesign<kTypeVp3>, readVp3Design,
+     pecThroughDesign<kTypeVp3>, vp32huc},
     {kTypeUxx, "Uxx", {}, checkUxx, infoThroughDesign<kTypeUxx>, readUxx, uxx2pec, nullptr},
     {kTypeTmp, "TMP", kTmpExt, checkTmp, nullptr, nullptr, nullptr, nullptr},
 };
@@ -344,10 +352,16 @@ std::string artExport(const std::string& path)
     return exported;
 }
 
-int failLoad(std::uint32_t error, Bytes* buffer, std::size_t* size, std::uint32_t* detected)
+int failLoad(std::uint32_t error, Bytes* buffer, std::size_t* size, std::uint32_t* detected,
+             const std::string& detail = {})
 {
-    if (failureReason().empty())
+    if (!detail.empty()) {
+        char code[24];
+        std::snprintf(code, sizeof code, " (error 0x%08X)", error);
+        setFailureReason(detail + code);
+    } else if (failureReason().empty()) {
         setFailureReason(loadFailureText(error));
+    }
     if (buffer)
         Bytes().swap(*buffer);
     if (size)
@@ -495,7 +509,7 @@ int loadDesign(const char* path, Bytes* buffer, std::size_t* size, std::uint32_t
         return failLoad(error, buffer, size, detected);
     CheckResult found = checkContent(bytes, type);
     if (!found.type)
-        return failLoad(found.error, buffer, size, detected);
+        return failLoad(found.error, buffer, size, detected, found.detail);
     if (type == kTypePcs && found.type == kTypePcm) {
         // A PCS that holds PCM content is made PCS by the PCM row's converter.
         const DesignFormat* pcm = formatOfType(kTypePcm);

@@ -22,6 +22,14 @@ int failBecause(int code, std::string reason)
     return code;
 }
 
+std::string spacedNumber(std::size_t n)
+{
+    std::string digits = std::to_string(n);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, 1, ' ');
+    return digits;
+}
+
 int takeInput(ConverterInput& in, const char* inPath, const std::uint8_t* input, std::size_t inputSize,
               std::uint32_t type)
 {

@@ -41,6 +41,8 @@ std::string failureReason();
 void clearFailureReason();
 // Sets the reason and gives `code`, for `return failBecause(kWrongContent, "...")`.
 int failBecause(int code, std::string reason);
+// A byte offset or count for a reason, its thousands set apart: "12 345".
+std::string spacedNumber(std::size_t n);
 
 // Takes the buffer when there is one, else loads the path as `type`. 0 or kLoadFailed.
 int takeInput(ConverterInput& in, const char* inPath, const std::uint8_t* input, std::size_t inputSize,

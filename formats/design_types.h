@@ -85,6 +85,7 @@ enum LoadError : std::uint32_t {
 struct CheckResult {
     std::uint32_t type = 0;
     std::uint32_t error = 0;
+    std::string detail;  // where the check found it wrong, when it can say more than the error
 };
 using ContentCheck = CheckResult (*)(ByteSpan bytes);
 

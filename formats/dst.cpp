@@ -4,6 +4,7 @@
 #include "formats/design_types.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
@@ -24,6 +25,19 @@ constexpr BitMove kDstBits[3][8] = {
     {{3, 0}, {-3, 0}, {27, 0}, {-27, 0}, {0, -27}, {0, 27}, {0, -3}, {0, 3}},
     {{0, 0}, {0, 0}, {81, 0}, {-81, 0}, {0, -81}, {0, 81}, {0, 0}, {0, 0}},
 };
+
+// The move each value of each record byte stands for: the sums of its bits' moves.
+constexpr auto kDstByteMoves = [] {
+    std::array<std::array<BitMove, 256>, 3> table{};
+    for (int b = 0; b < 3; ++b)
+        for (int value = 0; value < 256; ++value)
+            for (int bit = 0; bit < 8; ++bit)
+                if (value & (1 << bit)) {
+                    table[b][value].dx += kDstBits[b][bit].dx;
+                    table[b][value].dy += kDstBits[b][bit].dy;
+                }
+    return table;
+}();
 
 // The number behind a three-character key in the header lines; 0 when absent. Kept within
 // what a PEC block can hold.
@@ -117,15 +131,8 @@ TajimaRecord decodeDstRecord(const std::uint8_t* r)
         return {TajimaRecord::Kind::Invalid};
     if ((flags & 0xF3) == 0xF3)
         return {TajimaRecord::Kind::End};
-    int dx = 0, upward = 0;
-    for (int b = 0; b < 3; ++b)
-        for (int bit = 0; bit < 8; ++bit)
-            if (r[b] & (1 << bit)) {
-                dx += kDstBits[b][bit].dx;
-                upward += kDstBits[b][bit].dy;
-            }
-    record.dx = dx;
-    record.dy = -upward;
+    record.dx = kDstByteMoves[0][r[0]].dx + kDstByteMoves[1][r[1]].dx + kDstByteMoves[2][r[2]].dx;
+    record.dy = -(kDstByteMoves[0][r[0]].dy + kDstByteMoves[1][r[1]].dy + kDstByteMoves[2][r[2]].dy);
     if ((flags & 0xC0) == 0xC0)
         record.kind = TajimaRecord::Kind::Change;
     else if (flags & 0x80)
@@ -178,12 +185,15 @@ int tajimaToDesign(const TajimaFormat& format, ByteSpan file, const std::string&
     const DstHeader header = format.label ? DstHeader{} : parseDstHeader(file);
 
     StitchBuilder stitches;
-    bool sewn = false;
-    std::size_t blocks = 1;
-    for (std::size_t at = format.recordsAt; at + 3 <= file.size(); at += 3) {
+    bool sewn = false, ended = false;
+    std::size_t blocks = 1, records = 0, at = format.recordsAt;
+    for (; at + 3 <= file.size(); at += 3) {
         TajimaRecord r = format.decode(file.data() + at);
-        if (r.kind == TajimaRecord::Kind::End || r.kind == TajimaRecord::Kind::Invalid)
+        if (r.kind == TajimaRecord::Kind::End || r.kind == TajimaRecord::Kind::Invalid) {
+            ended = true;
             break;
+        }
+        ++records;
         if (r.kind == TajimaRecord::Kind::Change && !sewn && format.needleBeforeStitches) {
             if (r.dx != 0 || r.dy != 0)
                 stitches.jump(r.dx, r.dy);  // the first needle: only its move counts
@@ -208,6 +218,12 @@ int tajimaToDesign(const TajimaFormat& format, ByteSpan file, const std::string&
         default: break;
         }
     }
+    // Files without an end record are read when their header's count is met; one that stops
+    // short of it was cut off.
+    if (!ended && header.present && static_cast<long long>(records) + 1 < header.stitches)
+        return failBecause(kWrongContent, "truncated: the " + name + " records end at byte " + spacedNumber(file.size()) +
+                                              ", but its header counts " + spacedNumber(static_cast<std::size_t>(header.stitches)) +
+                                              " stitches (" + spacedNumber(records) + " read)");
     if (stitches.tooFar())
         return failBecause(kWrongContent, name + ": the stitches reach more than 100 m from the start");
     out.stitches = stitches.take();

@@ -154,19 +154,4 @@ struct ShvPreview {
 // The picture of a HUC's needle-downs, its size from the HUC's extents.
 ShvPreview drawShvPreview(ByteSpan huc);
 
-// ---- The format table rows: the routines of HUC over the design made HUC -------------------
-
-template <Converter ToHuc, std::uint32_t Type>
-int pecThroughHuc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
-                  const std::uint8_t* input, std::size_t inputSize)
-{
-    ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, Type); code < 0)
-        return code;
-    Bytes huc;
-    if (int code = ToHuc(nullptr, &huc, nullptr, inPath, in.bytes.data(), in.bytes.size()); code < 0)
-        return code;
-    return huc2pec(outPath, result, resultSize, inPath, huc.data(), huc.size());
-}
-
 }  // namespace vm::formats

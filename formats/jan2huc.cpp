@@ -49,6 +49,7 @@ int readJanome(ByteSpan b, int design, const std::string& path, Design& out)
 
     StitchBuilder stitches(startX, startY);
     std::size_t blocks = 1;
+    bool ended = false;
     for (std::size_t pos = stream; pos + 2 <= b.size();) {
         if (b[pos] != 0x80) {
             stitches.stitch(static_cast<std::int8_t>(b[pos]), -static_cast<std::int8_t>(b[pos + 1]));
@@ -56,7 +57,11 @@ int readJanome(ByteSpan b, int design, const std::string& path, Design& out)
             continue;
         }
         const std::uint8_t command = b[pos + 1];
-        if (command == 0x10 || pos + 4 > b.size())
+        if (command == 0x10) {
+            ended = true;
+            break;
+        }
+        if (pos + 4 > b.size())
             break;
         const int dx = static_cast<std::int8_t>(b[pos + 2]), dy = -static_cast<std::int8_t>(b[pos + 3]);
         pos += 4;
@@ -66,9 +71,15 @@ int readJanome(ByteSpan b, int design, const std::string& path, Design& out)
         } else if (command == 0x02) {
             stitches.jump(dx, dy);
         } else {
+            ended = true;
             break;  // unknown: the design ends here
         }
     }
+    // A JEF header counts the stream's two-byte units, end mark included.
+    if (const std::size_t end = stream + 2 * std::size_t{u32leAt(b, 28)};
+        !ended && found.type == kTypeJef && end > b.size())
+        return failBecause(kWrongContent, "truncated: the JEF stitches end at byte " + spacedNumber(b.size()) + " of " +
+                                              spacedNumber(end));
     out.stitches = stitches.take();
     out.label = stemOf(path);
     out.originX = out.originY = 0;  // the hoop centre

@@ -253,10 +253,13 @@ int positionLetter(ByteSpan block)
     return letter <= 3 ? letter : 0;  // anything else names no section
 }
 
-int drawThumbnail(std::uint8_t* dest, const Thumbnail& frame, ByteSpan image, int colourBlock)
+std::vector<Thumbnail> drawThumbnails(const Thumbnail& frame, ByteSpan image, int colourThumbnails)
 {
+    // One walk of the stream fills the grid of the overview and of every colour block.
+    const std::size_t count = static_cast<std::size_t>(std::max(colourThumbnails, 0)) + 1;
+    std::vector<Thumbnail> drawn(count, frame);
     if (image.size() < 8)
-        return kWrongContent;
+        return drawn;
     ByteSpan block = image.subspan(8);
     PecGeometry g = pecGeometry(block);
     const int w = g.width + 1;
@@ -265,12 +268,15 @@ int drawThumbnail(std::uint8_t* dest, const Thumbnail& frame, ByteSpan image, in
     const int ox = ((1 - w - s) / s + 42) / 2;
     const int oy = ((1 - h - s) / s + 32) / 2;
 
-    std::array<int, 48 * 32> grid{};
+    constexpr std::size_t kCells = 48 * 32;
+    std::vector<int> grids(count * kCells);
+    std::vector<int> counted(count);
     std::size_t start = g.shortHeader ? g.stream : 526;
     if (!g.shortHeader && (byteAt(block, 526) == 0xE0 || byteAt(block, 526) == 0xB0))
         start = 528;
     PecStreamReader reader(block, start);
-    int x = 0, y = 0, current = 0, counted = 0;
+    int x = 0, y = 0;
+    std::size_t current = 1;  // grid 0 is the overview, grid 1 + n colour block n
     for (;;) {
         PecRecord r = reader.next();
         if (r.kind == PecRecord::Kind::End)
@@ -281,20 +287,42 @@ int drawThumbnail(std::uint8_t* dest, const Thumbnail& frame, ByteSpan image, in
         }
         x += r.dx;
         y += r.dy;
-        if (colourBlock != -1 && colourBlock != current)
-            continue;
-        ++counted;
-        int column = ox + x / s;
-        int row = oy + y / s;
-        if (column >= 0 && column < 48 && row >= 0 && row < 32)  // outside the grid: not drawn
-            ++grid[static_cast<std::size_t>(row * 48 + column)];
+        const int column = ox + x / s;
+        const int row = oy + y / s;
+        const bool inside = column >= 0 && column < 48 && row >= 0 && row < 32;  // outside: not drawn
+        const std::size_t cell = static_cast<std::size_t>(row * 48 + column);
+        ++counted[0];
+        if (inside)
+            ++grids[cell];
+        if (current < count) {
+            ++counted[current];
+            if (inside)
+                ++grids[current * kCells + cell];
+        }
     }
-    const int threshold = counted / 1344;
-    std::memcpy(dest, frame.data(), frame.size());
-    for (int row = 0; row < 32; ++row)
-        for (int column = 0; column < 48; ++column)
-            if (grid[static_cast<std::size_t>(row * 48 + column)] > threshold)
-                dest[18 + 6 * row + column / 8] |= static_cast<std::uint8_t>(1 << (column % 8));
+    for (std::size_t i = 0; i < count; ++i) {
+        const int threshold = counted[i] / 1344;
+        for (int row = 0; row < 32; ++row)
+            for (int column = 0; column < 48; ++column)
+                if (grids[i * kCells + static_cast<std::size_t>(row * 48 + column)] > threshold)
+                    drawn[i][static_cast<std::size_t>(18 + 6 * row + column / 8)] |=
+                        static_cast<std::uint8_t>(1 << (column % 8));
+    }
+    return drawn;
+}
+
+int drawThumbnail(std::uint8_t* dest, const Thumbnail& frame, ByteSpan image, int colourBlock)
+{
+    if (image.size() < 8)
+        return kWrongContent;
+    if (colourBlock == -1) {
+        const Thumbnail t = drawThumbnails(frame, image, 0)[0];
+        std::memcpy(dest, t.data(), t.size());
+        return 0;
+    }
+    const std::vector<Thumbnail> all = drawThumbnails(frame, image, colourBlock + 1);
+    const Thumbnail& t = all[static_cast<std::size_t>(colourBlock) + 1];
+    std::memcpy(dest, t.data(), t.size());
     return 0;
 }
 
@@ -304,9 +332,7 @@ void appendThumbnails(Bytes& pecFile, Frame frame, int colourThumbnails)
     std::size_t end = patch.size();
     patch.patch24le(8 + kPecThumbOffset, static_cast<std::uint32_t>(end - 8 - 512));
     pecFile = patch.take();
-    std::vector<Thumbnail> drawn(static_cast<std::size_t>(colourThumbnails) + 1);
-    for (int i = 0; i <= colourThumbnails; ++i)
-        drawThumbnail(drawn[static_cast<std::size_t>(i)].data(), frameTemplate(frame), pecFile, i - 1);
+    const std::vector<Thumbnail> drawn = drawThumbnails(frameTemplate(frame), pecFile, colourThumbnails);
     for (const auto& t : drawn)
         pecFile.insert(pecFile.end(), t.begin(), t.end());
 }
@@ -336,14 +362,17 @@ void writePecHeader(ByteWriter& out, std::string_view label, std::span<const std
     out.patch16le(base + kPecHeight, static_cast<unsigned>(height));
 }
 
-void decodePecStream(ByteSpan block, StitchList& out)
+bool decodePecStream(ByteSpan block, StitchList& out)
 {
     PecStreamReader reader(block, pecFirstRecord(block));
     int x = 0, y = 0, colour = 0;
+    bool complete = true;
     for (;;) {
         PecRecord r = reader.next();
-        if (r.kind == PecRecord::Kind::End)
+        if (r.kind == PecRecord::Kind::End) {
+            complete = !r.truncated;
             break;
+        }
         if (r.kind == PecRecord::Kind::Change) {
             out.push_back({x, y, StitchKind::Colour, colour});
             ++colour;
@@ -356,6 +385,18 @@ void decodePecStream(ByteSpan block, StitchList& out)
         out.push_back({x, y, kind, colour});
     }
     out.push_back({x, y, StitchKind::End, colour});
+    return complete;
+}
+
+std::string pecTruncationText(ByteSpan image, std::size_t blockStart)
+{
+    // The stitch block's length field tells where its stream should have ended.
+    const std::size_t block = image.size() > blockStart ? image.size() - blockStart : 0;
+    const std::size_t expected = blockStart + 512 + std::size_t{u24leAt(image.subspan(std::min(blockStart, image.size())), kPecThumbOffset)};
+    if (block >= 514 + 3 && expected > image.size())
+        return "truncated: the PEC block ends at byte " + spacedNumber(image.size()) + " of " + spacedNumber(expected);
+    return "truncated: the PEC stitches run to the end of the file (byte " + spacedNumber(image.size()) +
+           ") without their end mark";
 }
 
 std::string_view kindName(StitchKind kind)

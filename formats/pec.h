@@ -105,6 +105,8 @@ Frame frameForLetter(int letter);  // 1 A, 2 B, 3 C, else plain
 // The position letter of a block: the mark in its overview thumbnail, else byte 36.
 int positionLetter(ByteSpan block);
 
+// Draws the overview and the first `colourThumbnails` colour blocks in one walk of the stream.
+std::vector<Thumbnail> drawThumbnails(const Thumbnail& frame, ByteSpan pecFileImage, int colourThumbnails);
 // Draws one thumbnail: the whole design (colourBlock -1) or one colour block.
 int drawThumbnail(std::uint8_t* dest, const Thumbnail& frame, ByteSpan pecFileImage, int colourBlock);
 
@@ -153,8 +155,11 @@ int writePecImage(const Design& design, std::string_view label, Bytes& pec);
 // The table's writers: the label from the output's name.
 int writePecFile(const Design& design, const std::string& name, Bytes& out);
 int writePesFile(const Design& design, const std::string& name, Bytes& out);
-// Decodes one block's stream from its first record.
-void decodePecStream(ByteSpan block, StitchList& out);
+// Decodes one block's stream from its first record. False when the data ran out before the
+// stream's end mark; what was read is kept in `out`.
+bool decodePecStream(ByteSpan block, StitchList& out);
+// The reason a stream that ran out is refused, from where its block starts in the file.
+std::string pecTruncationText(ByteSpan image, std::size_t blockStart);
 
 // Placement update: sets the design area from "MinX", "MinY", "MaxX", "MaxY".
 int updatePlacement(CollHandle coll, const char* path);

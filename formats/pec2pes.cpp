@@ -375,11 +375,8 @@ int pec2pes(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     out.patch24le(blockStart + kPecThumbOffset, static_cast<std::uint32_t>(thumbnails - 512));
     Bytes image(kPecMagic.begin(), kPecMagic.end());
     image.insert(image.end(), finalBlock.begin(), finalBlock.begin() + static_cast<std::ptrdiff_t>(thumbnails));
-    for (std::size_t i = 0; i <= changes.size(); ++i) {
-        Thumbnail t;
-        drawThumbnail(t.data(), frameTemplate(Frame::Plain), image, static_cast<int>(i) - 1);
+    for (const Thumbnail& t : drawThumbnails(frameTemplate(Frame::Plain), image, static_cast<int>(changes.size())))
         out.raw(t);
-    }
 
     // ---- Appended colour list and, for the later versions, bitmaps and colours ----
     std::size_t listStart = out.size();

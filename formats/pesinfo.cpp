@@ -253,7 +253,8 @@ int pesOrPecStitches(ByteSpan image, int design, StitchList& out)
             return kWrongContent;
         block = blocks[static_cast<std::size_t>(design)];
     }
-    decodePecStream(image.subspan(block), out);
+    if (!decodePecStream(image.subspan(block), out))
+        return failBecause(kWrongContent, pecTruncationText(image, block));
     return 0;
 }
 
@@ -305,7 +306,8 @@ int readPesOrPec(ByteSpan image, int design, const std::string&, Design& out)
         at = blocks[static_cast<std::size_t>(design)];
     }
     ByteSpan block = image.subspan(at);
-    decodePecStream(block, out.stitches);
+    if (!decodePecStream(block, out.stitches))
+        return failBecause(kWrongContent, pecTruncationText(image, at));
     out.label = std::string(block.begin() + kPecLabel, block.begin() + kPecLabel + 16);
     out.label.erase(out.label.find_last_not_of(' ') + 1);
     out.letter = positionLetter(block);

@@ -27,15 +27,6 @@ static_assert(kPixelOffset + kPixels == kPreviewFileBytes);
 constexpr std::uint8_t kBackground = 255;
 
 // The Viking palette the HUC previews draw with (index: red, green, blue).
-constexpr std::array<std::array<std::uint8_t, 3>, 33> kVikingPalette = {{
-    {0, 0, 0},       {0, 0, 255},     {0, 255, 0},     {255, 0, 0},     {255, 0, 255},   {255, 255, 0},
-    {132, 130, 132}, {0, 130, 255},   {0, 255, 132},   {255, 130, 0},   {255, 162, 181}, {198, 65, 0},
-    {247, 243, 247}, {0, 0, 132},     {0, 130, 0},     {165, 0, 0},     {255, 121, 123}, {132, 0, 132},
-    {255, 130, 255}, {198, 195, 0},   {255, 255, 165}, {66, 65, 66},    {198, 195, 198}, {231, 65, 0},
-    {255, 174, 66},  {255, 89, 123},  {255, 211, 214}, {132, 32, 0},    {231, 97, 33},   {0, 0, 0},
-    {98, 98, 98},    {0, 0, 0},       {253, 253, 253},
-}};
-
 // One step of a design walk: a move, or the start of the next colour block.
 struct Step {
     int dx = 0, dy = 0;
@@ -199,44 +190,6 @@ Walk pecWalk(ByteSpan block)
     return walk;
 }
 
-// The HUC colour byte is a Viking number (see huc.h), the index of the Viking palette.
-std::uint8_t vikingIndex(int colour)
-{
-    return static_cast<std::uint8_t>(colour >= 0 && colour < 32 ? colour : 0);
-}
-
-std::optional<Walk> hucWalk(ByteSpan huc)
-{
-    if (huc.size() < kHucHeader)
-        return std::nullopt;
-    std::size_t blocks = huc[0];
-    std::size_t pos = kHucHeader + kHucEntry * blocks;
-    if (pos > huc.size())
-        return std::nullopt;
-    Walk walk;
-    walk.width = static_cast<std::int16_t>(u16beAt(huc, 19)) - static_cast<std::int16_t>(u16beAt(huc, 23));
-    walk.height = static_cast<std::int16_t>(u16beAt(huc, 21)) - static_cast<std::int16_t>(u16beAt(huc, 25));
-    for (std::size_t b = 0; b < blocks; ++b) {
-        std::size_t entry = kHucHeader + kHucEntry * b;
-        std::uint8_t colour = vikingIndex(huc[entry + 2]);
-        if (b == 0)
-            walk.firstColour = colour;
-        else
-            walk.steps.push_back({0, 0, false, true, colour});
-        long units = u16beAt(huc, entry);
-        while (units > 0) {
-            HucUnit unit;
-            if (!readHucUnit(huc, pos, unit))
-                return walk;  // a cut design is drawn as far as it goes
-            pos += 2 * static_cast<std::size_t>(unit.units);
-            units -= unit.units;
-            if (unit.kind == HucUnit::Kind::Move || unit.kind == HucUnit::Kind::LongMove)
-                walk.steps.push_back({unit.dx, unit.dy, unit.kind == HucUnit::Kind::LongMove, false, 0});
-        }
-    }
-    return walk;
-}
-
 std::vector<std::array<std::uint8_t, 3>> pecColours()
 {
     std::vector<std::array<std::uint8_t, 3>> colours;
@@ -344,30 +297,35 @@ int huc2bmp(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     ConverterInput in;
     if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
         return code;
-    std::optional<Walk> walk = hucWalk(in.bytes);
-    if (!walk)
-        return kWrongContent;
-    Bytes bitmap = emptyPreview(kVikingPalette);
-    draw(bitmap, *walk);
-    return deliver(std::move(bitmap), outPath, result, resultSize, inPath);
+    Design design;
+    if (int code = readHucDesign(in.bytes, design); code < 0)
+        return code;
+    return designToBmp(outPath, result, resultSize, inPath, design);
 }
 
 int any2bmp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize, int design)
 {
     std::uint32_t type = inPath ? typeOfName(inPath) : 0;
-    const DesignFormat* format = formatOfType(type);
-    if (!format)
+    if (!formatOfType(type))
         return kWrongContent;
-    Bytes converted;
-    std::size_t size = 0;
-    if (format->toPec && format->toPec(nullptr, &converted, &size, inPath, input, inputSize) >= 0)
-        return pec2bmp(outPath ? outPath : replaceExtension(inPath, "bmp").c_str(), result, resultSize, nullptr,
-                       converted.data(), converted.size(), design);
-    if (format->toHuc && format->toHuc(nullptr, &converted, &size, inPath, input, inputSize) >= 0)
-        return huc2bmp(outPath ? outPath : replaceExtension(inPath, "bmp").c_str(), result, resultSize, nullptr,
-                       converted.data(), converted.size(), design);
-    return kWrongContent;
+    ConverterInput in;
+    if (int code = takeInput(in, inPath, input, inputSize, type); code < 0)
+        return code;
+    Design read;
+    if (int code = readDesign(in.bytes, type, design, in.name, read); code < 0)
+        return code;
+    return designToBmp(outPath ? outPath : replaceExtension(inPath, "bmp").c_str(), result, resultSize, inPath, read);
+}
+
+int designToBmp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath, const Design& design)
+{
+    std::vector<std::array<std::uint8_t, 3>> colours;
+    for (std::size_t b = 0; b < colourBlocks(design.stitches) && b < kBackground; ++b) {
+        const Rgb c = threadOf(design, b).colour;
+        colours.push_back({c.r, c.g, c.b});
+    }
+    return stitchesToBmp(outPath, result, resultSize, inPath, design.stitches, colours);
 }
 
 int stitchesToBmp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
@@ -418,12 +376,8 @@ namespace {
 int runPreviewMaker(const char* bitmapPath, Bytes* result, const std::string& designPath, int design)
 {
     std::string extension = platform::foldCase(extensionOf(designPath));
-    static const char* const kKnown[] = {"pes", "pec", "phc", "phb", "phd", "huc", "hus", "shv", "pcs", "pcd", "pcq",
-                                         "pcm", "sew", "jef", "jef+", "ptn", "dst", "dsb", "xxx", "exp", "fdr", "fmc",
-                                         "psf", "dat", "vip", "emd", "epl", "dsz", "vp3", "tmp", "tap", "art", "emb"};
-    bool uxx = extension.size() == 3 && extension[0] == 'u' && std::isdigit(static_cast<unsigned char>(extension[1])) &&
-               std::isdigit(static_cast<unsigned char>(extension[2])) && std::stoi(extension.substr(1)) >= 1;
-    if (!uxx && std::find(std::begin(kKnown), std::end(kKnown), extension) == std::end(kKnown))
+    // Every file the format table names, and the "art" and "emb" files read through their export.
+    if (typeFromExtension(designPath) == 0 && !isArtOrEmb(designPath))
         return kNoMaker;
     if (extension == "pes" || extension == "pec")
         return pec2bmp(bitmapPath, result, nullptr, designPath.c_str(), nullptr, 0, design);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "formats/bytes.h"
+#include "formats/design.h"
 #include "formats/stitches.h"
 
 #include <array>
@@ -26,7 +27,7 @@ int pec2bmp(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize, int design);
 int huc2bmp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize, int design);
-// Any other design type: converted to a PEC (or a HUC) in memory and drawn by that maker.
+// Any other design type: read by its own reader and drawn in its own threads' colours.
 int any2bmp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize, int design);
 
@@ -35,6 +36,8 @@ int any2bmp(const char* outPath, Bytes* result, std::size_t* resultSize, const c
 // 255 entries). For the makers of formats that carry their own colour table.
 int stitchesToBmp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
                   const StitchList& stitches, std::span<const std::array<std::uint8_t, 3>> blockColours);
+// A design in its threads' colours, drawn the same way.
+int designToBmp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath, const Design& design);
 
 // Runs the maker the design's extension calls for: its result, or kNoMaker.
 inline constexpr int kNoMaker = -100;

@@ -187,38 +187,8 @@ int vp3Stitches(ByteSpan image, int design, StitchList& out);
 std::string vp3ChartText(const std::vector<Vp3Thread>& threads);
 int vp32huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize);
-
-// ---- Building HUC -------------------------------------------------------------------------------
-
-// Collects the moves of a design read from a stitch file and writes it as HUC. Positions are
-// counted from the design's origin (the hoop centre), Y downward; the moves made before a
-// stitch go out as one HUC long move ahead of it.
-class HucBuilder {
-public:
-    HucBuilder(int startX, int startY, int firstColour);
-    void move(int dx, int dy);
-    void stitch(int dx, int dy);
-    void change(int colour);
-    // The HUC design, named from `labelName`; its unit count, or kWrongContent when it has
-    // more blocks or units than HUC holds or reaches beyond its 16-bit extents.
-    int finish(std::string_view labelName, Bytes& huc);
-
-private:
-    struct Block {
-        int colour = 0;
-        Bytes units;
-        long long startX = 0, startY = 0;
-    };
-    void visit();
-    std::vector<Block> blocks_;
-    // Wide, so that no file of moves can overflow them; finish refuses what HUC cannot hold.
-    long long x_ = 0, y_ = 0;
-    long long pendingX_ = 0, pendingY_ = 0;
-    bool pending_ = true;  // the way from the origin to the start comes before the first stitch
-    bool visited_ = false;
-    long long minX_ = 0, maxX_ = 0, minY_ = 0, maxY_ = 0;
-    bool tooLarge_ = false;
-};
+// The format table's reader: the stitches from the hoop centre, the threads of the file.
+int readVp3Design(ByteSpan image, int design, const std::string& path, Design& out);
 
 // The HUC colour byte of the Viking colour nearest to an RGB colour.
 int vikingNearest(Rgb colour);

@@ -61,4 +61,25 @@ int writeThroughHuc(const Design& design, const std::string& name, Bytes& out)
     return HucTo(name.empty() ? nullptr : name.c_str(), &out, nullptr, nullptr, huc.data(), huc.size());
 }
 
+// The format as a PEC file image through its own reader and the PEC writer: the "to PEC"
+// column of the formats that have no PEC converter of their own.
+template <std::uint32_t Type>
+int pecThroughDesign(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+                     const std::uint8_t* input, std::size_t inputSize)
+{
+    ConverterInput in;
+    if (int code = takeInput(in, inPath, input, inputSize, Type); code < 0)
+        return code;
+    Design design;
+    if (int code = readDesign(in.bytes, Type, 0, in.name, design); code < 0)
+        return code;
+    Bytes pec;
+    const std::string label = in.name.empty() ? design.label : stemOf(in.name);
+    const int stitches = writePecImage(design, label.substr(0, 16), pec);
+    if (stitches < 0)
+        return stitches;
+    const int code = deliverOutput(std::move(pec), outPath, result, resultSize, inPath, "pec");
+    return code < 0 ? code : stitches;
+}
+
 }  // namespace vm::formats

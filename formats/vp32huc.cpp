@@ -162,6 +162,21 @@ std::string vp3ChartText(const std::vector<Vp3Thread>& threads)
     return text;
 }
 
+int readVp3Design(ByteSpan image, int design, const std::string&, Design& out)
+{
+    Vp3Design vp3;
+    if (design != 0 || readVp3(image, vp3) < 0)
+        return failBecause(kWrongContent, "VP3: the design's records do not fit the file");
+    out.stitches = std::move(vp3.stitches);
+    for (const Vp3Thread& t : vp3.threads) {
+        Thread thread = tableThread(t.colour);
+        thread.code = t.catalogue;
+        thread.name = t.description;
+        out.threads.push_back(thread);
+    }
+    return 0;
+}
+
 int vp32huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
@@ -171,24 +186,13 @@ int vp32huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     Vp3Design vp3;
     if (int code = readVp3(in.bytes, vp3); code < 0)
         return code;
-
-    auto colour = [&](std::size_t block) {
-        return block < vp3.threads.size() ? vikingNearest(vp3.threads[block].colour) : 0;
-    };
-    HucBuilder huc(0, 0, colour(0));
-    int x = 0, y = 0;
-    for (const StitchPoint& p : vp3.stitches) {
-        switch (p.kind) {
-        case StitchKind::Stitch: huc.stitch(p.x - x, p.y - y); break;
-        case StitchKind::Jump:
-        case StitchKind::Trim: huc.move(p.x - x, p.y - y); break;
-        case StitchKind::Colour: huc.change(colour(static_cast<std::size_t>(p.colour))); break;
-        case StitchKind::End: break;
-        }
-        x = p.x, y = p.y;
-    }
+    Design design;
+    if (int code = readVp3Design(in.bytes, 0, in.name, design); code < 0)
+        return code;
+    HucOptions options;
+    options.label = hucLabel(in.name.empty() ? "design" : in.name, -1, 0);
     Bytes out;
-    int units = huc.finish(in.name.empty() ? "design" : in.name, out);
+    const int units = writeHuc(design, options, out);
     if (units < 0)
         return units;
 

@@ -9,6 +9,7 @@
 #include "coll/coll.h"
 #include "formats/bytes.h"
 #include "formats/convert.h"
+#include "formats/design.h"
 #include "formats/husvip.h"
 #include "formats/stitches.h"
 
@@ -35,6 +36,8 @@ int xxx2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
 
 // The format table's stitch reader.
 int xxxStitches(ByteSpan image, int design, StitchList& out);
+// The format table's reader: the stitches, the colour table's threads, centred on its extents.
+int readXxxDesign(ByteSpan image, int design, const std::string& path, Design& out);
 
 // The preview in the file's own colours (the preview makers' shape).
 int xxx2bmp(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,

@@ -3,6 +3,7 @@
 // we made ourselves.
 //   demo_designs OUTPUT_FOLDER
 #include "formats/bytes.h"
+#include "formats/design.h"
 #include "formats/pec.h"
 
 #include <cmath>
@@ -14,7 +15,6 @@
 
 namespace {
 
-using vm::formats::ByteWriter;
 using vm::formats::Bytes;
 
 struct Point {
@@ -92,8 +92,9 @@ std::vector<Point> heart(Point centre, double size)
     return points;
 }
 
-// The PEC file of the blocks: moves between needle positions, a jump to each block's
-// start, colour changes between blocks; sized to the design's extents.
+// The design of the blocks: a jump to each block's start and a needle-down there, stitches
+// between needle positions, a colour change between blocks; its origin at the centre of its
+// extents. The PEC writer places it in a hoop, so the icons show all of it.
 Bytes pecOf(const std::string& label, const std::vector<Block>& blocks)
 {
     double minX = 1e9, minY = 1e9, maxX = -1e9, maxY = -1e9;
@@ -104,23 +105,16 @@ Bytes pecOf(const std::string& label, const std::vector<Block>& blocks)
             minX = std::min(minX, p.x), maxX = std::max(maxX, p.x);
             minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
         }
-    std::vector<std::uint8_t> colours;
-    for (const Block& block : blocks)
-        colours.push_back(block.colour);
-    int width = static_cast<int>(std::lround(maxX - minX));
-    int height = static_cast<int>(std::lround(maxY - minY));
-
-    ByteWriter out;
-    out.text("#PEC0001");
-    vm::formats::writePecHeader(out, label, colours, width, height);
-    int x = static_cast<int>(std::lround(minX + width / 2.0));
-    int y = static_cast<int>(std::lround(minY + height / 2.0));
+    vm::formats::Design design;
+    design.label = label;
+    design.originX = static_cast<int>(std::lround((minX + maxX) / 2));
+    design.originY = static_cast<int>(std::lround((minY + maxY) / 2));
+    vm::formats::StitchBuilder stitches(design.originX, design.originY);
+    int x = design.originX, y = design.originY;
     for (std::size_t b = 0; b < blocks.size(); ++b) {
-        if (b > 0) {
-            out.u8(0xFE);
-            out.u8(0xB0);
-            out.u8(b % 2 == 1 ? 2 : 1);
-        }
+        if (b > 0)
+            stitches.colour();
+        design.threads.push_back(vm::formats::pecThread(blocks[b].colour));
         bool jump = true;  // to the block's start
         for (Point p : blocks[b].points) {
             if (isJump(p)) {
@@ -128,30 +122,28 @@ Bytes pecOf(const std::string& label, const std::vector<Block>& blocks)
                 continue;
             }
             int nx = static_cast<int>(std::lround(p.x)), ny = static_cast<int>(std::lround(p.y));
-            if (jump) {  // split to fit the long form
-                while (nx != x || ny != y) {
-                    int dx = std::clamp(nx - x, -2000, 2000), dy = std::clamp(ny - y, -2000, 2000);
-                    vm::formats::putLongValue(out, dx, 0x9);
-                    vm::formats::putLongValue(out, dy, 0x9);
-                    x += dx, y += dy;
-                }
+            if (jump) {
+                stitches.jump(nx - x, ny - y);
+                stitches.stitch(0, 0);
                 jump = false;
-                continue;
+            } else {
+                stitches.stitch(nx - x, ny - y);
             }
-            vm::formats::putValue(out, nx - x);
-            vm::formats::putValue(out, ny - y);
             x = nx, y = ny;
         }
     }
-    out.u8(0xFF);
-    Bytes pec = out.take();
-    vm::formats::appendThumbnails(pec, vm::formats::Frame::Plain, static_cast<int>(blocks.size()));
+    design.stitches = stitches.take();
+    Bytes pec;
+    if (vm::formats::writePecImage(design, label, pec) < 0)
+        return {};
     return pec;
 }
 
 bool writePes(const std::filesystem::path& path, const std::string& label, const std::vector<Block>& blocks)
 {
     Bytes pec = pecOf(label, blocks);
+    if (pec.empty())
+        return false;
     Bytes pes;
     std::size_t size = 0;
     if (vm::formats::pec2pes(nullptr, &pes, &size, nullptr, pec.data(), pec.size()) < 0)

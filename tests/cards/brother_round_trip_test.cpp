@@ -11,6 +11,7 @@
 #include "formats/huc.h"
 #include "formats/husvip.h"
 #include "formats/pec.h"
+#include "tests/cards/family_cards.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -77,35 +78,6 @@ Expected expectedOf(const std::string& name, ByteSpan file)
     return e;
 }
 
-// The lower half of a 28F010 card buffer, standing in for the card's "mask.crd": a fixed
-// directory whose pointers lead into the tables the builder writes from 0x80000 on, the way
-// ProcessBrother follows them: the design list is the card's stitch-record pointers at card
-// offset 0x32A0, the colour counts are at 0x0550, the colour lists are found through
-// ptr(0xB3) + 0x14 (card offset 0xA4, the tail's G), and the thumbnails through the overview
-// table at 0x0820 with the size index of each design at 0x0910.
-Bytes testMask()
-{
-    constexpr std::uint32_t kCard = 0x480000;
-    constexpr std::size_t kG = 0x4100, kSizes = 0x4200, kCell = 0x4240;
-    Bytes mask(0x80000, 0xFF);
-    const std::string sign = "brother_sewing";
-    std::copy(sign.begin(), sign.end(), mask.begin() + 0x100);
-    mask[0x110] = 0x5E;
-    putU24(mask, 0xB3, kCard + 0x90);
-    putU24(mask, 0x1000, kCard + 0x32A0);
-    putU24(mask, 0x1045, kCard + 0x0550);
-    putU24(mask, 0x4000, 0x400000 + kG);
-    putU24(mask, kG + 0x12, 0x400000 + kSizes);
-    putU24(mask, kG + 0x15, 0x400000 + kCell);
-    putU24(mask, kG + 0x18, kCard + 0x0910);
-    putU24(mask, kCell, kCard + 0x0820);
-    // Size entry 2, the one the card's index bytes name: 6 bytes by 38 rows.
-    mask[kSizes + 6] = 6;
-    mask[kSizes + 7] = 38;
-    mask[kSizes + 8] = 0;
-    return mask;
-}
-
 struct CardKind {
     const char* builder;
     const char* type;
@@ -122,7 +94,7 @@ protected:
         ::setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
         for (const char* folder : {"tmp", "share", "designs", "made", "data/VelmoraII"})
             fs::create_directories(root_ / folder);
-        writeAll(root_ / "data" / "VelmoraII" / "mask.crd", testMask());
+        writeAll(root_ / "data" / "VelmoraII" / "mask.crd", vm::cards::testing::brotherTestMask());
         vm::dia::unloadPackages();
         ASSERT_NE(vm::dia::loadPackage("BRMRes", "VMRes"), nullptr);
         view_ = std::make_shared<vm::dia::HeadlessView>();

@@ -44,6 +44,40 @@ inline formats::Bytes slice(formats::ByteSpan b, std::size_t at, std::size_t n)
     return formats::Bytes(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n));
 }
 
+// The lower half of a 28F010 card buffer, standing in for the card's "mask.crd": a fixed
+// directory whose pointers lead into the tables the builder writes from 0x80000 on, the way
+// ProcessBrother follows them: the design list is the card's stitch-record pointers at card
+// offset 0x32A0, the colour counts are at 0x0550, the colour lists are found through
+// ptr(0xB3) + 0x14 (card offset 0xA4, the tail's G), and the thumbnails through the overview
+// table at 0x0820 with the size index of each design at 0x0910.
+inline formats::Bytes brotherTestMask()
+{
+    constexpr std::uint32_t kCard = 0x480000;
+    constexpr std::size_t kG = 0x4100, kSizes = 0x4200, kCell = 0x4240;
+    formats::Bytes mask(0x80000, 0xFF);
+    auto putU24 = [&](std::size_t at, std::uint32_t v) {
+        mask.at(at) = v & 0xFF;
+        mask.at(at + 1) = (v >> 8) & 0xFF;
+        mask.at(at + 2) = (v >> 16) & 0xFF;
+    };
+    const std::string sign = "brother_sewing";
+    std::copy(sign.begin(), sign.end(), mask.begin() + 0x100);
+    mask[0x110] = 0x5E;
+    putU24(0xB3, kCard + 0x90);
+    putU24(0x1000, kCard + 0x32A0);
+    putU24(0x1045, kCard + 0x0550);
+    putU24(0x4000, 0x400000 + kG);
+    putU24(kG + 0x12, 0x400000 + kSizes);
+    putU24(kG + 0x15, 0x400000 + kCell);
+    putU24(kG + 0x18, kCard + 0x0910);
+    putU24(kCell, kCard + 0x0820);
+    // Size entry 2, the one the card's index bytes name: 6 bytes by 38 rows.
+    mask[kSizes + 6] = 6;
+    mask[kSizes + 7] = 38;
+    mask[kSizes + 8] = 0;
+    return mask;
+}
+
 class FamilyCards : public ::testing::Test {
 protected:
     void SetUp() override
@@ -112,15 +146,6 @@ protected:
         collSetString(read_, "ReadDirectory", (root_ / "read").c_str());
         CardDataHandOver handOver(read_, {image.data(), image.size()});
         return _diaDoProcedureEx(0, procedure, 0, "", read_, read_);
-    }
-
-    static formats::StitchList hucOf(const fs::path& design)
-    {
-        formats::Bytes huc;
-        EXPECT_GE(formats::any2huc(nullptr, &huc, nullptr, design.c_str(), nullptr, 0, formats::kTypeDetect), 0);
-        formats::StitchList list;
-        EXPECT_EQ(formats::hucStitches(huc, 0, list), 0);
-        return list;
     }
 
     std::vector<std::string> texts() const

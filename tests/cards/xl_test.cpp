@@ -114,18 +114,19 @@ Bytes dataFile(const char* name)
     return b;
 }
 
-// The needle points of an EMD read off a card, in the design's own frame: the file's frame has
-// the design's smallest corner at its origin, and its first moves lead from there to the
-// design's origin.
-vm::formats::StitchList emdNeedles(ByteSpan emd, std::size_t cornerMoves)
+// An EMD read off a card as a design measured from the design's own origin: the file's frame
+// has the design's smallest corner at its start, and its first `cornerMoves` moves lead from
+// there to the design's origin (Y upward in the stream, downward in the design).
+vm::formats::Design emdDesign(ByteSpan emd, std::size_t cornerMoves)
 {
+    vm::formats::Design design;
+    EXPECT_EQ(vm::formats::readEmd(emd, 0, "", design), 0);
     const ByteSpan stream = emd.subspan(vm::formats::kEmdHeader);
-    long x = 0, y = 0;
     for (std::size_t pos = 2; pos < 2 + 4 * cornerMoves; pos += 4) {
-        x += static_cast<std::int8_t>(stream[pos + 2]);
-        y += static_cast<std::int8_t>(stream[pos + 3]);
+        design.originX += static_cast<std::int8_t>(stream[pos + 2]);
+        design.originY -= static_cast<std::int8_t>(stream[pos + 3]);
     }
-    return vm::formats::xlStreamPoints(stream, static_cast<int>(-x), static_cast<int>(y));
+    return design;
 }
 
 }  // namespace
@@ -339,7 +340,9 @@ protected:
             while (emd[moves] == 0x80 && emd[moves + 1] == 0x80 && emd.size() - moves > made.size() - 50)
                 moves += 4;
             EXPECT_EQ(slice(emd, moves, emd.size() - moves), slice(made, 50, made.size() - 50));
-            vm::formats::testing::expectSameNeedles(hucOf(files[i]), emdNeedles(emd, (moves - 50) / 4), true);
+            vm::formats::Design original;
+            ASSERT_EQ(vm::formats::loadAndReadDesign(files[i].string(), 0, original), 0);
+            vm::formats::testing::expectSameNeedleDowns(original, emdDesign(emd, (moves - 50) / 4));
             // In the file's own frame the design's corner is the origin: it reaches from 0 to its
             // width and height (Y upward), the start included.
             int minX = 0, maxX = 0, minY = 0, maxY = 0;

@@ -369,14 +369,19 @@ TEST(TapToPec, DstRecordsWithoutAHeader)
     EXPECT_TRUE(checkContent(tap, kTypeTap).type);
 
     // The same design as HUC, written as TAP: records only, read back to the same needles.
-    HucBuilder builder(0, 0, 0);
+    StitchBuilder builder;
     builder.stitch(0, 0);
     builder.stitch(10, 20);
-    builder.move(100, 0);
-    builder.change(3);
+    builder.jump(100, 0);
+    builder.colour();
     builder.stitch(-5, -7);
+    Design design;
+    design.stitches = builder.take();
+    design.threads = {vikingThread(0), vikingThread(3)};
     Bytes huc, written, again;
-    ASSERT_GE(builder.finish("tap", huc), 0);
+    HucOptions options;
+    options.label = hucLabel("tap", -1, 0);
+    ASSERT_GE(writeHuc(design, options, huc), 0);
     ASSERT_GE(huc2tap(nullptr, &written, nullptr, nullptr, huc.data(), huc.size()), 0);
     EXPECT_NE(written[2] & 0x03, 0);  // a record from the first byte, no text header
     ASSERT_EQ(written.size() % 3, 0u);
