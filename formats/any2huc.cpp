@@ -67,10 +67,7 @@ int convertAny(DesignWriter write, std::string_view extension, const char* outPa
                                                     : std::string();
     Bytes out;
     const int written = write(design, name, out);
-    if (written < 0)
-        return written;
-    const int delivered = deliverOutput(std::move(out), outPath, result, resultSize, inPath, extension);
-    return delivered < 0 ? delivered : written;
+    return deliverWritten(written, std::move(out), outPath, result, resultSize, inPath, extension);
 }
 
 int any2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
@@ -100,10 +97,7 @@ int any2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     }
     Bytes huc;
     const int units = writeHuc(design, options, huc);
-    if (units < 0)
-        return units;
-    const int delivered = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
-    return delivered < 0 ? delivered : units;
+    return deliverWritten(units, std::move(huc), outPath, result, resultSize, inPath, "huc");
 }
 
 int anyToHucFile(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,

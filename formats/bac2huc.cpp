@@ -2,6 +2,7 @@
 // negated on the way in); its colour table gives each block the nearest Viking colour.
 #include "formats/cardformats.h"
 #include "formats/design_types.h"
+#include "formats/table_rows.h"
 #include "formats/huc.h"
 #include "formats/stitchfiles.h"
 
@@ -62,20 +63,7 @@ int readBac(ByteSpan bac, int design, const std::string& path, Design& out)
 int bac2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
-    ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeBac); code < 0)
-        return code;
-    Design design;
-    if (int code = readBac(in.bytes, 0, in.name, design); code < 0)
-        return code;
-    HucOptions options;
-    options.label = hucLabel(in.name.empty() ? "design" : in.name, -1, 0);
-    Bytes huc;
-    const int units = writeHuc(design, options, huc);
-    if (units < 0)
-        return units;
-    int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
-    return code < 0 ? code : units;
+    return hucThroughDesign<kTypeBac, readBac>(outPath, result, resultSize, inPath, input, inputSize);
 }
 
 std::vector<Bytes> splitBacDesigns(ByteSpan bac)

@@ -95,10 +95,7 @@ int bar2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const c
         return code;
     Bytes pec;
     const int stitches = writePecImage(design, kDat.label, pec);
-    if (stitches < 0)
-        return stitches;
-    const int code = deliverOutput(std::move(pec), outPath, result, resultSize, inPath, "pec");
-    return code < 0 ? code : stitches;
+    return deliverWritten(stitches, std::move(pec), outPath, result, resultSize, inPath, "pec");
 }
 
 int readDat(ByteSpan image, int design, const std::string& path, Design& out)

@@ -69,6 +69,15 @@ int deliverOutput(Bytes&& output, const char* outPath, Bytes* result, std::size_
     return 0;
 }
 
+int deliverWritten(int written, Bytes&& output, const char* outPath, Bytes* result, std::size_t* resultSize,
+                   const char* inPath, std::string_view extension)
+{
+    if (written < 0)
+        return written;
+    const int code = deliverOutput(std::move(output), outPath, result, resultSize, inPath, extension);
+    return code < 0 ? code : written;
+}
+
 bool writeFileReplacing(const std::string& path, ByteSpan bytes)
 {
     std::string temporary = path + ".vmtmp" + std::to_string(::getpid());

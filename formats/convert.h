@@ -52,6 +52,10 @@ int takeInput(ConverterInput& in, const char* inPath, const std::uint8_t* input,
 // the input with `extension` (no dot). 0, or kNotCreated.
 int deliverOutput(Bytes&& output, const char* outPath, Bytes* result, std::size_t* resultSize,
                   const char* inPath, std::string_view extension);
+// A writer's file delivered: what the writer counted, or its failure (nothing is delivered
+// then), or the delivery's.
+int deliverWritten(int written, Bytes&& output, const char* outPath, Bytes* result, std::size_t* resultSize,
+                   const char* inPath, std::string_view extension);
 
 // Writes a whole file through a temporary file in the same folder renamed over it, so a
 // failure never leaves a half-written design. False when it cannot be written.

@@ -263,10 +263,7 @@ int tajimaToPec(const TajimaFormat& format, const char* outPath, Bytes* result, 
         label = std::string(in.bytes.begin() + 3, in.bytes.begin() + std::min<std::size_t>(19, in.bytes.size()));
     }
     const int stitches = writePecImage(design, label, pec);
-    if (stitches < 0)
-        return stitches;
-    int code = deliverOutput(std::move(pec), outPath, result, resultSize, inPath, "pec");
-    return code < 0 ? code : stitches;
+    return deliverWritten(stitches, std::move(pec), outPath, result, resultSize, inPath, "pec");
 }
 
 std::vector<Rgb> companionColours(const std::string& name)

@@ -2,6 +2,7 @@
 // design as HUC; and the EMD reader. The colours come from the colour file beside the EMD.
 #include "formats/cardformats.h"
 #include "formats/design_types.h"
+#include "formats/table_rows.h"
 #include "formats/huc.h"
 #include "formats/husvip.h"
 #include "formats/xlcard.h"
@@ -77,29 +78,13 @@ int emd2vip(const char* outPath, Bytes* result, std::size_t* resultSize, const c
         return code;
     Bytes vip;
     const int records = writeVipFile(design, in.name.empty() ? "design.vip" : replaceExtension(in.name, "vip"), vip);
-    if (records < 0)
-        return records;
-    const int code = deliverOutput(std::move(vip), outPath, result, resultSize, inPath, "vip");
-    return code < 0 ? code : records;
+    return deliverWritten(records, std::move(vip), outPath, result, resultSize, inPath, "vip");
 }
 
 int emdToHuc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
              const std::uint8_t* input, std::size_t inputSize)
 {
-    ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeEmd); code < 0)
-        return code;
-    Design design;
-    if (int code = readEmd(in.bytes, 0, in.name, design); code < 0)
-        return code;
-    HucOptions options;
-    options.label = hucLabel(in.name.empty() ? "design" : in.name, -1, 0);
-    Bytes huc;
-    const int units = writeHuc(design, options, huc);
-    if (units < 0)
-        return units;
-    const int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
-    return code < 0 ? code : units;
+    return hucThroughDesign<kTypeEmd, readEmd>(outPath, result, resultSize, inPath, input, inputSize);
 }
 
 }  // namespace vm::formats

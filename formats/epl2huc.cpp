@@ -2,6 +2,7 @@
 // thread is the RGB of its colour record, exactly.
 #include "formats/cardformats.h"
 #include "formats/design_types.h"
+#include "formats/table_rows.h"
 #include "formats/huc.h"
 
 #include <algorithm>
@@ -85,20 +86,7 @@ int readEpl(ByteSpan b, int design, const std::string& path, Design& out)
 int epl2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
-    ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeEpl); code < 0)
-        return code;
-    Design design;
-    if (int code = readEpl(in.bytes, 0, in.name, design); code < 0)
-        return code;
-    HucOptions options;
-    options.label = hucLabel(in.name.empty() ? "design" : in.name, -1, 0);
-    Bytes huc;
-    const int units = writeHuc(design, options, huc);
-    if (units < 0)
-        return units;
-    const int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
-    return code < 0 ? code : units;
+    return hucThroughDesign<kTypeEpl, readEpl>(outPath, result, resultSize, inPath, input, inputSize);
 }
 
 }  // namespace vm::formats

@@ -3,6 +3,7 @@
 // it), 80 02 stitch, 80 04 move, 80 80 trim, and 80 81 ends the design. Colours come from a
 // Bernina ".inf" file beside it.
 #include "formats/design_types.h"
+#include "formats/table_rows.h"
 #include "formats/huc.h"
 #include "formats/stitchfiles.h"
 
@@ -60,20 +61,7 @@ int readExp(ByteSpan image, int design, const std::string& path, Design& out)
 int exp2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
-    ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeExp); code < 0)
-        return code;
-    Design design;
-    if (int code = readExp(in.bytes, 0, in.name, design); code < 0)
-        return code;
-    HucOptions options;
-    options.label = hucLabel(in.name.empty() ? "design" : in.name, -1, 0);
-    Bytes huc;
-    const int units = writeHuc(design, options, huc);
-    if (units < 0)
-        return units;
-    const int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
-    return code < 0 ? code : units;
+    return hucThroughDesign<kTypeExp, readExp>(outPath, result, resultSize, inPath, input, inputSize);
 }
 
 }  // namespace vm::formats

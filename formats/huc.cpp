@@ -155,6 +155,14 @@ int readHucDesign(ByteSpan image, Design& out)
     return 0;
 }
 
+int takeHucDesign(const char* inPath, const std::uint8_t* input, std::size_t inputSize, ConverterInput& in,
+                  Design& design)
+{
+    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
+        return code;
+    return readHucDesign(in.bytes, design);
+}
+
 int readHuc(ByteSpan image, int design, const std::string&, Design& out)
 {
     return design != 0 ? kWrongContent : readHucDesign(image, out);

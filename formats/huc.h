@@ -61,6 +61,9 @@ int hucStitches(ByteSpan image, int design, StitchList& out);
 // way to it (a jump, never sewn); long moves are jumps; 80 00, 80 03 and other 80 xx move
 // nothing. The format table's reader.
 int readHucDesign(ByteSpan image, Design& out);
+// The input of a huc2 converter (the buffer, else the path loaded as HUC) read as a design.
+int takeHucDesign(const char* inPath, const std::uint8_t* input, std::size_t inputSize, ConverterInput& in,
+                  Design& design);
 int readHuc(ByteSpan image, int design, const std::string& path, Design& out);
 
 // Writing HUC: stitches of up to 127 each way, everything else a long move; every block opens

@@ -62,17 +62,12 @@ int huc2bac(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize)
 {
     ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
-        return code;
     Design design;
-    if (int code = readHucDesign(in.bytes, design); code < 0)
+    if (int code = takeHucDesign(inPath, input, inputSize, in, design); code < 0)
         return code;
     Bytes bac;
     const int pairs = writeBacFile(design, std::string(reinterpret_cast<const char*>(in.bytes.data()) + 3, 16), bac);
-    if (pairs < 0)
-        return pairs;
-    int code = deliverOutput(std::move(bac), outPath, result, resultSize, inPath, "bac");
-    return code < 0 ? code : pairs;
+    return deliverWritten(pairs, std::move(bac), outPath, result, resultSize, inPath, "bac");
 }
 
 }  // namespace vm::formats

@@ -84,15 +84,12 @@ int huc2dstx(const char* outPath, Bytes* result, std::size_t* resultSize, const 
              const std::uint8_t* input, std::size_t inputSize)
 {
     ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
-        return code;
     Design design;
-    if (int code = readHucDesign(in.bytes, design); code < 0)
+    if (int code = takeHucDesign(inPath, input, inputSize, in, design); code < 0)
         return code;
     Bytes dst;
     const int records = writeDstFile(design, outPath && *outPath ? outPath : inPath && *inPath ? inPath : "design", dst);
-    const int code = deliverOutput(std::move(dst), outPath, result, resultSize, inPath, "dst");
-    return code < 0 ? code : records;
+    return deliverWritten(records, std::move(dst), outPath, result, resultSize, inPath, "dst");
 }
 
 }  // namespace vm::formats

@@ -76,10 +76,8 @@ int huc2emd(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize)
 {
     ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
-        return code;
     Design design;
-    if (int code = readHucDesign(in.bytes, design); code < 0)
+    if (int code = takeHucDesign(inPath, input, inputSize, in, design); code < 0)
         return code;
     return deliverEmd(design, outPath, result, resultSize, inPath);
 }

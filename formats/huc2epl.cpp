@@ -143,17 +143,12 @@ int huc2epl(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize)
 {
     ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
-        return code;
     Design design;
-    if (int code = readHucDesign(in.bytes, design); code < 0)
+    if (int code = takeHucDesign(inPath, input, inputSize, in, design); code < 0)
         return code;
     Bytes epl;
     const int stitches = writeEplFile(design, "", epl);
-    if (stitches < 0)
-        return stitches;
-    const int code = deliverOutput(std::move(epl), outPath, result, resultSize, inPath, "epl");
-    return code < 0 ? code : stitches;
+    return deliverWritten(stitches, std::move(epl), outPath, result, resultSize, inPath, "epl");
 }
 
 }  // namespace vm::formats

@@ -63,15 +63,12 @@ int huc2exp(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize)
 {
     ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
-        return code;
     Design design;
-    if (int code = readHucDesign(in.bytes, design); code < 0)
+    if (int code = takeHucDesign(inPath, input, inputSize, in, design); code < 0)
         return code;
     Bytes exp;
     const int records = writeExpFile(design, "", exp);
-    const int code = deliverOutput(std::move(exp), outPath, result, resultSize, inPath, "exp");
-    return code < 0 ? code : records;
+    return deliverWritten(records, std::move(exp), outPath, result, resultSize, inPath, "exp");
 }
 
 }  // namespace vm::formats

@@ -118,19 +118,14 @@ int huc2pec(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize)
 {
     ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
-        return code;
     Design design;
-    if (int code = readHucDesign(in.bytes, design); code < 0)
+    if (int code = takeHucDesign(inPath, input, inputSize, in, design); code < 0)
         return code;
     if (design.threads.empty())
         return failBecause(kWrongContent, "HUC: the design has no colour block");
     Bytes pec;
-    int stitches = writePecImage(design, std::string(reinterpret_cast<const char*>(in.bytes.data()) + 3, 16), pec);
-    if (stitches < 0)
-        return stitches;
-    int code = deliverOutput(std::move(pec), outPath, result, resultSize, inPath, "pec");
-    return code < 0 ? code : stitches;
+    const int stitches = writePecImage(design, std::string(reinterpret_cast<const char*>(in.bytes.data()) + 3, 16), pec);
+    return deliverWritten(stitches, std::move(pec), outPath, result, resultSize, inPath, "pec");
 }
 
 }  // namespace vm::formats

@@ -160,19 +160,14 @@ int huc2janome(const char* outPath, Bytes* result, std::size_t* resultSize, cons
                const std::uint8_t* input, std::size_t inputSize, bool jef)
 {
     ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
-        return code;
     Design design;
-    if (int code = readHucDesign(in.bytes, design); code < 0)
+    if (int code = takeHucDesign(inPath, input, inputSize, in, design); code < 0)
         return code;
     if (design.threads.empty())
         return failBecause(kWrongContent, "HUC: the design has no colour block");
     Bytes file;
     const int units = writeJanome(design, jef, file);
-    if (units < 0)
-        return units;
-    const int code = deliverOutput(std::move(file), outPath, result, resultSize, inPath, jef ? "jef" : "sew");
-    return code < 0 ? code : units;
+    return deliverWritten(units, std::move(file), outPath, result, resultSize, inPath, jef ? "jef" : "sew");
 }
 
 int huc2sew(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,

@@ -87,18 +87,13 @@ int huc2shv(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize)
 {
     ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
-        return code;
     Design design;
-    if (readHucDesign(in.bytes, design) < 0)
-        return failBecause(kWrongContent, "HUC: the file ends inside its header or colour entries");
+    if (int code = takeHucDesign(inPath, input, inputSize, in, design); code < 0)
+        return code;
     Bytes shv;
     // The name the file keeps: the input's, else the output's.
     const int units = writeShvFile(design, !in.name.empty() ? in.name : outPath ? outPath : "", shv);
-    if (units < 0)
-        return units;
-    const int code = deliverOutput(std::move(shv), outPath, result, resultSize, inPath, "shv");
-    return code < 0 ? code : units;
+    return deliverWritten(units, std::move(shv), outPath, result, resultSize, inPath, "shv");
 }
 
 }  // namespace vm::formats

@@ -9,15 +9,12 @@ int huc2tap(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize)
 {
     ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
-        return code;
     Design design;
-    if (int code = readHucDesign(in.bytes, design); code < 0)
+    if (int code = takeHucDesign(inPath, input, inputSize, in, design); code < 0)
         return code;
     Bytes tap;
     const int records = writeTapFile(design, "", tap);
-    const int code = deliverOutput(std::move(tap), outPath, result, resultSize, inPath, "tap");
-    return code < 0 ? code : records;
+    return deliverWritten(records, std::move(tap), outPath, result, resultSize, inPath, "tap");
 }
 
 }  // namespace vm::formats

@@ -87,18 +87,15 @@ int huc2vip(const char* outPath, Bytes* result, std::size_t* resultSize, const c
             const std::uint8_t* input, std::size_t inputSize)
 {
     ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeHuc); code < 0)
-        return code;
     Design design;
-    if (readHucDesign(in.bytes, design) < 0)
-        return failBecause(kWrongContent, "HUC: the file ends inside its header or colour entries");
+    if (int code = takeHucDesign(inPath, input, inputSize, in, design); code < 0)
+        return code;
     if (design.threads.empty())
         return failBecause(kWrongContent, "HUC: the design has no colour block");
     Bytes vip;
     // The name the file keeps: the input's, else the output's.
-    if (int code = writeVipFile(design, !in.name.empty() ? in.name : outPath ? outPath : "", vip); code < 0)
-        return code;
-    const int code = deliverOutput(std::move(vip), outPath, result, resultSize, inPath, "vip");
+    const int written = writeVipFile(design, !in.name.empty() ? in.name : outPath ? outPath : "", vip);
+    const int code = deliverWritten(written, std::move(vip), outPath, result, resultSize, inPath, "vip");
     return code < 0 ? code : u16beAt(in.bytes, 27);
 }
 

@@ -43,10 +43,7 @@ int hus2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
         return code;
     Bytes huc;
     const int units = designToHuc(design, hucLabel(in.name, -1, 0), "HUS2HUC", "hus2huc", inPath, in.bytes, huc);
-    if (units < 0)
-        return units;
-    const int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
-    return code < 0 ? code : units;
+    return deliverWritten(units, std::move(huc), outPath, result, resultSize, inPath, "huc");
 }
 
 }  // namespace vm::formats

@@ -2,6 +2,7 @@
 // stream behind their own headers: pairs of signed bytes (Y upward) and 4-byte commands
 // 80 01 (colour change; its move is not made), 80 02 (move) and 80 10 (end).
 #include "formats/design_types.h"
+#include "formats/table_rows.h"
 #include "formats/huc.h"
 #include "formats/stitchfiles.h"
 
@@ -91,20 +92,7 @@ int readJanome(ByteSpan b, int design, const std::string& path, Design& out)
 int jan2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
             const std::uint8_t* input, std::size_t inputSize)
 {
-    ConverterInput in;
-    if (int code = takeInput(in, inPath, input, inputSize, kTypeSewOrJef); code < 0)
-        return code;
-    Design design;
-    if (int code = readJanome(in.bytes, 0, in.name, design); code < 0)
-        return code;
-    HucOptions options;
-    options.label = hucLabel(in.name.empty() ? "design" : in.name, -1, 0);
-    Bytes huc;
-    const int units = writeHuc(design, options, huc);
-    if (units < 0)
-        return units;
-    const int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
-    return code < 0 ? code : units;
+    return hucThroughDesign<kTypeSewOrJef, readJanome>(outPath, result, resultSize, inPath, input, inputSize);
 }
 
 }  // namespace vm::formats

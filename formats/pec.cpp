@@ -391,9 +391,9 @@ bool decodePecStream(ByteSpan block, StitchList& out)
 std::string pecTruncationText(ByteSpan image, std::size_t blockStart)
 {
     // The stitch block's length field tells where its stream should have ended.
-    const std::size_t block = image.size() > blockStart ? image.size() - blockStart : 0;
-    const std::size_t expected = blockStart + 512 + std::size_t{u24leAt(image.subspan(std::min(blockStart, image.size())), kPecThumbOffset)};
-    if (block >= 514 + 3 && expected > image.size())
+    const ByteSpan block = image.subspan(std::min(blockStart, image.size()));
+    const std::size_t expected = blockStart + 512 + std::size_t{u24leAt(block, kPecThumbOffset)};
+    if (fits(block.size(), kPecThumbOffset, 3) && expected > image.size())
         return "truncated: the PEC block ends at byte " + spacedNumber(image.size()) + " of " + spacedNumber(expected);
     return "truncated: the PEC stitches run to the end of the file (byte " + spacedNumber(image.size()) +
            ") without their end mark";

@@ -66,10 +66,7 @@ int shv2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     label.resize(16, ' ');
     Bytes huc;
     const int units = designToHuc(design, label, "SHV2HUC", "shv2huc", inPath, in.bytes, huc);
-    if (units < 0)
-        return units;
-    const int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
-    return code < 0 ? code : units;
+    return deliverWritten(units, std::move(huc), outPath, result, resultSize, inPath, "huc");
 }
 
 }  // namespace vm::formats

@@ -5,6 +5,7 @@
 #include "coll/coll.h"
 #include "formats/convert.h"
 #include "formats/design.h"
+#include "formats/design_types.h"
 #include "formats/huc.h"
 #include "formats/pec.h"
 
@@ -35,6 +36,25 @@ int designThroughPec(ByteSpan image, int design, const std::string& path, Design
         code < 0)
         return code;
     return readPesOrPec(pec, design, path, out);
+}
+
+// A design file of `Type` as a HUC file through `Read` and the HUC writer, labelled from the
+// input's name: the "to HUC" converters of the formats HUC holds as they are.
+template <std::uint32_t Type, DesignReader Read>
+int hucThroughDesign(const char* outPath, Bytes* result, std::size_t* resultSize, const char* inPath,
+                     const std::uint8_t* input, std::size_t inputSize)
+{
+    ConverterInput in;
+    if (int code = takeInput(in, inPath, input, inputSize, Type); code < 0)
+        return code;
+    Design design;
+    if (int code = Read(in.bytes, 0, in.name, design); code < 0)
+        return code;
+    HucOptions options;
+    options.label = hucLabel(in.name.empty() ? "design" : in.name, -1, 0);
+    Bytes huc;
+    const int units = writeHuc(design, options, huc);
+    return deliverWritten(units, std::move(huc), outPath, result, resultSize, inPath, "huc");
 }
 
 template <Converter ToHuc>
@@ -76,10 +96,7 @@ int pecThroughDesign(const char* outPath, Bytes* result, std::size_t* resultSize
     Bytes pec;
     const std::string label = in.name.empty() ? design.label : stemOf(in.name);
     const int stitches = writePecImage(design, label.substr(0, 16), pec);
-    if (stitches < 0)
-        return stitches;
-    const int code = deliverOutput(std::move(pec), outPath, result, resultSize, inPath, "pec");
-    return code < 0 ? code : stitches;
+    return deliverWritten(stitches, std::move(pec), outPath, result, resultSize, inPath, "pec");
 }
 
 }  // namespace vm::formats

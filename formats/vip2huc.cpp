@@ -51,10 +51,7 @@ int vip2huc(const char* outPath, Bytes* result, std::size_t* resultSize, const c
     }
     Bytes huc;
     const int units = designToHuc(design, hucLabel(source, -1, 0), "VIP2HUC", "vip2huc", inPath, in.bytes, huc);
-    if (units < 0)
-        return units;
-    const int code = deliverOutput(std::move(huc), outPath, result, resultSize, inPath, "huc");
-    return code < 0 ? code : units;
+    return deliverWritten(units, std::move(huc), outPath, result, resultSize, inPath, "huc");
 }
 
 }  // namespace vm::formats

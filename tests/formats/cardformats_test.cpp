@@ -10,6 +10,7 @@
 #include "formats/xlcard.h"
 
 #include "corpus.h"
+#include "design_builder.h"
 #include "needles.h"
 #include "dia/dia.h"
 #include "dia/headless.h"
@@ -48,25 +49,7 @@ Units operator+(Units a, const Units& b)
 // A HUC of blocks (colour, units) with the extents given.
 Bytes makeHuc(const std::vector<std::pair<int, Units>>& blocks, int plusX, int plusY, int minusX, int minusY)
 {
-    ByteWriter out;
-    out.u8(static_cast<unsigned>(blocks.size()));
-    out.u8(0xC4);
-    out.u8(0x40);
-    out.text("rose            ");
-    for (int v : {plusX, plusY, minusX, minusY})
-        out.u16be(static_cast<unsigned>(v) & 0xFFFF);
-    std::size_t total = 0;
-    for (const auto& block : blocks)
-        total += block.second.size() / 2;
-    out.u16be(static_cast<unsigned>(total));
-    for (const auto& [colour, units] : blocks) {
-        out.u16be(static_cast<unsigned>(units.size() / 2));
-        out.u8(static_cast<unsigned>(colour));
-        out.fill(4, 0);
-    }
-    for (const auto& block : blocks)
-        out.raw(block.second);
-    return out.take();
+    return vm::formats::testing::makeHucOfBlocks(blocks, "rose", {plusX, plusY, minusX, minusY});
 }
 
 StitchList hucList(ByteSpan huc)

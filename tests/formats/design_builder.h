@@ -3,6 +3,7 @@
 
 #include "formats/pec.h"
 
+#include <array>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -39,6 +40,33 @@ inline Bytes makePes30(const std::vector<Bytes>& pecs, int hoopWidth = 100, int 
         out.raw(ByteSpan(pec).subspan(8));
         out.fill(8, 0);
     }
+    return out.take();
+}
+
+// A HUC of blocks (colour, record units): its label padded to 16, the extents given (+X, +Y,
+// -X, -Y), every block starting at 0.
+inline Bytes makeHucOfBlocks(const std::vector<std::pair<int, std::vector<std::uint8_t>>>& blocks,
+                             std::string label = "test", std::array<int, 4> extents = {})
+{
+    ByteWriter out;
+    out.u8(static_cast<unsigned>(blocks.size()));
+    out.u8(0xC4);
+    out.u8(0x40);
+    label.resize(16, ' ');
+    out.text(label);
+    for (int v : extents)
+        out.u16be(static_cast<unsigned>(v) & 0xFFFF);
+    std::size_t total = 0;
+    for (const auto& block : blocks)
+        total += block.second.size() / 2;
+    out.u16be(static_cast<unsigned>(total));
+    for (const auto& [colour, units] : blocks) {
+        out.u16be(static_cast<unsigned>(units.size() / 2));
+        out.u8(static_cast<unsigned>(colour));
+        out.fill(4, 0);
+    }
+    for (const auto& block : blocks)
+        out.raw(block.second);
     return out.take();
 }
 

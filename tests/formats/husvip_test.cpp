@@ -6,6 +6,7 @@
 #include "formats/design_types.h"
 #include "formats/husvip.h"
 #include "corpus.h"
+#include "design_builder.h"
 
 #include "dia/headless.h"
 #include "dia/package.h"
@@ -140,24 +141,7 @@ std::vector<Rec> vipRecords(const Bytes& vip)
 // A HUC from blocks of (colour, record units), extents and start positions left 0.
 Bytes makeHuc(const std::vector<std::pair<int, Units>>& blocks)
 {
-    ByteWriter out;
-    out.u8(static_cast<unsigned>(blocks.size()));
-    out.u8(0xC4);
-    out.u8(0x40);
-    out.text("test            ");
-    out.fill(8, 0);
-    std::size_t total = 0;
-    for (const auto& block : blocks)
-        total += block.second.size() / 2;
-    out.u16be(static_cast<unsigned>(total));
-    for (const auto& [colour, units] : blocks) {
-        out.u16be(static_cast<unsigned>(units.size() / 2));
-        out.u8(static_cast<unsigned>(colour));
-        out.fill(4, 0);
-    }
-    for (const auto& block : blocks)
-        out.raw(block.second);
-    return out.take();
+    return vm::formats::testing::makeHucOfBlocks(blocks);
 }
 
 Design designOf(StitchList stitches, std::vector<Thread> threads, int originX = 0, int originY = 0)

@@ -6,6 +6,7 @@
 #include "formats/pec.h"
 #include "formats/stitchfiles.h"
 #include "formats/table_rows.h"
+#include "design_builder.h"
 
 #include "dia/dia.h"
 #include "dia/headless.h"
@@ -71,37 +72,14 @@ Units operator+(Units a, const Units& b)
 // A HUC of blocks (colour, units); extents taken from the positions the units reach.
 Bytes makeHuc(const std::vector<std::pair<int, Units>>& blocks)
 {
-    ByteWriter out;
-    out.u8(static_cast<unsigned>(blocks.size()));
-    out.u8(0xC4);
-    out.u8(0x40);
-    out.text("test            ");
-    std::size_t extents = out.size();
-    out.fill(10, 0);
-    std::size_t total = 0;
-    for (const auto& [colour, units] : blocks) {
-        out.u16be(static_cast<unsigned>(units.size() / 2));
-        out.u8(static_cast<unsigned>(colour));
-        out.fill(4, 0);
-        total += units.size() / 2;
-    }
-    for (const auto& block : blocks)
-        out.raw(block.second);
-    Bytes huc = out.take();
     StitchList list;
-    hucStitches(huc, 0, list);
+    hucStitches(vm::formats::testing::makeHucOfBlocks(blocks), 0, list);
     int minX = 0, maxX = 0, minY = 0, maxY = 0;
     for (const auto& p : list) {
         minX = std::min(minX, p.x), maxX = std::max(maxX, p.x);
         minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
     }
-    ByteWriter patch(std::move(huc));
-    patch.patch16be(extents, static_cast<unsigned>(maxX));
-    patch.patch16be(extents + 2, static_cast<unsigned>(maxY));
-    patch.patch16be(extents + 4, static_cast<unsigned>(minX) & 0xFFFF);
-    patch.patch16be(extents + 6, static_cast<unsigned>(minY) & 0xFFFF);
-    patch.patch16be(extents + 8, static_cast<unsigned>(total));
-    return patch.take();
+    return vm::formats::testing::makeHucOfBlocks(blocks, "test", {maxX, maxY, minX, minY});
 }
 
 // ---- DST by hand -------------------------------------------------------------------------------
